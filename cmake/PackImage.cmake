@@ -1,0 +1,1 @@
+# Appending the firmware image to a program (filled in with the packer).

@@ -1,0 +1,26 @@
+// The state of one running session, shared by its phases (entry, transfer, hand-back).
+#pragma once
+
+#include <cstdint>
+
+#include "session/session_settings.h"
+#include "session/status_reporter.h"
+
+namespace kestrel {
+
+struct Session {
+    StatusReporter* reporter = nullptr;
+    char devicePath[kDevicePathCapacity] = {};
+    int32_t requestedRate = 0;
+    bool usbMode = false;
+    bool noFirmware = false;
+    bool blockUpdateMode = false;  // firmware name ends in ".uusf"
+    int32_t totalBlocks = 0;
+    bool fallbackUsed = false;
+    int32_t originalRate = -1;  // the module's own rate, -1 until it reports it
+    bool failed = false;        // the block transfer ended in an error
+    int32_t blockIndex = 0;
+    int32_t resendCount = 0;
+};
+
+}  // namespace kestrel

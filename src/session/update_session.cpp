@@ -1,0 +1,1 @@
+#include "session/update_session.h"
