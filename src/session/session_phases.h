@@ -1,0 +1,30 @@
+// The phases of one session, each in a file of its own; runUpdateSession() strings them
+// together. Each one reports its own texts through the session's reporter.
+#pragma once
+
+#include "session/session_state.h"
+
+namespace kestrel {
+
+// The outcomes of the negotiated entry into download mode.
+enum class EntryResult { Entered, NotDetected, Failed };
+
+// Talks a module with working firmware into download mode through AT commands; learns its
+// original rate on the way (RS-232 only).
+EntryResult enterDownloadMode(Session& session);
+
+// Brings a module that cannot answer AT commands into download mode: restart on the DTR
+// line at 57600 and the download command sent blind.
+void enterDownloadModeBlind(Session& session);
+
+// Waits for the module's start signal. Returns false when none came (the session ends).
+bool awaitStartSignal(Session& session);
+
+// Sends every record, stop-and-wait. Sets session.failed when the transfer did not complete.
+void transferBlocks(Session& session);
+
+// Hands the module back after the transfer: restores its rate and switches it off, or
+// restarts it after a block update. False when it showed an error.
+bool completeSession(Session& session);
+
+}  // namespace kestrel
