@@ -14,6 +14,9 @@ constexpr size_t kPathCapacity = 260;
 
 struct ImageState {
     ReadOnlyFile file;
+    // Set only once the marker was found: after a failed openImage the file may still be
+    // open (closeImage releases it), but its bytes are no image and must not be read.
+    bool found = false;
     uint32_t dataStart = 0;
     bool truncated = false;  // set by countRecords when the last record is cut short
 };
@@ -55,10 +58,15 @@ uint32_t findDataStart(const uint8_t* block, uint32_t size) {
     return 0;
 }
 
+bool imageOpen() {
+    return g_image.found && g_image.file.isOpen();
+}
+
 }  // namespace
 
 int openImage(const char* /*firmwareName: the image is always the program's own*/) {
     g_image.truncated = false;
+    g_image.found = false;
     char path[kPathCapacity];
     if (!ownProgramPath(path, sizeof path)) return 0;
     if (!g_image.file.open(path)) return 0;
@@ -72,16 +80,17 @@ int openImage(const char* /*firmwareName: the image is always the program's own*
     if (start == 0) return 0;
     if (!g_image.file.seek(start)) return 0;
     g_image.dataStart = start;
+    g_image.found = true;
     return 1;
 }
 
 int readRecord(uint8_t* payload, uint8_t* length) {
-    if (!g_image.file.isOpen()) return 0;
+    if (!imageOpen()) return 0;
     return readOneRecord(payload, length) == RecordResult::Whole ? 1 : 0;
 }
 
 int32_t countRecords() {
-    if (!g_image.file.isOpen()) return 0;
+    if (!imageOpen()) return 0;
     uint32_t saved = 0;
     if (!g_image.file.tell(&saved) || !g_image.file.seek(g_image.dataStart)) return 0;
     uint8_t payload[kMaxRecordPayload];
@@ -100,6 +109,7 @@ bool imageIsTruncated() {
 }
 
 void closeImage() {
+    g_image.found = false;
     g_image.file.close();
 }
 
