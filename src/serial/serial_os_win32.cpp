@@ -1,0 +1,167 @@
+// The serial port on Windows: a COM device driven through the Win32 communications calls.
+// Each function below states what it achieves and which call achieves it.
+//
+// Under wine (where the tests run) a pty stands behind the COM name: EscapeCommFunction and
+// GetCommModemStatus then fail with ERROR_NOT_SUPPORTED, and a rate the pty cannot take is
+// read back as 38400. Both surface as ordinary failures of setDtr(), readCts() and the
+// driver's read-back check; nothing here special-cases them.
+#include <windows.h>
+
+#include <cstring>
+
+#include "serial/serial_os.h"
+
+namespace kestrel {
+
+namespace {
+
+// The device-namespace prefix, the four characters \\.\ .
+constexpr char kNamespacePrefix[] = "\\\\.\\";
+constexpr size_t kNamespacePrefixLength = sizeof kNamespacePrefix - 1;
+
+// Everything ClearCommError counts as a receive error: framing, overrun, input-buffer
+// overflow, parity and break. Transmit-side flags are not ours to care about.
+constexpr DWORD kReceiveErrors = CE_FRAME | CE_OVERRUN | CE_RXOVER | CE_RXPARITY | CE_BREAK;
+
+// The read waits at most this long in total for its one byte.
+constexpr DWORD kReadTotalTimeoutMs = 5;
+
+class Win32SerialOs final : public SerialOs {
+  public:
+    ~Win32SerialOs() override { close(); }
+
+    // open(): CreateFileA for reading and writing, shared for reading and writing, an existing
+    // device only, no flags: transfers block (no overlapped I/O).
+    bool open(const char* name) override {
+        close();
+        if (name == nullptr) return false;
+        handle_ =
+            CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        return handle_ != INVALID_HANDLE_VALUE;
+    }
+
+    // deviceNamespaceForm(): "\\.\%s" of the name, a prefix already present included.
+    bool deviceNamespaceForm(const char* name, char* out, size_t capacity) override {
+        const size_t n = std::strlen(name);
+        if (kNamespacePrefixLength + n + 1 > capacity) return false;
+        std::memcpy(out, kNamespacePrefix, kNamespacePrefixLength);
+        std::memcpy(out + kNamespacePrefixLength, name, n + 1);
+        return true;
+    }
+
+    // applySettings(): SetCommState with a DCB holding the record field for field; every
+    // DCB field the record does not name stays zero.
+    bool applySettings(const LineSettings& s) override {
+        DCB dcb;
+        std::memset(&dcb, 0, sizeof dcb);
+        dcb.DCBlength = sizeof dcb;
+        dcb.BaudRate = s.rate;
+        dcb.ByteSize = s.dataBits;
+        dcb.Parity = s.parityCheck ? EVENPARITY : NOPARITY;
+        dcb.fParity = s.parityCheck ? 1 : 0;
+        dcb.StopBits = s.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+        dcb.fBinary = s.binary ? 1 : 0;
+        dcb.fOutxCtsFlow = s.outxCtsFlow ? 1 : 0;
+        dcb.fOutxDsrFlow = s.outxDsrFlow ? 1 : 0;
+        dcb.fDtrControl = s.dtrMode == LineMode::Enable ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+        dcb.fDsrSensitivity = s.dsrSensitivity ? 1 : 0;
+        dcb.fOutX = s.outX ? 1 : 0;
+        dcb.fInX = s.inX ? 1 : 0;
+        dcb.fTXContinueOnXoff = s.txContinueOnXoff ? 1 : 0;
+        dcb.fErrorChar = s.errorCharReplace ? 1 : 0;
+        dcb.fNull = s.nullDiscard ? 1 : 0;
+        dcb.fRtsControl = s.rtsMode == LineMode::Enable ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+        dcb.fAbortOnError = s.abortOnError ? 1 : 0;
+        dcb.XonLim = s.xonLim;
+        dcb.XoffLim = s.xoffLim;
+        dcb.XonChar = static_cast<char>(s.xonChar);
+        dcb.XoffChar = static_cast<char>(s.xoffChar);
+        dcb.ErrorChar = static_cast<char>(s.errorChar);
+        dcb.EofChar = static_cast<char>(s.eofChar);
+        dcb.EvtChar = static_cast<char>(s.evtChar);
+        return SetCommState(handle_, &dcb) != 0;
+    }
+
+    // readRate(): GetCommState; its BaudRate is the rate the device runs at.
+    bool readRate(uint32_t* rate) override {
+        DCB dcb;
+        std::memset(&dcb, 0, sizeof dcb);
+        dcb.DCBlength = sizeof dcb;
+        if (!GetCommState(handle_, &dcb)) return false;
+        *rate = dcb.BaudRate;
+        return true;
+    }
+
+    // applyTimeouts(): SetCommTimeouts. A read returns as soon as a byte is there, or after
+    // 5 ms in total without one; writes have no timeout at all.
+    bool applyTimeouts() override {
+        COMMTIMEOUTS t;
+        t.ReadIntervalTimeout = 0;
+        t.ReadTotalTimeoutMultiplier = 0;
+        t.ReadTotalTimeoutConstant = kReadTotalTimeoutMs;
+        t.WriteTotalTimeoutMultiplier = 0;
+        t.WriteTotalTimeoutConstant = 0;
+        return SetCommTimeouts(handle_, &t) != 0;
+    }
+
+    // setDtr(): EscapeCommFunction with SETDTR or CLRDTR switches the line at once.
+    bool setDtr(bool on) override { return EscapeCommFunction(handle_, on ? SETDTR : CLRDTR) != 0; }
+
+    // readCts(): GetCommModemStatus, bit MS_CTS_ON.
+    bool readCts(bool* on) override {
+        DWORD status = 0;
+        if (!GetCommModemStatus(handle_, &status)) return false;
+        *on = (status & MS_CTS_ON) != 0;
+        return true;
+    }
+
+    // purge(): PurgeComm ends pending transfers and clears both buffers.
+    bool purge() override {
+        return PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) !=
+               0;
+    }
+
+    // takeLineErrors(): ClearCommError reports and resets the device's error flags.
+    bool takeLineErrors(bool* any) override {
+        DWORD errors = 0;
+        if (!ClearCommError(handle_, &errors, nullptr)) return false;
+        *any = (errors & kReceiveErrors) != 0;
+        return true;
+    }
+
+    // readByte(): ReadFile of one byte; the 5 ms total timeout bounds the wait.
+    bool readByte(uint8_t* byte, bool* got) override {
+        *got = false;
+        DWORD n = 0;
+        if (!ReadFile(handle_, byte, 1, &n, nullptr)) return false;
+        *got = n == 1;
+        return true;
+    }
+
+    // write(): one WriteFile; without a write timeout it returns when the device has taken
+    // every byte (or failed), and the count says how far it got.
+    uint32_t write(const uint8_t* bytes, uint32_t count) override {
+        DWORD n = 0;
+        WriteFile(handle_, bytes, count, &n, nullptr);
+        return n;
+    }
+
+    // close(): CloseHandle. Harmless when nothing is open.
+    void close() override {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+
+  private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace
+
+SerialOs& platformSerialOs() {
+    static Win32SerialOs instance;
+    return instance;
+}
+
+}  // namespace kestrel
