@@ -1,10 +1,9 @@
 #include "image/firmware_image.h"
 
 #include <cstdio>
-#include <memory>
-#include <new>
 
 #include "platform/own_file.h"
+#include "platform/temp_block.h"
 
 namespace kestrel {
 
@@ -71,12 +70,13 @@ int openImage(const char* /*firmwareName: the image is always the program's own*
     if (!ownProgramPath(path, sizeof path)) return 0;
     if (!g_image.file.open(path)) return 0;
 
-    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kImageSearchLength]);
-    if (!block) return 0;
+    // Released on every way out; nothing of it is kept.
+    TempBlock block(kImageSearchLength);
+    if (!block.data()) return 0;
     uint32_t got = 0;
-    if (!g_image.file.read(block.get(), kImageSearchLength, &got) || got != kImageSearchLength)
+    if (!g_image.file.read(block.data(), kImageSearchLength, &got) || got != kImageSearchLength)
         return 0;
-    const uint32_t start = findDataStart(block.get(), kImageSearchLength);
+    const uint32_t start = findDataStart(block.data(), kImageSearchLength);
     if (start == 0) return 0;
     if (!g_image.file.seek(start)) return 0;
     g_image.dataStart = start;
