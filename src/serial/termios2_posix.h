@@ -1,0 +1,27 @@
+// Any whole line rate on Linux, through the kernel's termios2 interface.
+//
+// The functions live in termios2_posix.cpp, the one file that includes <asm/termbits.h>:
+// that header redefines struct termios and clashes with <termios.h>, so this header
+// speaks only in plain integers.
+#pragma once
+
+#include <cstdint>
+
+namespace kestrel {
+
+// Sets input and output rate to `rate` bits per second (TCSETS2 with BOTHER). False when
+// the ioctl fails.
+bool setTermios2Rate(int fd, uint32_t rate);
+
+// The output rate the device runs at (TCGETS2). False when the ioctl fails.
+bool readTermios2Rate(int fd, uint32_t* rate);
+
+// How a read-back rate is reported: UART clocks round, and both ends of a line tolerate a
+// few percent, so a device within 1% of the request counts as running at the request.
+// Anything further off is another rate, reported as the device runs it.
+inline uint32_t reportedRate(uint32_t requested, uint32_t actual) {
+    const uint64_t diff = actual > requested ? actual - requested : requested - actual;
+    return diff * 100u <= requested ? requested : actual;
+}
+
+}  // namespace kestrel

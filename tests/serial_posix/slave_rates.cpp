@@ -1,0 +1,32 @@
+// Reads the slave's rates through the master with termios2. A file of its own because
+// <asm/termbits.h> cannot share a translation unit with <termios.h>.
+#include <sys/ioctl.h>
+
+#include <asm/termbits.h>
+
+#include "serial_posix/pty.h"
+
+namespace kestrel::test {
+
+bool slaveRates(int masterFd, uint32_t* inputRate, uint32_t* outputRate) {
+    struct termios2 t {};
+    if (ioctl(masterFd, TCGETS2, &t) != 0) return false;
+    *inputRate = t.c_ispeed;
+    *outputRate = t.c_ospeed;
+    return true;
+}
+
+}  // namespace kestrel::test
+
+namespace kestrel::test {
+
+bool leaveStaleInputRate(int masterFd) {
+    struct termios2 t {};
+    if (ioctl(masterFd, TCGETS2, &t) != 0) return false;
+    t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CIBAUD)) | (B38400 << IBSHIFT);
+    t.c_ispeed = 38400;
+    if (ioctl(masterFd, TCSETS2, &t) != 0 || ioctl(masterFd, TCGETS2, &t) != 0) return false;
+    return t.c_ispeed == 38400;
+}
+
+}  // namespace kestrel::test
