@@ -6,7 +6,7 @@
 namespace kestrel::sim {
 
 WireByte receivedAs(const WireByte& sent, uint32_t receiverRate) {
-    if (sent.rate == receiverRate) return sent;
+    if (sent.rate == 0 || sent.rate == receiverRate) return sent;
     // Sampled at the wrong rate a byte turns into noise; keep it deterministic and clear of
     // ASCII so no garbage ever spells a result code.
     WireByte garbled;
@@ -18,6 +18,8 @@ WireByte receivedAs(const WireByte& sent, uint32_t receiverRate) {
 
 ModuleModel::ModuleModel(ModuleConfig config) : config_(std::move(config)) {
     echo_ = config_.echo;
+    verbose_ = config_.verbose;
+    quiet_ = config_.quiet;
 }
 
 // --- host side -------------------------------------------------------------------------
@@ -29,8 +31,9 @@ void ModuleModel::setDtr(bool on, uint32_t nowMs) {
     // Over USB the restart line is not wired: the first DTR merely finds the module running.
     if (config_.usb && stats_.restarts > 0) return;
     if (!on) {
-        // Powered down: whatever it had not sent yet is lost with it.
-        state_ = State::Off;
+        // Powered down: whatever it had not sent yet is lost with it. A module that was
+        // switched off stays so until DTR rises again.
+        if (state_ != State::SwitchedOff) state_ = State::Off;
         rate_ = 0;
         while (!out_.empty() && !reached(nowMs, out_.back().dueMs))
             out_.pop_back();
@@ -43,6 +46,8 @@ void ModuleModel::boot(uint32_t nowMs) {
     ++stats_.restarts;
     bootDoneMs_ = nowMs + config_.bootMs;
     echo_ = config_.echo;
+    verbose_ = config_.verbose;
+    quiet_ = config_.quiet;
     line_.clear();
     record_.clear();
     // New firmware is in place once the loader has accepted anything.
@@ -56,7 +61,7 @@ void ModuleModel::boot(uint32_t nowMs) {
 }
 
 void ModuleModel::hostOpened(uint32_t nowMs) {
-    if (awaitingHostOpen_ && portPresent(nowMs)) {
+    if (awaitingHostOpen_ && reached(nowMs, usbBackMs_)) {
         awaitingHostOpen_ = false;
         scheduleStart(nowMs + config_.startDelayMs);
     }
@@ -71,10 +76,11 @@ void ModuleModel::receive(const uint8_t* bytes, size_t count, uint32_t hostRate,
     const bool booted = reached(nowMs, bootDoneMs_);
     for (size_t i = 0; i < count; ++i) {
         if (!booted) continue;  // still starting up: deaf
-        WireByte sent{bytes[i], hostRate, false};
+        // A USB port has no line rate: every byte passes as written.
+        WireByte sent{bytes[i], config_.usb ? 0 : hostRate, false};
         switch (state_) {
             case State::Firmware: {
-                if (config_.anyRate) rate_ = hostRate;
+                if (followsHostRate()) rate_ = hostRate;
                 WireByte heard = receivedAs(sent, rate_);
                 firmwareByte(heard.value, nowMs);
                 break;
@@ -103,7 +109,7 @@ bool ModuleModel::cts(uint32_t nowMs) const {
 
 bool ModuleModel::portPresent(uint32_t nowMs) const {
     if (vanished_ && config_.usb) return false;
-    return !usbGone_ || reached(nowMs, usbBackMs_);
+    return !usbGone_ || !reached(nowMs, usbDropAtMs_) || reached(nowMs, usbBackMs_);
 }
 
 bool ModuleModel::nextByteDue(uint32_t* dueMs) const {
@@ -129,15 +135,14 @@ bool ModuleModel::imageComplete() const {
 void ModuleModel::sendByte(uint8_t value, uint32_t dueMs) {
     // Bytes leave in order: nothing may overtake a byte queued earlier.
     if (!out_.empty() && !reached(dueMs, out_.back().dueMs)) dueMs = out_.back().dueMs;
-    out_.push_back({dueMs, WireByte{value, rate_, false}});
+    out_.push_back({dueMs, WireByte{value, config_.usb ? 0 : rate_, false}});
 }
 
 void ModuleModel::sendRaw(const std::vector<uint8_t>& bytes, uint32_t dueMs, uint32_t rate) {
-    const uint32_t saved = rate_;
-    if (rate != 0) rate_ = rate;
+    if (!out_.empty() && !reached(dueMs, out_.back().dueMs)) dueMs = out_.back().dueMs;
+    const uint32_t wireRate = rate != 0 ? rate : (config_.usb ? 0 : rate_);
     for (uint8_t b : bytes)
-        sendByte(b, dueMs);
-    rate_ = saved;
+        out_.push_back({dueMs, WireByte{b, wireRate, false}});
 }
 
 void ModuleModel::send(const std::string& text, uint32_t dueMs) {
@@ -147,8 +152,15 @@ void ModuleModel::send(const std::string& text, uint32_t dueMs) {
 
 // --- firmware: AT commands -------------------------------------------------------------
 
+bool ModuleModel::answersCurrentLine() const {
+    return state_ == State::Firmware && !config_.silent &&
+           linesHeard_ + 1 >= config_.firstAnsweredLine;
+}
+
 void ModuleModel::firmwareByte(uint8_t b, uint32_t nowMs) {
-    if (state_ == State::Firmware && echo_) sendByte(b, nowMs);
+    // Echo goes out byte by byte as heard, in the echo state from before the line runs.
+    if (answersCurrentLine() && echo_ && !config_.neverEchoes)
+        sendByte(b, nowMs + config_.lateAnswerMs);
     if (b == '\r') {
         std::string line;
         line.swap(line_);
@@ -182,11 +194,38 @@ bool parseNumber(const std::string& s, size_t& pos, uint32_t* value) {
 
 }  // namespace
 
+std::string ModuleModel::resultCode(bool ok) const {
+    if (quiet_) return {};
+    if (!verbose_) return ok ? "0\r" : "4\r";
+    if (!ok) return "\r\nERROR\r\n";
+    std::string text = "\r\n";
+    if (config_.zeroBeforeOk) text.push_back('\0');
+    text += config_.okWithoutLf ? "OK\r" : "OK\r\n";
+    return text;
+}
+
+void ModuleModel::sendInfoAndResult(const std::string& info, bool ok, uint32_t dueMs) {
+    // Settings changed by the line already shape its own result.
+    std::string out;
+    if (!info.empty()) {
+        if (verbose_) {
+            for (int i = 0; i < config_.blankLinesBeforeInfo; ++i)
+                out += "\r\n";
+            out += "\r\n";
+        }
+        send(out + info, dueMs);
+        out = "\r\n";
+        dueMs += config_.pauseInInfoMs;
+    }
+    out += resultCode(ok);
+    if (ok) out += config_.unsolicitedAfterOk;
+    send(out, dueMs);
+}
+
 void ModuleModel::handleCommandLine(const std::string& rawLine, uint32_t nowMs) {
-    const std::string line = upper(rawLine);
-    if (line.empty()) return;
+    if (rawLine.empty()) return;
     stats_.commandLines.push_back(rawLine);
-    const uint32_t due = nowMs + config_.replyDelayMs;
+    const std::string line = upper(rawLine);
 
     if (state_ == State::LoaderWaiting) {
         // The loader understands nothing but the download command, and answers it with its
@@ -194,51 +233,70 @@ void ModuleModel::handleCommandLine(const std::string& rawLine, uint32_t nowMs) 
         if (line == "AT^SFDL") enterLoader(rate_, nowMs, false);
         return;
     }
-    if (line.compare(0, 2, "AT") != 0) {
-        send("\r\nERROR\r\n", due);
-        return;
-    }
+    const bool answering = answersCurrentLine();
+    const bool echoed = echo_ && !config_.neverEchoes;
+    ++linesHeard_;
+    if (!answering) return;
+    const uint32_t due = nowMs + config_.lateAnswerMs + config_.replyDelayMs;
+    if (config_.echoTwice && echoed) send(rawLine + "\r", nowMs + config_.lateAnswerMs);
+
+    // Whatever came before the "AT" prefix is line noise; a line without it is no command.
+    const size_t prefix = line.find("AT");
+    if (prefix == std::string::npos) return;
+    const std::string command = line.substr(prefix);
+    bool ok = true;
+    for (const std::string& refused : config_.refusedCommands)
+        if (command == refused) ok = false;
 
     std::string info;
     uint32_t newRate = 0;
+    bool setRate = false;
     bool download = false;
     bool switchOff = false;
-    bool ok = true;
     size_t pos = 2;
-    while (ok && pos < line.size()) {
-        const char c = line[pos];
+    while (ok && pos < command.size()) {
+        const char c = command[pos];
         if (c == 'E' || c == 'V' || c == 'Q') {
             ++pos;
             uint32_t v = 0;
-            if (!parseNumber(line, pos, &v)) v = 0;
-            if (v > 1) ok = false;
-            if (c == 'E') echo_ = (v == 1);
-            // Verbose results and result codes on are what we always give.
-        } else if (line.compare(pos, 5, "+IPR?") == 0) {
+            if (!parseNumber(command, pos, &v)) v = 0;
+            if (v > 1) {
+                ok = false;
+            } else if (c == 'E') {
+                echo_ = (v == 1);
+            } else if (c == 'V') {
+                verbose_ = (v == 1);
+            } else {
+                quiet_ = (v == 1);
+            }
+        } else if (command.compare(pos, 5, "+IPR?") == 0) {
             pos += 5;
-            info += "\r\n+IPR: " + std::to_string(config_.rate) + "\r\n";
-        } else if (line.compare(pos, 5, "+IPR=") == 0) {
+            info =
+                config_.iprInfo.empty() ? "+IPR: " + std::to_string(config_.rate) : config_.iprInfo;
+        } else if (command.compare(pos, 5, "+IPR=") == 0) {
             pos += 5;
-            ok = parseNumber(line, pos, &newRate);
-        } else if (line.compare(pos, 5, "^SFDL") == 0) {
+            ok = parseNumber(command, pos, &newRate);
+            setRate = ok;
+        } else if (command.compare(pos, 5, "^SFDL") == 0) {
             pos += 5;
             download = true;
-        } else if (line.compare(pos, 5, "^SMSO") == 0) {
+        } else if (command.compare(pos, 5, "^SMSO") == 0) {
             pos += 5;
             switchOff = true;
         } else {
             ok = false;
         }
     }
-    if (!ok) {
-        send("\r\nERROR\r\n", due);
-        return;
-    }
-    send(info + "\r\nOK\r\n", due);
-    if (newRate != 0) {
+    const auto scripted = config_.replyFor.find(command);
+    if (ok && scripted != config_.replyFor.end())
+        send(scripted->second, due);
+    else
+        sendInfoAndResult(ok ? info : std::string(), ok, due);
+    if (!ok) return;
+    if (setRate) {
         // The result still goes out at the old rate; the move follows it.
         config_.rate = newRate;
-        if (!config_.anyRate) rate_ = newRate;
+        if (!followsHostRate()) rate_ = newRate;
     }
     if (switchOff) state_ = State::SwitchedOff;
     if (download) enterLoader(rate_, due, config_.usb);
@@ -255,7 +313,8 @@ void ModuleModel::enterLoader(uint32_t rate, uint32_t nowMs, bool viaUsb) {
     if (viaUsb) {
         // The USB port drops off the bus while the module switches, and comes back later.
         usbGone_ = true;
-        usbBackMs_ = nowMs + config_.usbGoneMs;
+        usbDropAtMs_ = nowMs + config_.usbDropMs;
+        usbBackMs_ = usbDropAtMs_ + config_.usbGoneMs;
         awaitingHostOpen_ = true;
         return;
     }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,12 +20,13 @@ namespace kestrel::sim {
 // A byte the module puts on the wire.
 struct WireByte {
     uint8_t value = 0;
-    uint32_t rate = 0;       // the module's rate when it sent the byte
+    uint32_t rate = 0;       // the module's rate when it sent the byte; 0 over USB (no rate)
     bool lineError = false;  // flagged as received with a framing error
 };
 
 // What a byte looks like to a receiver running at `receiverRate`: unchanged at the sender's
-// rate, otherwise garbage (high-bit bytes, flagged as framing errors), as on a real wire.
+// rate (or when it has none, as over USB), otherwise garbage (high-bit bytes, flagged as
+// framing errors), as on a real wire.
 WireByte receivedAs(const WireByte& sent, uint32_t receiverRate);
 
 // The loader's answer to one record.
@@ -38,13 +40,37 @@ struct BlockAnswer {
 using AnswerScript = std::function<BlockAnswer(int blockIndex, int attempt)>;
 
 struct ModuleConfig {
-    // Firmware.
+    // Firmware: a V.250 command parser (E, V, Q, +IPR) with the download and switch-off
+    // commands. The power-on state is what a restart (DTR) brings back.
     bool firmwarePresent = true;  // false: boots into the loader, waiting for the command
-    uint32_t rate = 115200;       // the configured rate (AT+IPR), kept across restarts
+    uint32_t rate = 115200;       // the configured rate (AT+IPR); 0 is autobaud (any rate)
     bool anyRate = false;         // the firmware answers at whatever rate the host uses
-    bool echo = true;             // echo state after a restart (E1)
+    bool echo = true;             // echo at power-on (E1)
+    bool verbose = true;          // verbose result codes at power-on (V1); V0 gives "0\r"
+    bool quiet = false;           // result codes suppressed at power-on (Q1)
     uint32_t bootMs = 200;        // DTR on to CTS on
     uint32_t replyDelayMs = 2;    // command line received to first result byte
+    std::vector<std::string> refusedCommands;  // whole lines (upper case, no CR) -> ERROR
+    // The reply (after the echo) to these whole lines (upper case, no CR), sent instead of the
+    // information text and result code; the command still takes effect.
+    std::map<std::string, std::string> replyFor;
+
+    // Misbehaviour, each off by default.
+    bool silent = false;             // hears everything, sends nothing (no echo, no results)
+    bool neverEchoes = false;        // no echo, whatever ATE says
+    bool echoTwice = false;          // after echoing a line, sends the whole line once more
+    uint32_t lateAnswerMs = 0;       // everything, echo included, goes out this much later
+    bool zeroBeforeOk = false;       // "\r\n", a zero byte, then "OK\r\n"
+    bool okWithoutLf = false;        // verbose OK ends in "\r" alone
+    int blankLinesBeforeInfo = 0;    // extra "\r\n" before an information line (+IPR:)
+    std::string iprInfo;             // the +IPR? line without line ends; empty: "+IPR: <rate>"
+    uint32_t pauseInInfoMs = 0;      // the information line's end and the result come this late
+    std::string unsolicitedAfterOk;  // sent right behind every OK, e.g. "\r\n+CREG: 1\r\n"
+    // The firmware ignores every command line (non-empty, ending in CR; counted from 1 over
+    // the model's whole life, restarts included) before this one: no echo, no result.
+    // 0 or 1: every line is answered.
+    int firstAnsweredLine = 0;
+
     // Loader.
     uint32_t loaderRate = 57600;  // the rate a blind download command is heard at
     uint32_t startDelayMs = 50;   // loader entered (or USB port back and opened) to start byte
@@ -54,8 +80,10 @@ struct ModuleConfig {
     uint32_t busyGapMs = 4000;                          // between successive 0x04 answers
     AnswerScript answers;                               // empty: every record is answered 0x01
     std::vector<std::vector<uint8_t>> expectedRecords;  // records in full (length byte first)
-    // USB virtual port: it vanishes when the download command is accepted and comes back.
+    // USB virtual port: bytes pass at any rate; it drops off the bus usbDropMs after the OK
+    // to the download command and comes back usbGoneMs later.
     bool usb = false;
+    uint32_t usbDropMs = 200;
     uint32_t usbGoneMs = 3000;
 };
 
@@ -118,6 +146,10 @@ class ModuleModel {
     void sendByte(uint8_t value, uint32_t dueMs);
     void firmwareByte(uint8_t b, uint32_t nowMs);
     void handleCommandLine(const std::string& line, uint32_t nowMs);
+    bool answersCurrentLine() const;
+    bool followsHostRate() const { return config_.anyRate || config_.rate == 0; }
+    std::string resultCode(bool ok) const;
+    void sendInfoAndResult(const std::string& info, bool ok, uint32_t dueMs);
     void enterLoader(uint32_t rate, uint32_t nowMs, bool viaUsb);
     void scheduleStart(uint32_t dueMs);
     void loaderByte(uint8_t b, uint32_t nowMs);
@@ -139,9 +171,13 @@ class ModuleModel {
     uint32_t rate_ = 0;
     uint32_t bootDoneMs_ = 0;
     bool echo_ = true;
-    std::string line_;  // command line being received
+    bool verbose_ = true;
+    bool quiet_ = false;
+    std::string line_;    // command line being received
+    int linesHeard_ = 0;  // command lines heard by the firmware
     // USB port absence window.
     bool usbGone_ = false;
+    uint32_t usbDropAtMs_ = 0;
     uint32_t usbBackMs_ = 0;
     bool awaitingHostOpen_ = false;
     // Loader.
