@@ -11,8 +11,9 @@ namespace kestrel {
 
 namespace {
 
-// Asks the module for its configured rate; -1 when the reply does not say.
-int32_t queryModuleRate() {
+// Asks the module for its configured rate. False when the reply does not say; a reported
+// rate is taken whatever its value (even -1).
+bool queryModuleRate(int32_t* rate) {
     char reply[kReplyCapacity];
     sendAtCommand("AT+IPR?\r", reply, sizeof reply);
     // Blank lines and spaces before the information line are noise; a short reply is kept.
@@ -22,8 +23,9 @@ int32_t queryModuleRate() {
         ++p;
         --n;
     }
-    if (std::strncmp(p, "+IPR: ", 6) != 0) return -1;
-    return convertRateText(p + 6);
+    if (std::strncmp(p, "+IPR: ", 6) != 0) return false;
+    *rate = convertRateText(p + 6);
+    return true;
 }
 
 }  // namespace
@@ -34,8 +36,7 @@ EntryResult enterDownloadMode(Session& s) {
 
     // On the USB virtual port the rate means nothing to the module: leave it alone.
     if (!s.usbMode) {
-        s.originalRate = queryModuleRate();
-        if (s.originalRate != -1)
+        if (queryModuleRate(&s.originalRate))
             reportf(*s.reporter, "INFO: original baudrate = %d", s.originalRate);
         if (s.requestedRate != detected) {
             char command[32];
