@@ -1,0 +1,132 @@
+// The driver's timeline read back as a dialogue with the module: the steps a module can
+// notice (opens, rate switches, restarts, writes), so tests can compare whole roads at once.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/fake_serial_os.h"
+#include "support/test_image.h"
+
+namespace kestrel::test {
+
+// Bytes as readable text: \r, \n, \0 and everything outside printable ASCII escaped.
+inline std::string escaped(const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\0') {
+            out += "\\0";
+        } else if (c < 0x20 || c >= 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// Whether the rising DTR edge at `index` ends a module restart: not the rising half of a
+// rate switch's 400 ms pulse, and not the level that applying USB line settings brings.
+inline bool isRestart(const std::vector<Event>& ev, size_t index) {
+    using K = Event::Kind;
+    if (index > 0 && ev[index - 1].kind == K::Settings && ev[index - 1].on &&
+        ev[index - 1].atMs == ev[index].atMs)
+        return false;
+    for (size_t i = index; i-- > 0;) {
+        if (ev[i].kind == K::Open) return true;
+        if (ev[i].kind == K::Dtr && !ev[i].on) return ev[index].atMs - ev[i].atMs != 400;
+    }
+    return true;
+}
+
+// One line per step: "open COM1", "open failed COM1", "close", "rate 115200" (line settings
+// applied, at open or by a switch), "restart", "> bytes" for a write, or "record i" for a
+// write that is records[i] whole.
+inline std::vector<std::string> transcript(const FakeSerialOs& os,
+                                           const std::vector<Record>& records = {}) {
+    using K = Event::Kind;
+    std::vector<std::string> out;
+    const auto& ev = os.events;
+    for (size_t i = 0; i < ev.size(); ++i) {
+        const Event& e = ev[i];
+        switch (e.kind) {
+            case K::Open:
+                out.push_back("open " + e.text);
+                break;
+            case K::OpenFailed:
+                out.push_back("open failed " + e.text);
+                break;
+            case K::Close:
+                out.push_back("close");
+                break;
+            case K::Settings:
+                out.push_back("rate " + std::to_string(e.rate));
+                break;
+            case K::Dtr:
+                if (e.on && isRestart(ev, i)) out.push_back("restart");
+                break;
+            case K::Write: {
+                std::string line = "> " + escaped(e.text);
+                for (size_t r = 0; r < records.size(); ++r)
+                    if (e.text == std::string(records[r].begin(), records[r].end()))
+                        line = "record " + std::to_string(r);
+                out.push_back(line);
+                break;
+            }
+            case K::Purge:
+            case K::ModuleByte:
+                break;
+        }
+    }
+    return out;
+}
+
+// The transcript from the `n`-th "open" line on (0 the first).
+inline std::vector<std::string> transcriptFromOpen(const std::vector<std::string>& all, int n) {
+    for (size_t i = 0; i < all.size(); ++i)
+        if (all[i].rfind("open ", 0) == 0 && all[i].rfind("open failed", 0) != 0 && n-- == 0)
+            return std::vector<std::string>(all.begin() + static_cast<long>(i), all.end());
+    return {};
+}
+
+// The port's rate at every probe, in order.
+inline std::vector<uint32_t> probeRates(const FakeSerialOs& os) {
+    std::vector<uint32_t> rates;
+    for (const Event& e : os.eventsOf(Event::Kind::Write))
+        if (e.text == "ATE1V1Q0\r") rates.push_back(e.rate);
+    return rates;
+}
+
+inline int restartCount(const FakeSerialOs& os) {
+    int n = 0;
+    for (size_t i = 0; i < os.events.size(); ++i)
+        if (os.events[i].kind == Event::Kind::Dtr && os.events[i].on && isRestart(os.events, i))
+            ++n;
+    return n;
+}
+
+// The writes equal to `bytes`, with the virtual time and rate of each.
+inline std::vector<Event> writesOf(const FakeSerialOs& os, const std::string& bytes) {
+    std::vector<Event> out;
+    for (const Event& e : os.eventsOf(Event::Kind::Write))
+        if (e.text == bytes) out.push_back(e);
+    return out;
+}
+
+// How often `line` occurs in a transcript.
+inline int countOf(const std::vector<std::string>& lines, const std::string& line) {
+    int n = 0;
+    for (const auto& l : lines)
+        if (l == line) ++n;
+    return n;
+}
+
+}  // namespace kestrel::test

@@ -1,0 +1,83 @@
+// Set-ups for the modem layer tests: a simulated module on COM1 over RS-232, the port open and
+// the module restarted, so that the next AT command meets a booted module.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "modem/at_command.h"
+#include "modem/dialogue_transcript.h"
+#include "serial/serial_port.h"
+#include "support/virtual_world.h"
+
+namespace kestrel::test {
+
+inline sim::ModuleConfig moduleAt(uint32_t rate) {
+    sim::ModuleConfig c;
+    c.rate = rate;
+    return c;
+}
+
+inline sim::ModuleConfig silentModule() {
+    sim::ModuleConfig c;
+    c.silent = true;
+    return c;
+}
+
+struct ModemLink {
+    explicit ModemLink(sim::ModuleConfig config = {}, uint32_t portRate = 115200)
+        : w(std::move(config)) {
+        EXPECT_EQ(openPort("COM1", portRate, false), 1);
+        restartModule();
+        startMs = w.clock.elapsed();
+        firstEvent = w.os.events.size();
+    }
+
+    struct Reply {
+        int result;
+        std::string text;
+        uint32_t tookMs;
+    };
+    Reply send(const char* command, unsigned capacity = kReplyCapacity) {
+        char buffer[kReplyCapacity];
+        std::memset(buffer, 'J', sizeof buffer);  // junk a call must not leave behind
+        buffer[sizeof buffer - 1] = '\0';
+        const uint32_t t0 = w.clock.elapsed();
+        const int result = sendAtCommand(command, buffer, capacity);
+        return {result, buffer, w.clock.elapsed() - t0};
+    }
+
+    // Writes made since the link was set up, with times relative to its start.
+    std::vector<Event> writes() const {
+        std::vector<Event> out;
+        for (size_t i = firstEvent; i < w.os.events.size(); ++i)
+            if (w.os.events[i].kind == Event::Kind::Write) {
+                out.push_back(w.os.events[i]);
+                out.back().atMs -= startMs;
+            }
+        return out;
+    }
+
+    // Everything still waiting in the port, read out now.
+    std::string leftInPort() {
+        std::string rest;
+        uint8_t b = 0;
+        while (readByteNow(&b))
+            rest.push_back(static_cast<char>(b));
+        return rest;
+    }
+
+    // Makes the module's line carry `bytes` `afterMs` from now.
+    void moduleSends(const std::string& bytes, uint32_t afterMs, uint32_t rate = 0) {
+        w.module.sendRaw(std::vector<uint8_t>(bytes.begin(), bytes.end()),
+                         w.clock.nowMs() + afterMs, rate);
+    }
+
+    VirtualWorld w;
+    uint32_t startMs = 0;
+    size_t firstEvent = 0;
+};
+
+}  // namespace kestrel::test
