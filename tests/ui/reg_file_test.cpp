@@ -1,0 +1,174 @@
+// The REGEDIT4 export that holds the settings where there is no registry: what it reads,
+// what it writes, and that everything not ours survives a rewrite.
+#include "ui/reg_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace kestrel {
+namespace {
+
+const char kKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel";
+
+RegFile parsed(const std::string& text) {
+    RegFile file;
+    EXPECT_TRUE(file.parse(text.data(), text.size())) << text;
+    return file;
+}
+
+std::string data(const RegFile& file, const char* name, const char* key = kKey) {
+    std::string d;
+    if (!file.valueData(key, name, &d)) return "<none>";
+    return d;
+}
+
+TEST(RegFileFormat, NewKeyIsWrittenAsRegeditWritesIt) {
+    RegFile file;
+    file.addKey(kKey);
+    EXPECT_EQ(file.serialize(),
+              "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n\r\n");
+    file.setStringValue(kKey, "COMPort", "COM1");
+    file.setStringValue(kKey, "BaudRate", "115200");
+    EXPECT_EQ(file.serialize(),
+              "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n"
+              "\"COMPort\"=\"COM1\"\r\n\"BaudRate\"=\"115200\"\r\n\r\n");
+}
+
+TEST(RegFileFormat, OnlyRegedit4ExportsAreAccepted) {
+    RegFile file;
+    for (const std::string text :
+         {"", "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\X]\r\n",
+          "REGEDIT\r\n", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n"})
+        EXPECT_FALSE(file.parse(text.data(), text.size())) << text;
+    for (const std::string text :
+         {"REGEDIT4", "REGEDIT4\n", "REGEDIT4  \r\n", "\xEF\xBB\xBFREGEDIT4\r\n"})
+        EXPECT_TRUE(file.parse(text.data(), text.size())) << text;
+}
+
+TEST(RegFileFormat, StringValuesUndoTheEscapesAndCarryTheirNul) {
+    const RegFile file = parsed(
+        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\n"
+        "\"FirmwareFile\"=\"C:\\\\fw\\\\\\\"new\\\".usf\"\n"
+        "\"COMPort\"=\"\"\n"
+        "\"BaudRate\"=\"a\\b\"\n");
+    EXPECT_EQ(data(file, "FirmwareFile"), std::string("C:\\fw\\\"new\".usf\0", 16));
+    EXPECT_EQ(data(file, "COMPort"), std::string("\0", 1));
+    // A backslash before anything but \ or " stands for itself.
+    EXPECT_EQ(data(file, "BaudRate"), std::string("a\\b\0", 4));
+}
+
+TEST(RegFileFormat, WrittenTextsReadBackUnchanged) {
+    RegFile file;
+    const char* texts[] = {"",
+                           "COM12",
+                           "/dev/serial/by-id/usb-Vendor_Modem-if00",
+                           "C:\\Firmware\\update.uusf",
+                           "quote\"and\\backslash\\",
+                           "caf\xE9 \xFF",
+                           "line\nbreak",
+                           "tab\there\rcr",
+                           "\\\\.\\COM5"};
+    for (const char* text : texts) {
+        file.setStringValue(kKey, "Value", text);
+        const std::string written = file.serialize();
+        RegFile reread = parsed(written);
+        EXPECT_EQ(data(reread, "Value"), std::string(text) + '\0') << written;
+    }
+}
+
+TEST(RegFileFormat, ControlCharactersAreWrittenAsStringBytes) {
+    RegFile file;
+    // 30 characters with a line break need a continued hex(1) line.
+    file.setStringValue(kKey, "V", "0123456789\n0123456789012345678");
+    const std::string text = file.serialize();
+    EXPECT_NE(text.find("\"V\"=hex(1):30,31,32"), std::string::npos) << text;
+    EXPECT_NE(text.find(",\\\r\n  "), std::string::npos) << text;
+    EXPECT_NE(text.find(",00\r\n"), std::string::npos) << text;
+}
+
+TEST(RegFileFormat, OtherValueFormsAreReadAsTheirBytes) {
+    const RegFile file = parsed(
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n"
+        "\"Dword\"=dword:00000105\r\n"
+        "\"Binary\"=hex:41,42,00,43\r\n"
+        "\"Expand\"=hex(2):25,00\r\n"
+        "\"Long\"=hex:30,31,\\\r\n  32,33,\\\r\n  34\r\n"
+        "\"Empty\"=hex:\r\n"
+        "\"Deleted\"=-\r\n"
+        "\"Open\"=\"no closing quote\r\n"
+        "\"Trailing\"=\"x\" y\r\n"
+        "\"BadHex\"=hex:4g\r\n"
+        "@=\"default\"\r\n");
+    EXPECT_EQ(data(file, "Dword"), std::string("\x05\x01\x00\x00", 4));
+    EXPECT_EQ(data(file, "Binary"), std::string("AB\0C", 4));
+    EXPECT_EQ(data(file, "Expand"), std::string("%\0", 2));
+    EXPECT_EQ(data(file, "Long"), "01234");
+    EXPECT_EQ(data(file, "Empty"), "");
+    EXPECT_EQ(data(file, ""), std::string("default\0", 8));
+    for (const char* unreadable : {"Deleted", "Open", "Trailing", "BadHex", "Missing"})
+        EXPECT_EQ(data(file, unreadable), "<none>") << unreadable;
+}
+
+TEST(RegFileFormat, NamesAndKeysIgnoreCaseAndTheLastEntryCounts) {
+    const RegFile file = parsed(
+        "REGEDIT4\n\n[hkey_local_machine\\software\\norvald\\kestrel]\n"
+        "\"comport\"=\"COM3\"\n\"COMPORT\"=\"COM4\"\n");
+    EXPECT_TRUE(file.hasKey(kKey));
+    EXPECT_EQ(data(file, "COMPort"), std::string("COM4\0", 5));
+    EXPECT_EQ(data(file, "COMPort", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald"), "<none>");
+}
+
+TEST(RegFileRewrite, EverythingNotOursKeepsItsLines) {
+    const std::string original =
+        "REGEDIT4\r\n"
+        "; exported by hand\r\n"
+        "\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+        "\"Size\"=dword:00000010\r\n"
+        "\"Blob\"=hex:01,02,\\\r\n"
+        "  03\r\n"
+        "\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n"
+        "\"Window\"=\"left\"\r\n"
+        "\"COMPort\"=\"COM2\"\r\n"
+        "; our comment\r\n"
+        "\r\n"
+        "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\r\n"
+        "\r\n";
+    RegFile file = parsed(original);
+    EXPECT_EQ(file.serialize(), original);
+
+    file.setStringValue(kKey, "FirmwareFile", "");
+    file.setStringValue(kKey, "COMPort", "COM7");
+    file.setStringValue(kKey, "BaudRate", "115200");
+    EXPECT_EQ(file.serialize(),
+              "REGEDIT4\r\n"
+              "; exported by hand\r\n"
+              "\r\n"
+              "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+              "\"Size\"=dword:00000010\r\n"
+              "\"Blob\"=hex:01,02,\\\r\n"
+              "  03\r\n"
+              "\r\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n"
+              "\"Window\"=\"left\"\r\n"
+              "\"COMPort\"=\"COM7\"\r\n"
+              "\"FirmwareFile\"=\"\"\r\n"
+              "\"BaudRate\"=\"115200\"\r\n"
+              "; our comment\r\n"
+              "\r\n"
+              "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\r\n"
+              "\r\n");
+}
+
+TEST(RegFileRewrite, OurKeyIsAddedBehindTheOthers) {
+    RegFile file = parsed("REGEDIT4\n\n[HKEY_CURRENT_USER\\Other]\n\"A\"=\"1\"");
+    file.setStringValue(kKey, "COMPort", "COM1");
+    EXPECT_EQ(file.serialize(),
+              "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Other]\r\n\"A\"=\"1\"\r\n\r\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n\"COMPort\"=\"COM1\"\r\n\r\n");
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,128 @@
+// The USB option as the window refreshes it: at creation, when the port field loses the focus
+// and when a list entry is chosen, and over the operator's own tick.
+#include "window_fixture.h"
+
+namespace kestrel::test {
+namespace {
+
+class WindowUsbTest : public WindowTest {
+  protected:
+    void lookupsSay(const char* attachedTo, const char* address = nullptr) {
+        lookups = std::make_unique<FixedUsbPortLookups>(attachedTo, address);
+    }
+    void leavePortField() {
+        port()->setFocus();
+        QTest::keyClick(port(), Qt::Key_Tab);
+        ASSERT_NE(QApplication::focusWidget(), port());
+    }
+};
+
+TEST_F(WindowUsbTest, TheStoredPortDecidesTheOptionAtStart) {
+    lookupsSay("COM5");
+    writeFile(storePath, storeWith("\"COMPort\"=\"COM5\"\r\n"));
+    create();
+    EXPECT_TRUE(usb()->isChecked());
+
+    lookupsSay("COM5");
+    writeFile(storePath, storeWith("\"COMPort\"=\"\\\\\\\\.\\\\COM5\"\r\n"));  // \\.\COM5
+    create();
+    EXPECT_EQ(port()->currentText(), "\\\\.\\COM5");
+    EXPECT_TRUE(usb()->isChecked());
+
+    for (const char* other : {"COM05", "com5"}) {
+        lookupsSay("COM5");
+        writeFile(storePath, storeWith(std::string("\"COMPort\"=\"") + other + "\"\r\n"));
+        create();
+        EXPECT_FALSE(usb()->isChecked()) << other;
+    }
+    lookupsSay("com5");
+    writeFile(storePath, storeWith("\"COMPort\"=\"COM5\"\r\n"));
+    create();
+    EXPECT_FALSE(usb()->isChecked());
+}
+
+TEST_F(WindowUsbTest, LeavingThePortFieldRefreshesFromItsText) {
+    lookupsSay("COM5");
+    createShown();
+    EXPECT_FALSE(usb()->isChecked());
+    port()->setFocus();
+    port()->lineEdit()->selectAll();
+    QTest::keyClicks(port()->lineEdit(), "COM5");
+    EXPECT_FALSE(usb()->isChecked());  // typing alone changes nothing
+    leavePortField();
+    EXPECT_TRUE(usb()->isChecked());
+
+    port()->setFocus();
+    port()->lineEdit()->selectAll();
+    QTest::keyClicks(port()->lineEdit(), "COM6");
+    leavePortField();
+    EXPECT_FALSE(usb()->isChecked());
+}
+
+TEST_F(WindowUsbTest, ChoosingAnEntryTakesTheNameFromTheIndex) {
+    lookupsSay("COM4");
+    createShown();
+    port()->setEditText("COM4");
+    // The fourth entry is COM4 by its index, whatever the field shows at that moment.
+    emit port()->activated(3);
+    EXPECT_TRUE(usb()->isChecked());
+    emit port()->activated(2);
+    EXPECT_FALSE(usb()->isChecked());
+    // Keys that move through the closed list choose entries as well.
+    port()->setFocus();
+    port()->setCurrentIndex(2);
+    QTest::keyClick(port(), Qt::Key_Down);
+    EXPECT_EQ(port()->currentText(), "COM4");
+    EXPECT_TRUE(usb()->isChecked());
+}
+
+TEST_F(WindowUsbTest, TheDevicesBehindCom9AreNamedByTheirOwnText) {
+    writeFile(devRoot + "/ttyACM0", "");
+    writeFile(devRoot + "/ttyUSB0", "");
+    test::makeDirectories(devRoot + "/serial/by-id");
+    ASSERT_EQ(::symlink("../../ttyACM0", (devRoot + "/serial/by-id/usb-Norvald-if00").c_str()), 0);
+    const std::string modem = devRoot + "/serial/by-id/usb-Norvald-if00";
+    lookupsSay((devRoot + "/ttyACM0").c_str(), modem.c_str());
+    createShown();
+    ASSERT_EQ(port()->count(), 12);
+    EXPECT_EQ(port()->itemText(9).toStdString(), modem);
+    EXPECT_EQ(port()->itemText(10).toStdString(), devRoot + "/ttyACM0");
+    EXPECT_EQ(port()->itemText(11).toStdString(), devRoot + "/ttyUSB0");
+    emit port()->activated(9);  // the stable name: found by the address lookup
+    EXPECT_TRUE(usb()->isChecked());
+    emit port()->activated(11);
+    EXPECT_FALSE(usb()->isChecked());
+    emit port()->activated(10);  // the device itself: found by the attached-to lookup
+    EXPECT_TRUE(usb()->isChecked());
+}
+
+TEST_F(WindowUsbTest, TheOperatorsTickLastsUntilTheNextRefresh) {
+    lookupsSay(nullptr);
+    createShown();
+    EXPECT_FALSE(usb()->isChecked());
+    QTest::mouseClick(usb(), Qt::LeftButton);
+    EXPECT_TRUE(usb()->isChecked());
+    rate()->setFocus();  // other fields do not refresh
+    QTest::keyClick(rate(), Qt::Key_Tab);
+    EXPECT_TRUE(usb()->isChecked());
+    leavePortField();
+    EXPECT_FALSE(usb()->isChecked());
+
+    QTest::mouseClick(usb(), Qt::LeftButton);
+    EXPECT_TRUE(usb()->isChecked());
+    emit port()->activated(0);
+    EXPECT_FALSE(usb()->isChecked());
+}
+
+TEST_F(WindowUsbTest, WithoutLookupsOnlyTheOperatorChangesTheOption) {
+    lookups.reset();
+    createShown();
+    EXPECT_FALSE(usb()->isChecked());
+    QTest::mouseClick(usb(), Qt::LeftButton);
+    leavePortField();
+    emit port()->activated(4);
+    EXPECT_TRUE(usb()->isChecked());
+}
+
+}  // namespace
+}  // namespace kestrel::test
