@@ -27,15 +27,16 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 # No "install Mono/Gecko?" questions when the prefix is made.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 mkdir -p "$prefix"
+# Whatever is started inside keeps running: it must not inherit the lock's descriptor.
 (
     flock 9
     if [ ! -f "$prefix/system.reg" ]; then
-        "$wine" wineboot --init </dev/null >/dev/null 2>&1 || true
-        "$wineserver" -w
+        "$wine" wineboot --init </dev/null >/dev/null 2>&1 9>&- || true
+        "$wineserver" -w 9>&-
     fi
     # Exit status 2: a server already runs for this prefix, with its services.
-    if "$wineserver" -p </dev/null >/dev/null 2>&1; then
-        "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
+    if "$wineserver" -p </dev/null >/dev/null 2>&1 9>&-; then
+        "$wine" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
     fi
 ) 9>"$prefix.lock"
 

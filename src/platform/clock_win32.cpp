@@ -16,11 +16,14 @@ class Win32Clock final : public Clock {
     void sleepMs(uint32_t ms) override { Sleep(ms); }
 };
 
+// At namespace scope: a function-local static would need a thread-safe guard, and that
+// drags the runtime's threading and exception support into the small program.
+Win32Clock g_systemClock;
+
 }  // namespace
 
 Clock& systemClock() {
-    static Win32Clock instance;
-    return instance;
+    return g_systemClock;
 }
 
 }  // namespace kestrel

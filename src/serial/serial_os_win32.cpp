@@ -157,11 +157,13 @@ class Win32SerialOs final : public SerialOs {
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
+// At namespace scope, not function-local: see clock_win32.cpp.
+Win32SerialOs g_serialOs;
+
 }  // namespace
 
 SerialOs& platformSerialOs() {
-    static Win32SerialOs instance;
-    return instance;
+    return g_serialOs;
 }
 
 }  // namespace kestrel

@@ -140,6 +140,9 @@ TEST(DamagedImage, CutLastRecordIsRefusedBeforeAnythingIsSent) {
 }
 
 TEST(DamagedImage, ImageThatBreaksDuringTheTransferIsNoSuccess) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows keeps others from writing the program file while it is read";
+#endif
     const auto records = makeRecords(6);
     std::string path;
     // The program file loses its tail while block 2 is on its way.

@@ -1,9 +1,8 @@
 #include "support/test_image.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 
 namespace kestrel::test {
 
@@ -27,18 +26,39 @@ std::vector<Record> makeRecords(size_t count, const std::vector<uint8_t>& length
     return records;
 }
 
-std::string writeTempFile(const std::vector<uint8_t>& bytes) {
-    char path[] = "/tmp/kestrel-test-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0) std::abort();
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) std::abort();
-        done += static_cast<size_t>(n);
+namespace {
+
+// The folder for temporary files: $TMPDIR (POSIX), %TEMP% or %TMP% (Windows), else /tmp.
+std::string tempFolder() {
+    for (const char* name : {"TMPDIR", "TEMP", "TMP"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && value[0] != '\0') return value;
     }
-    ::close(fd);
-    return path;
+    return "/tmp";
+}
+
+}  // namespace
+
+// Only <cstdio>, so the same tests run on Linux and, cross-built, under wine. The name
+// carries 64 random bits, and a file that exists already is never written over.
+std::string writeTempFile(const std::vector<uint8_t>& bytes) {
+    static std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, "/kestrel-test-%016llx",
+                      static_cast<unsigned long long>(random()));
+        const std::string path = tempFolder() + name;
+        if (FILE* existing = std::fopen(path.c_str(), "rb")) {
+            std::fclose(existing);
+            continue;
+        }
+        FILE* f = std::fopen(path.c_str(), "wb");
+        if (f == nullptr) continue;
+        const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+        if (std::fclose(f) != 0 || !written) std::abort();
+        return path;
+    }
+    std::abort();
 }
 
 TestImageFile::TestImageFile(const std::vector<Record>& records, uint32_t programSize,
