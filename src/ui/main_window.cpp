@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFocusEvent>
 #include <QGuiApplication>
@@ -271,7 +272,10 @@ void MainWindow::closeWindow() {
     saveStoredSettings();
     relay_->detach();  // from here on the session's calls do nothing
     hide();
-    if (setup_.endProcess) setup_.endProcess(2);
+    if (setup_.endProcess)
+        setup_.endProcess(2);
+    else
+        QCoreApplication::exit(2);
 }
 
 }  // namespace kestrel

@@ -51,6 +51,7 @@ struct MainWindowSetup {
     std::string devRoot = "/dev";
     // Ends the process after the window is closed (with exit code 2); must not return in the
     // program, since a session may be blocked in a call to the window. Tests record instead.
+    // Without one, the event loop is ended with the code.
     std::function<void(int exitCode)> endProcess;
     FileChooser chooseFile = chooseFileWithDialog;
 };

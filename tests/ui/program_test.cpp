@@ -29,56 +29,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr size_t kMaxProgramSize = 99744;
 
-// The stripped program, the 256-byte marker and `records` records of 72 bytes.
-std::string packProgram(const TempDir& dir, int records) {
-    std::string file = readFile(KESTREL_PROGRAM_UNDER_TEST);
-    EXPECT_LE(file.size(), kMaxProgramSize) << "the program does not fit in front of the image";
-    for (int b = 0; b < 256; ++b)
-        file.push_back(static_cast<char>(b));
-    for (int r = 0; r < records; ++r) {
-        file.push_back(72);
-        for (int i = 0; i < 72; ++i)
-            file.push_back(static_cast<char>((r * 7 + i) & 0x7F));
-    }
-    const std::string path = dir / "kestrel";
-    writeFile(path, file);
-    ::chmod(path.c_str(), 0755);
-    return path;
-}
-
-// A pseudo-terminal standing in for the module's port. Its slave has been opened and closed
-// once, so the master reports a hang-up until someone opens the slave again.
-class Terminal {
-  public:
-    Terminal() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        EXPECT_GE(master_, 0);
-        ::grantpt(master_);
-        ::unlockpt(master_);
-        name_ = ::ptsname(master_);
-        ::close(::open(name_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
-    }
-    ~Terminal() { ::close(master_); }
-    const std::string& name() const { return name_; }
-    // Whether a program holds the slave open right now.
-    bool slaveOpen() const {
-        pollfd p{master_, POLLIN, 0};
-        ::poll(&p, 1, 0);
-        return !(p.revents & POLLHUP);
-    }
-    bool waitSlaveOpen(std::chrono::milliseconds limit) const {
-        for (const auto end = Clock::now() + limit; Clock::now() < end;) {
-            if (slaveOpen()) return true;
-            std::this_thread::sleep_for(5ms);
-        }
-        return false;
-    }
-
-  private:
-    int master_ = -1;
-    std::string name_;
-};
-
 struct Launched {
     pid_t pid = -1;
     int input = -1;  // the program's standard input
@@ -138,6 +88,72 @@ int waitExit(pid_t pid, std::chrono::milliseconds limit, bool* signalled = nullp
     return -1;
 }
 
+TEST(WindowProgram, WithoutADisplayItEndsWithZeroAndSaysWhy) {
+    TempDir dir;
+    const Launched run = spawn(
+        KESTREL_PROGRAM_UNDER_TEST,
+        {"QT_QPA_PLATFORM=xcb", "DISPLAY", "WAYLAND_DISPLAY", "XDG_CONFIG_HOME=" + dir / "config"},
+        dir / "output");
+    ::close(run.input);
+    EXPECT_EQ(waitExit(run.pid, 10s), 0);
+    const std::string output = readFile(dir / "output");
+    EXPECT_NE(output.find("kestrel: the window cannot be created: "), std::string::npos) << output;
+    EXPECT_FALSE(exists(dir / "config"));  // no window, no store
+}
+
+#if KESTREL_PROGRAM_FITS
+// The tests with a running session need the program packed in front of an image.
+
+// The stripped program, the 256-byte marker and `records` records of 72 bytes.
+std::string packProgram(const TempDir& dir, int records) {
+    std::string file = readFile(KESTREL_PROGRAM_UNDER_TEST);
+    EXPECT_LE(file.size(), kMaxProgramSize) << "the program does not fit in front of the image";
+    for (int b = 0; b < 256; ++b)
+        file.push_back(static_cast<char>(b));
+    for (int r = 0; r < records; ++r) {
+        file.push_back(72);
+        for (int i = 0; i < 72; ++i)
+            file.push_back(static_cast<char>((r * 7 + i) & 0x7F));
+    }
+    const std::string path = dir / "kestrel";
+    writeFile(path, file);
+    ::chmod(path.c_str(), 0755);
+    return path;
+}
+
+// A pseudo-terminal standing in for the module's port. Its slave has been opened and closed
+// once, so the master reports a hang-up until someone opens the slave again.
+class Terminal {
+  public:
+    Terminal() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        EXPECT_GE(master_, 0);
+        ::grantpt(master_);
+        ::unlockpt(master_);
+        name_ = ::ptsname(master_);
+        ::close(::open(name_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    }
+    ~Terminal() { ::close(master_); }
+    const std::string& name() const { return name_; }
+    // Whether a program holds the slave open right now.
+    bool slaveOpen() const {
+        pollfd p{master_, POLLIN, 0};
+        ::poll(&p, 1, 0);
+        return !(p.revents & POLLHUP);
+    }
+    bool waitSlaveOpen(std::chrono::milliseconds limit) const {
+        for (const auto end = Clock::now() + limit; Clock::now() < end;) {
+            if (slaveOpen()) return true;
+            std::this_thread::sleep_for(5ms);
+        }
+        return false;
+    }
+
+  private:
+    int master_ = -1;
+    std::string name_;
+};
+
 std::string storeWith(const std::string& values) {
     return "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n" + values + "\r\n";
 }
@@ -177,19 +193,6 @@ TEST(WindowProgram, ClosedDuringASessionItEndsAtOnceWithTwoAndSavesTheSettings) 
     EXPECT_EQ(readFile(store), storeWith("\"COMPort\"=\"" + module.name() +
                                          "\"\r\n\"BaudRate\"=\"115200\"\r\n"
                                          "\"FirmwareFile\"=\"\"\r\n"));
-}
-
-TEST(WindowProgram, WithoutADisplayItEndsWithZeroAndSaysWhy) {
-    TempDir dir;
-    const Launched run = spawn(
-        KESTREL_PROGRAM_UNDER_TEST,
-        {"QT_QPA_PLATFORM=xcb", "DISPLAY", "WAYLAND_DISPLAY", "XDG_CONFIG_HOME=" + dir / "config"},
-        dir / "output");
-    ::close(run.input);
-    EXPECT_EQ(waitExit(run.pid, 10s), 0);
-    const std::string output = readFile(dir / "output");
-    EXPECT_NE(output.find("kestrel: the window cannot be created: "), std::string::npos) << output;
-    EXPECT_FALSE(exists(dir / "config"));  // no window, no store
 }
 
 #if defined(KESTREL_XVFB_RUN) && defined(KESTREL_XDOTOOL)
@@ -232,6 +235,7 @@ TEST(WindowProgram, UnderXvfbEnterStartsAndEscapeClosesDuringTheSession) {
     EXPECT_NE(readFile(store).find("\"COMPort\"=\"" + module.name() + "\""), std::string::npos);
 }
 #endif
+#endif  // KESTREL_PROGRAM_FITS
 
 }  // namespace
 }  // namespace kestrel::test
