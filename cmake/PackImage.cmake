@@ -8,16 +8,17 @@
 # builds may turn it on (the packed copy is always stripped), but an unoptimised or sanitized
 # program can outgrow the limit. With KESTREL_PACK off nothing is packed, and tests that need
 # a packed program are not registered (they say so at configure time). The default follows
-# CMAKE_BUILD_TYPE at the first configure only.
-
-if(CMAKE_BUILD_TYPE MATCHES "^(Release|MinSizeRel)$")
-  set(_kestrel_pack_default ON)
-else()
-  set(_kestrel_pack_default OFF)
+# CMAKE_BUILD_TYPE (AUTO) unless set to ON or OFF.
+set(KESTREL_PACK AUTO CACHE STRING
+    "Append the firmware image to the programs that read it (AUTO: Release and MinSizeRel)")
+set_property(CACHE KESTREL_PACK PROPERTY STRINGS AUTO ON OFF)
+if(KESTREL_PACK STREQUAL "AUTO")
+  if(CMAKE_BUILD_TYPE MATCHES "^(Release|MinSizeRel)$")
+    set(KESTREL_PACK ON)
+  else()
+    set(KESTREL_PACK OFF)
+  endif()
 endif()
-option(KESTREL_PACK "Append the firmware image to the programs that read it" ${_kestrel_pack_default})
-unset(_kestrel_pack_default)
-
 set(KESTREL_IMAGE_FILE "" CACHE FILEPATH
     "Firmware image to append to the programs (empty: the generated demo image)")
 set(KESTREL_DEMO_IMAGE ${CMAKE_BINARY_DIR}/image/kestrel-demo.img)
