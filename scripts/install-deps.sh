@@ -7,7 +7,7 @@ packages=(
   cmake g++ make pkg-config        # the build
   libgtest-dev                     # unit tests
   qt6-base-dev                     # the window
-  xvfb xauth                       # the window under a virtual display (demo, screenshots)
+  xvfb xauth xdotool               # the window under a virtual display, with real key presses
   python3                          # the end-to-end driver
 )
 
