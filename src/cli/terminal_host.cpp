@@ -1,0 +1,121 @@
+#include "cli/terminal_host.h"
+
+#include <cstring>
+
+#include "platform/clock.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr uint32_t kRedrawMs = 100;
+constexpr uint32_t kSampleMs = 500;
+constexpr int kBarWidth = 30;
+
+void formatDuration(char* out, size_t capacity, uint32_t seconds) {
+    if (seconds >= 3600)
+        std::snprintf(out, capacity, "%u:%02u:%02u", seconds / 3600, seconds / 60 % 60,
+                      seconds % 60);
+    else
+        std::snprintf(out, capacity, "%u:%02u", seconds / 60, seconds % 60);
+}
+
+}  // namespace
+
+void formatProgressLine(char* out, size_t capacity, int32_t position, int32_t maximum,
+                        double blocksPerSecond) {
+    if (maximum < 0) maximum = 0;
+    if (position < 0) position = 0;
+    if (position > maximum) position = maximum;
+    const double part = maximum > 0 ? static_cast<double>(position) / maximum : 0.0;
+    char bar[kBarWidth + 1];
+    const int filled = static_cast<int>(part * kBarWidth);
+    for (int i = 0; i < kBarWidth; ++i)
+        bar[i] = i < filled ? '#' : '-';
+    bar[kBarWidth] = '\0';
+
+    char rate[32] = "-- blk/s";
+    char left[32] = "--:--";
+    if (blocksPerSecond > 0) {
+        std::snprintf(rate, sizeof rate, "%.0f blk/s", blocksPerSecond);
+        const double seconds = (maximum - position) / blocksPerSecond + 0.5;
+        formatDuration(left, sizeof left, static_cast<uint32_t>(seconds));
+    }
+    if (position == maximum) std::snprintf(left, sizeof left, "0:00");
+    std::snprintf(out, capacity, "[%s] %3d%%  %d/%d blocks  %s  %s left", bar,
+                  static_cast<int>(part * 100), position, maximum, rate, left);
+}
+
+TerminalHost::TerminalHost(const SessionFields& fields, FILE* status, FILE* bar)
+    : fields_(fields), status_(status), bar_(bar) {}
+
+void TerminalHost::readFields(SessionFields* fields) {
+    *fields = fields_;
+}
+
+void TerminalHost::setStatus(const char* text) {
+    copyText(lastStatus_, text);
+    if (text[0] == '\0') return;
+    clearBar();
+    std::fputs(text, status_);
+    std::fputc('\n', status_);
+    std::fflush(status_);
+    drawBar(true);
+}
+
+void TerminalHost::setProgressRange(int32_t maximum) {
+    maximum_ = maximum;
+    position_ = 0;
+    sampling_ = false;
+    blocksPerSecond_ = 0;
+    drawBar(true);
+}
+
+void TerminalHost::setProgressPosition(int32_t position) {
+    const uint32_t now = nowMs();
+    if (!sampling_ && position_ > 0 && position > position_) {
+        // The bar's first move jumps to a thirtieth of its length: measure from the next.
+        sampling_ = true;
+        sampleMs_ = now;
+        samplePosition_ = position;
+    } else if (sampling_ && now - sampleMs_ >= kSampleMs) {
+        const double rate = (position - samplePosition_) * 1000.0 / (now - sampleMs_);
+        blocksPerSecond_ = blocksPerSecond_ > 0 ? 0.7 * blocksPerSecond_ + 0.3 * rate : rate;
+        sampleMs_ = now;
+        samplePosition_ = position;
+    }
+    position_ = position;
+    drawBar(position == maximum_);
+}
+
+void TerminalHost::enableStart() {
+    // The session is over: leave the bar where it is and end its line.
+    if (barShown_) std::fputc('\n', bar_);
+    barShown_ = false;
+    if (bar_ != nullptr) std::fflush(bar_);
+}
+
+bool TerminalHost::succeeded() const {
+    return std::strcmp(lastStatus_, "Download succeeded.") == 0;
+}
+
+void TerminalHost::drawBar(bool force) {
+    if (bar_ == nullptr || maximum_ <= 0) return;
+    const uint32_t now = nowMs();
+    if (!force && barShown_ && now - lastDrawMs_ < kRedrawMs) return;
+    lastDrawMs_ = now;
+    char line[160];
+    formatProgressLine(line, sizeof line, position_, maximum_, blocksPerSecond_);
+    std::fprintf(bar_, "\r%s\033[K", line);
+    std::fflush(bar_);
+    barShown_ = true;
+}
+
+void TerminalHost::clearBar() {
+    if (!barShown_) return;
+    std::fputs("\r\033[K", bar_);
+    std::fflush(bar_);
+    barShown_ = false;
+}
+
+}  // namespace kestrel

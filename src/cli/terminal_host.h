@@ -1,0 +1,53 @@
+// kestrel-cli as the session's front end: its fields come from the command line, its status
+// line is standard output and its progress bar standard error.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "session/status_reporter.h"
+
+namespace kestrel {
+
+class TerminalHost final : public SessionHost {
+  public:
+    // `bar` is where the progress bar is drawn (a terminal), or null for none.
+    TerminalHost(const SessionFields& fields, FILE* status, FILE* bar);
+
+    void readFields(SessionFields* fields) override;
+    // Every non-empty text on a line of its own, flushed at once; an empty one only clears.
+    void setStatus(const char* text) override;
+    void setProgressRange(int32_t maximum) override;
+    void setProgressPosition(int32_t position) override;
+    void enableStart() override;
+
+    // Whether the last status text was the one of a successful update.
+    bool succeeded() const;
+
+  private:
+    void drawBar(bool force);
+    void clearBar();
+
+    SessionFields fields_;
+    FILE* status_;
+    FILE* bar_;
+    char lastStatus_[kTextCapacity] = {};
+    bool barShown_ = false;
+
+    int32_t maximum_ = 0;
+    int32_t position_ = 0;
+    uint32_t lastDrawMs_ = 0;
+    // Throughput: blocks per second over the last stretch of at least half a second,
+    // smoothed; measured from the first real move of the bar.
+    bool sampling_ = false;
+    uint32_t sampleMs_ = 0;
+    int32_t samplePosition_ = 0;
+    double blocksPerSecond_ = 0;
+};
+
+// One line of the progress bar (no line end) for `position` of `maximum`, with the
+// throughput (0: not known yet) and what it leaves: "[####----]  42%  ...".
+void formatProgressLine(char* out, size_t capacity, int32_t position, int32_t maximum,
+                        double blocksPerSecond);
+
+}  // namespace kestrel

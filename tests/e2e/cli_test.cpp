@@ -1,0 +1,150 @@
+// kestrel-cli's command line and its terminal front end.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/cli_args.h"
+#include "cli/terminal_host.h"
+#include "support/virtual_clock.h"
+
+namespace kestrel {
+namespace {
+
+CliCommand parse(std::vector<const char*> args, SessionFields* fields, std::string* error) {
+    args.insert(args.begin(), "kestrel-cli");
+    char text[kTextCapacity];
+    const CliCommand c = parseCliArgs(static_cast<int>(args.size()), args.data(), fields, text);
+    *error = text;
+    return c;
+}
+
+TEST(CliArgs, FieldsAsTheWindowWouldHoldThem) {
+    SessionFields f;
+    std::string error;
+    ASSERT_EQ(parse({"--port", "/dev/ttyUSB0"}, &f, &error), CliCommand::Run) << error;
+    EXPECT_STREQ(f.portName, "/dev/ttyUSB0");
+    EXPECT_STREQ(f.rateText, "115200");
+    EXPECT_FALSE(f.usb);
+    EXPECT_FALSE(f.noFirmware);
+    EXPECT_STREQ(f.firmwareName, "");
+
+    // The rate stays text: the session converts it, " 57600baud" included.
+    ASSERT_EQ(parse({"--rate", " 57600baud", "--port=COM3", "--usb", "--no-firmware",
+                     "--firmware-name", "update.UUSF"},
+                    &f, &error),
+              CliCommand::Run);
+    EXPECT_STREQ(f.rateText, " 57600baud");
+    EXPECT_STREQ(f.portName, "COM3");
+    EXPECT_TRUE(f.usb);
+    EXPECT_TRUE(f.noFirmware);
+    EXPECT_STREQ(f.firmwareName, "update.UUSF");
+}
+
+TEST(CliArgs, LongTextsAreCutLikeTheWindowsFields) {
+    const std::string longName(400, 'p');
+    SessionFields f;
+    std::string error;
+    ASSERT_EQ(parse({"--port", longName.c_str()}, &f, &error), CliCommand::Run);
+    EXPECT_EQ(std::string(f.portName), longName.substr(0, 259));
+}
+
+TEST(CliArgs, UsageErrors) {
+    SessionFields f;
+    std::string error;
+    EXPECT_EQ(parse({}, &f, &error), CliCommand::UsageError);
+    EXPECT_NE(error.find("--port"), std::string::npos);
+    EXPECT_EQ(parse({"--port"}, &f, &error), CliCommand::UsageError);
+    EXPECT_EQ(parse({"--port", "x", "--speed", "9600"}, &f, &error), CliCommand::UsageError);
+    EXPECT_NE(error.find("--speed"), std::string::npos);
+    EXPECT_EQ(parse({"--port", "x", "extra"}, &f, &error), CliCommand::UsageError);
+    EXPECT_EQ(parse({"--port", "x", "--usb=1"}, &f, &error), CliCommand::UsageError);
+    EXPECT_EQ(parse({"--port", "x", "--help"}, &f, &error), CliCommand::Help);
+    EXPECT_EQ(parse({"--version"}, &f, &error), CliCommand::Version);
+}
+
+// A FILE* whose contents the test can read back.
+class Capture {
+  public:
+    Capture() : file_(std::tmpfile()) {}
+    ~Capture() { std::fclose(file_); }
+    FILE* file() { return file_; }
+    std::string text() {
+        std::fflush(file_);
+        std::rewind(file_);
+        std::string s;
+        for (int c; (c = std::fgetc(file_)) != EOF;)
+            s.push_back(static_cast<char>(c));
+        return s;
+    }
+
+  private:
+    FILE* file_;
+};
+
+class TerminalHostTest : public ::testing::Test {
+  protected:
+    TerminalHostTest() { setClock(&clock); }
+    ~TerminalHostTest() override { setClock(nullptr); }
+    test::VirtualClock clock;
+    SessionFields fields;
+    Capture status, bar;
+};
+
+TEST_F(TerminalHostTest, StatusLinesOnlyWhenNotATerminal) {
+    TerminalHost host(fields, status.file(), nullptr);
+    host.setStatus("");
+    host.setProgressRange(300);
+    host.setStatus("Waiting for start signal.");
+    host.setProgressPosition(10);
+    host.setStatus("Download succeeded.");
+    host.setProgressPosition(300);
+    host.enableStart();
+    EXPECT_EQ(status.text(), "Waiting for start signal.\nDownload succeeded.\n");
+    EXPECT_TRUE(host.succeeded());
+}
+
+TEST_F(TerminalHostTest, SuccessMeansTheLastTextWasTheSuccessText) {
+    TerminalHost host(fields, status.file(), nullptr);
+    host.setStatus("Download succeeded.");
+    host.setStatus("ERROR: cannot enter AT command mode change back to original baudrate.");
+    EXPECT_FALSE(host.succeeded());
+    host.setStatus("Download succeeded.");
+    host.setStatus("");  // the next session's start
+    EXPECT_FALSE(host.succeeded());
+}
+
+TEST_F(TerminalHostTest, BarIsClearedForEachStatusLineAndEndsWithALineEnd) {
+    TerminalHost host(fields, status.file(), bar.file());
+    host.setProgressRange(300);
+    host.setStatus("Firmware download in progress.");
+    host.setProgressPosition(10);  // the thirtieth shown from the first block
+    for (int p = 11; p <= 300; ++p) {
+        clock.advance(10);
+        host.setProgressPosition(p);
+    }
+    host.enableStart();
+    const std::string drawn = bar.text();
+    EXPECT_NE(drawn.find("\r\033[K"), std::string::npos);  // cleared for the status line
+    EXPECT_NE(drawn.find("[##############################] 100%  300/300 blocks  100 blk/s"),
+              std::string::npos)
+        << drawn;
+    EXPECT_EQ(drawn.back(), '\n');
+    EXPECT_EQ(status.text(), "Firmware download in progress.\n");
+}
+
+TEST(ProgressLine, PercentBlocksThroughputAndTimeLeft) {
+    char line[160];
+    formatProgressLine(line, sizeof line, 1200, 35987, 0);
+    EXPECT_STREQ(line,
+                 "[#-----------------------------]   3%  1200/35987 blocks  -- blk/s  --:-- left");
+    formatProgressLine(line, sizeof line, 17994, 35987, 4000);
+    EXPECT_STREQ(
+        line, "[###############---------------]  50%  17994/35987 blocks  4000 blk/s  0:04 left");
+    formatProgressLine(line, sizeof line, 0, 35987, 5);
+    EXPECT_NE(std::string(line).find("1:59:57 left"), std::string::npos) << line;
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,137 @@
+// The simulator's command line, its scripted loader answers and its reading of the image.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "modem_sim/expected_image.h"
+#include "modem_sim/sim_options.h"
+
+namespace kestrel::sim {
+namespace {
+
+ParseOutcome parse(std::vector<std::string> args, SimOptions* o, std::string* error) {
+    args.insert(args.begin(), "kestrel-modem-sim");
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    return parseSimOptions(static_cast<int>(argv.size()), argv.data(), o, error);
+}
+
+TEST(SimOptions, ModuleAndServingOptions) {
+    SimOptions o;
+    std::string error;
+    ASSERT_EQ(parse({"--link", "/tmp/x/tty", "--once", "--rate", "57600", "--no-echo", "--usb",
+                     "--usb-gone-ms", "2500", "--pace", "--side-channel", "/tmp/x/s"},
+                    &o, &error),
+              ParseOutcome::Run)
+        << error;
+    EXPECT_EQ(o.link, "/tmp/x/tty");
+    EXPECT_TRUE(o.once);
+    EXPECT_TRUE(o.pace);
+    EXPECT_EQ(o.sideChannel, "/tmp/x/s");
+    EXPECT_EQ(o.module.rate, 57600u);
+    EXPECT_FALSE(o.module.echo);
+    EXPECT_TRUE(o.module.usb);
+    EXPECT_EQ(o.module.usbGoneMs, 2500u);
+    EXPECT_TRUE(o.module.firmwarePresent);
+    EXPECT_EQ(o.module.answerDelayMs, 0u);
+}
+
+TEST(SimOptions, RefusesWhatItCannotMean) {
+    SimOptions o;
+    std::string error;
+    EXPECT_EQ(parse({}, &o, &error), ParseOutcome::Error);  // no --link
+    EXPECT_NE(error.find("--link"), std::string::npos);
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--link", "l", "--rate"},
+          {"--link", "l", "--rate", "0"},
+          {"--link", "l", "--rate", "12x"},
+          {"--link", "l", "--nak-every", "0"},
+          {"--link", "l", "--busy-at", "3:0"},
+          {"--link", "l", "--fatal-at", "4:0x01"},  // 0x01 is no fatal answer
+          {"--link", "l", "--fatal-at", "4:0x100"},
+          {"--link", "l", "--silent-at", "-1"},
+          {"--link", "l", "--frobnicate"}}) {
+        SimOptions fresh;
+        EXPECT_EQ(parse(bad, &fresh, &error), ParseOutcome::Error) << bad.back();
+    }
+    EXPECT_EQ(parse({"--help"}, &o, &error), ParseOutcome::Help);
+}
+
+TEST(SimOptions, ScriptedAnswersPerBlockAndAttempt) {
+    SimOptions o;
+    std::string error;
+    ASSERT_EQ(parse({"--link", "l", "--nak-every", "5:2", "--busy-at", "7:3", "--fatal-at",
+                     "20:0x15", "--silent-at", "30", "--vanish-at", "40"},
+                    &o, &error),
+              ParseOutcome::Run);
+    const AnswerScript& a = o.module.answers;
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a(0, 0).value, 0x01);
+    // Block 4 is the 5th: refused twice, taken the third time.
+    EXPECT_EQ(a(4, 0).value, 0x02);
+    EXPECT_EQ(a(4, 1).value, 0x02);
+    EXPECT_EQ(a(4, 2).value, 0x01);
+    EXPECT_EQ(a(9, 0).value, 0x02);
+    EXPECT_EQ(a(7, 0).busyBefore, 3);
+    EXPECT_EQ(a(7, 0).value, 0x01);
+    EXPECT_EQ(a(7, 1).busyBefore, 0);
+    EXPECT_EQ(a(20, 0).value, 0x15);
+    EXPECT_EQ(a(30, 0).kind, BlockAnswer::Kind::Silence);
+    EXPECT_EQ(a(40, 0).kind, BlockAnswer::Kind::Vanish);
+}
+
+class ImageFile {
+  public:
+    explicit ImageFile(const std::vector<uint8_t>& bytes) {
+        char name[] = "/tmp/kestrel-sim-image-XXXXXX";
+        const int fd = mkstemp(name);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        close(fd);
+        path_ = name;
+    }
+    ~ImageFile() { unlink(path_.c_str()); }
+    const char* path() const { return path_.c_str(); }
+
+  private:
+    std::string path_;
+};
+
+const std::vector<uint8_t> kRecords = {2, 0xAA, 0xBB, 0, 1, 0x00};
+
+TEST(ExpectedImage, PlainRecordsFile) {
+    ImageFile f(kRecords);
+    std::vector<std::vector<uint8_t>> records;
+    std::string error;
+    ASSERT_TRUE(loadExpectedRecords(f.path(), &records, &error)) << error;
+    EXPECT_EQ(records, (std::vector<std::vector<uint8_t>>{{2, 0xAA, 0xBB}, {0}, {1, 0x00}}));
+}
+
+TEST(ExpectedImage, PackedProgramTakesWhatFollowsTheFirstMarker) {
+    std::vector<uint8_t> file = {0x7F, 'E', 'L', 'F', 0x00, 0x01, 0x02};  // a false start
+    for (int i = 0; i < 256; ++i)
+        file.push_back(static_cast<uint8_t>(i));
+    file.insert(file.end(), kRecords.begin(), kRecords.end());
+    ImageFile f(file);
+    std::vector<std::vector<uint8_t>> records;
+    std::string error;
+    ASSERT_TRUE(loadExpectedRecords(f.path(), &records, &error)) << error;
+    EXPECT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0], (std::vector<uint8_t>{2, 0xAA, 0xBB}));
+}
+
+TEST(ExpectedImage, CutRecordOrMissingFileIsRefused) {
+    ImageFile cut({3, 1, 2});
+    std::vector<std::vector<uint8_t>> records;
+    std::string error;
+    EXPECT_FALSE(loadExpectedRecords(cut.path(), &records, &error));
+    EXPECT_NE(error.find("record 0"), std::string::npos) << error;
+    EXPECT_FALSE(loadExpectedRecords("/nonexistent/kestrel.img", &records, &error));
+}
+
+}  // namespace
+}  // namespace kestrel::sim

@@ -1,0 +1,171 @@
+// Test-only LD_PRELOAD shim: gives the simulator's pseudo-terminal modem-control lines.
+//
+// A pty answers TIOCMGET/TIOCMBIS/TIOCMBIC/TIOCMSET/TIOCGICOUNT with ENOTTY. Loaded into the
+// tool under test, this library catches exactly those ioctls when they fail that way on a pty
+// slave, and asks kestrel-modem-sim over the socket named by KESTREL_SIM_SIDE_CHANNEL: DTR
+// and RTS go to the simulated module, CTS and the framing-error count come back. Every other
+// ioctl, and these on any other device, pass through untouched. When the simulator cannot be
+// reached, or the pty is not its current one, the ioctl fails with ENOTTY as before.
+#include <dlfcn.h>
+#include <linux/serial.h>
+#include <pthread.h>
+#include <stdarg.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "modem_sim/side_channel_protocol.h"
+
+namespace {
+
+using kestrel::sim::SideReply;
+using kestrel::sim::SideRequest;
+
+using IoctlFn = int (*)(int, unsigned long, ...);
+
+pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
+int g_socket = -1;
+int g_lines = 0;  // TIOCM_DTR / TIOCM_RTS as last set by the tool
+
+IoctlFn realIoctl() {
+    static IoctlFn real = reinterpret_cast<IoctlFn>(dlsym(RTLD_NEXT, "ioctl"));
+    return real;
+}
+
+// Unix98 pty slaves are character devices with majors 136 to 143.
+bool isPtySlave(int fd, uint64_t* device) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const unsigned major = major(st.st_rdev);
+    *device = st.st_rdev;
+    return major >= 136 && major <= 143;
+}
+
+// Called with g_lock held.
+bool connectSideChannel() {
+    if (g_socket >= 0) return true;
+    const char* path = getenv(kestrel::sim::kSideChannelEnv);
+    sockaddr_un addr{};
+    if (path == nullptr || strlen(path) >= sizeof addr.sun_path) return false;
+    addr.sun_family = AF_UNIX;
+    strcpy(addr.sun_path, path);
+    const int s = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (s < 0) return false;
+    // A simulator that stops answering must not hang the tool.
+    timeval limit{2, 0};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    if (connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+        close(s);
+        return false;
+    }
+    g_socket = s;
+    return true;
+}
+
+// One request, one reply. Called with g_lock held.
+bool ask(uint8_t command, uint8_t arg, uint64_t device, SideReply* reply) {
+    if (!connectSideChannel()) return false;
+    SideRequest request;
+    request.command = command;
+    request.arg = arg;
+    request.device = device;
+    if (send(g_socket, &request, sizeof request, MSG_NOSIGNAL) != sizeof request ||
+        recv(g_socket, reply, sizeof *reply, 0) != sizeof *reply) {
+        close(g_socket);
+        g_socket = -1;
+        return false;
+    }
+    return reply->status == kestrel::sim::kServed;
+}
+
+// Sends the lines in `changed` at their levels in `lines`.
+bool setLines(int lines, int changed, uint64_t device) {
+    SideReply reply;
+    if ((changed & TIOCM_DTR) != 0 &&
+        !ask(kestrel::sim::kSetDtr, (lines & TIOCM_DTR) ? 1 : 0, device, &reply))
+        return false;
+    if ((changed & TIOCM_RTS) != 0 &&
+        !ask(kestrel::sim::kSetRts, (lines & TIOCM_RTS) ? 1 : 0, device, &reply))
+        return false;
+    g_lines = (g_lines & ~changed) | (lines & changed);
+    return true;
+}
+
+bool serve(unsigned long request, void* arg, uint64_t device) {
+    SideReply reply;
+    switch (request) {
+        case TIOCMGET: {
+            if (!ask(kestrel::sim::kQueryLines, 0, device, &reply)) return false;
+            *static_cast<int*>(arg) = g_lines | (reply.cts ? TIOCM_CTS : 0);
+            return true;
+        }
+        case TIOCMBIS: {
+            const int bits = *static_cast<const int*>(arg) & (TIOCM_DTR | TIOCM_RTS);
+            return setLines(bits, bits, device);
+        }
+        case TIOCMBIC: {
+            const int bits = *static_cast<const int*>(arg) & (TIOCM_DTR | TIOCM_RTS);
+            return setLines(0, bits, device);
+        }
+        case TIOCMSET:
+            return setLines(*static_cast<const int*>(arg), TIOCM_DTR | TIOCM_RTS, device);
+        case TIOCGICOUNT: {
+            if (!ask(kestrel::sim::kQueryErrors, 0, device, &reply)) return false;
+            serial_icounter_struct counts{};
+            counts.frame = static_cast<int>(reply.frameErrors);
+            memcpy(arg, &counts, sizeof counts);
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+bool isModemLineRequest(unsigned long request) {
+    return request == TIOCMGET || request == TIOCMBIS || request == TIOCMBIC ||
+           request == TIOCMSET || request == TIOCGICOUNT;
+}
+
+// Connecting at load time tells the simulator that DTR comes from us, before the tool opens
+// the port.
+__attribute__((constructor)) void announce() {
+    pthread_mutex_lock(&g_lock);
+    connectSideChannel();
+    pthread_mutex_unlock(&g_lock);
+}
+
+}  // namespace
+
+extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
+    va_list args;
+    va_start(args, request);
+    void* arg = va_arg(args, void*);
+    va_end(args);
+
+    IoctlFn real = realIoctl();
+    if (real == nullptr) {
+        errno = ENOSYS;
+        return -1;
+    }
+    const int result = real(fd, request, arg);
+    uint64_t device = 0;
+    if (result == 0 || errno != ENOTTY || !isModemLineRequest(request) || arg == nullptr ||
+        !isPtySlave(fd, &device))
+        return result;
+
+    const int savedErrno = errno;
+    pthread_mutex_lock(&g_lock);
+    const bool served = serve(request, arg, device);
+    pthread_mutex_unlock(&g_lock);
+    if (served) return 0;
+    errno = savedErrno;
+    return -1;
+}
