@@ -122,8 +122,15 @@ class PosixSerialOs final : public SerialOs {
         return true;
     }
 
-    // purge(): tcflush(TCIOFLUSH) throws away unread input and unsent output.
-    bool purge() override { return fd_ >= 0 && tcflush(fd_, TCIOFLUSH) == 0; }
+    // purge(): tcflush(TCIOFLUSH) throws away unread input and unsent output. The line
+    // errors of the bytes thrown away go with them (a new TIOCGICOUNT reference): otherwise
+    // the framing errors of a rate search would spoil the first clean byte read after it,
+    // such as a start signal that follows the download command's OK at once.
+    bool purge() override {
+        if (fd_ < 0 || tcflush(fd_, TCIOFLUSH) != 0) return false;
+        haveCounts_ = ioctl(fd_, TIOCGICOUNT, &counts_) == 0;
+        return true;
+    }
 
     // takeLineErrors(): TIOCGICOUNT counts framing, overrun, parity, break and buffer
     // overrun errors since the driver loaded; any counter that moved since the last query
