@@ -173,6 +173,9 @@ void startSession() {
     // Enter reaches us only while START is enabled; a stray command while a session runs
     // must not start a second one.
     if (!IsWindowEnabled(start) || g_window.setup.runSession == nullptr) return;
+    // A disabled button keeps no focus, and without a focus the dialog would no longer see
+    // Escape: hand the focus on to the next control first.
+    if (GetFocus() == start) SendMessageA(g_window.dialog, WM_NEXTDLGCTL, 0, FALSE);
     EnableWindow(start, FALSE);
     HANDLE thread = CreateThread(nullptr, 0, sessionThread, nullptr, 0, nullptr);
     if (thread == nullptr) {
