@@ -54,7 +54,9 @@ std::string writeTempFile(const std::vector<uint8_t>& bytes) {
         }
         FILE* f = std::fopen(path.c_str(), "wb");
         if (f == nullptr) continue;
-        const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+        // An empty vector's data() may be null, which fwrite must not be given.
+        const bool written =
+            bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
         if (std::fclose(f) != 0 || !written) std::abort();
         return path;
     }
