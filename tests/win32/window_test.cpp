@@ -288,6 +288,11 @@ TEST_F(WindowTest, AFirstStartShowsTheDefaultsCentredWithItsIcons) {
     EXPECT_EQ(frame.top, at.y);
     EXPECT_FALSE(IsWindowVisible(w));  // shown by the start-up code
     EXPECT_EQ(settings_.queried, (std::vector<std::string>{"FirmwareFile", "COMPort", "BaudRate"}));
+
+    ShowWindow(w, SW_SHOWNORMAL);
+    SetForegroundWindow(w);
+    waitFor([] { return true; });
+    EXPECT_EQ(GetFocus(), item(kStartId));  // the first tab stop
 }
 
 TEST_F(WindowTest, StoredSettingsAreShownAndOnlyListedRatesSurvive) {

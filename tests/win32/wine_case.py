@@ -7,7 +7,7 @@ Then the program's exit code and output, and the simulator's summary, are checke
 
   wine_case.py --runner WINE_RUN --prefix PREFIX [--sim SIM --com N [--sim-arg ARG]...
                [--sim-once]] [--expect-exit N] [--expect-line TEXT]... [--expect-last TEXT]
-               [--expect-sim TEXT]... [--timeout S] -- PROGRAM [ARGS...]
+               [--expect-sim TEXT]... [--timeout S] [--no-display] -- PROGRAM [ARGS...]
 
 Exit 0 when every expectation held, 1 when one did not (saying which), 2 on wrong usage.
 """
@@ -75,6 +75,7 @@ def main():
     ap.add_argument("--expect-last")
     ap.add_argument("--expect-sim", action="append", default=[])
     ap.add_argument("--timeout", type=float, default=120)
+    ap.add_argument("--no-display", action="store_true", help="run without DISPLAY")
     ap.add_argument("program", nargs=argparse.REMAINDER)
     args = ap.parse_args()
     program = args.program[1:] if args.program[:1] == ["--"] else args.program
@@ -87,6 +88,8 @@ def main():
     dosdevice = None
     sim = None
     env = dict(os.environ)
+    if args.no_display:
+        env.pop("DISPLAY", None)
     try:
         if args.sim:
             link = os.path.join(tmp, "port")
