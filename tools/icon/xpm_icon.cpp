@@ -21,15 +21,15 @@ std::vector<std::string> stringLiterals(const std::string& text) {
     return out;
 }
 
-bool parseColour(const std::string& spec, Rgb* rgb, bool* none) {
+bool parseColour(const std::string& text, Rgb* rgb, bool* none) {
     *none = false;
-    if (spec == "None" || spec == "none") {
+    if (text == "None" || text == "none") {
         *none = true;
         return true;
     }
-    if (spec.size() != 7 || spec[0] != '#') return false;
+    if (text.size() != 7 || text[0] != '#') return false;
     char* end = nullptr;
-    const unsigned long v = std::strtoul(spec.c_str() + 1, &end, 16);
+    const unsigned long v = std::strtoul(text.c_str() + 1, &end, 16);
     if (*end != '\0') return false;
     *rgb = {static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
     return true;
