@@ -116,10 +116,15 @@ class Win32SerialOs final : public SerialOs {
         return true;
     }
 
-    // purge(): PurgeComm ends pending transfers and clears both buffers.
+    // purge(): PurgeComm ends pending transfers and clears both buffers. ClearCommError then
+    // drops the error flags of the bytes thrown away, so the framing errors of a rate search
+    // cannot spoil the first clean byte read after it (its result does not matter here).
     bool purge() override {
-        return PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) !=
-               0;
+        if (!PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
+            return false;
+        DWORD errors = 0;
+        ClearCommError(handle_, &errors, nullptr);
+        return true;
     }
 
     // takeLineErrors(): ClearCommError reports and resets the device's error flags.
