@@ -2,29 +2,31 @@
 // records are read and counted, a damaged end, and calls in every state.
 #include "image/firmware_image.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
-#include <ostream>
-#include <string>
 #include <utility>
-#include <vector>
 
-#include "image/program_file.h"
-#include "image/test_files.h"
+#include "image/image_files.h"
 #include "platform/own_file.h"
 
 namespace kestrel {
 namespace {
 
-using test::kLongestProgram;
-using test::ProgramFile;
+using test::Bytes;
+using test::cat;
+using test::flat;
+using test::makeRecords;
+using test::Record;
 
-std::string cutWarning(int present, int length) {
-    char text[100];
-    std::snprintf(text, sizeof text, "Warning: unexpected end of file detected %d / %d.\n", present,
-                  length);
-    return text;
+// The longest program that leaves the marker's 0xFF within the first 100000 bytes.
+constexpr size_t kLongestProgram = 100000 - 256;
+
+// Program bytes that can never take part in a marker.
+Bytes fill(size_t length) {
+    return Bytes(length, 'K');
+}
+
+Bytes image(const std::vector<Record>& records, size_t program = kLongestProgram) {
+    return cat({fill(program), test::imageMarker(), flat(records)});
 }
 
 class ImageReaderTest : public testing::Test {
@@ -33,315 +35,179 @@ class ImageReaderTest : public testing::Test {
     void TearDown() override {
         closeImage();
         overrideOwnProgramPath(nullptr);
+        EXPECT_EQ(printed_, "") << "nothing else may be printed";
     }
 
     // Makes `file` the program's own file.
-    void useProgramFile(const ProgramFile& file) {
-        path_ = dir_.file("program");
-        test::writeBinaryFile(path_, file.data());
-        overrideOwnProgramPath(path_.c_str());
+    void use(const Bytes& file) {
+        test::writeFile(program_, file);
+        overrideOwnProgramPath(program_.c_str());
     }
 
-    // Reads the next record and checks it is `payload`, with nothing printed.
-    void expectNextRecord(const std::vector<uint8_t>& payload) {
-        uint8_t buffer[255];
+    // The next record, length byte first; empty at the end of the image.
+    Record next() {
+        uint8_t payload[255];
         uint8_t length = 0xEE;
         testing::internal::CaptureStdout();
-        const int ok = readRecord(buffer, &length);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-        ASSERT_EQ(ok, 1);
-        ASSERT_EQ(length, payload.size());
-        EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + length), payload);
+        const int ok = readRecord(payload, &length);
+        printed_ += testing::internal::GetCapturedStdout();
+        if (!ok) {
+            EXPECT_EQ(length, 0xEE) << "the length must be left alone when no record was read";
+            return {};
+        }
+        Record record{length};
+        record.insert(record.end(), payload, payload + length);
+        return record;
     }
 
-    // Reads the next record expecting the end of the image; returns what was printed.
-    std::string expectEnd() {
-        uint8_t buffer[255];
-        uint8_t length = 0xEE;
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(readRecord(buffer, &length), 0);
-        EXPECT_EQ(length, 0xEE) << "the length must be left alone when no record was read";
-        return testing::internal::GetCapturedStdout();
+    std::vector<Record> rest() {
+        std::vector<Record> records;
+        for (Record r = next(); !r.empty(); r = next())
+            records.push_back(r);
+        return records;
     }
 
-    int32_t countCapturing(std::string* printed) {
+    size_t count() {
         testing::internal::CaptureStdout();
-        const int32_t count = countRecords();
-        *printed = testing::internal::GetCapturedStdout();
-        return count;
+        const int32_t n = countRecords();
+        printed_ += testing::internal::GetCapturedStdout();
+        return static_cast<size_t>(n);
     }
+
+    // What the reader printed since the last call.
+    std::string printed() { return std::exchange(printed_, ""); }
 
     test::TempDir dir_;
-    std::string path_;
+    const std::string program_ = dir_.file("program");
+    std::string printed_;
 };
 
-// --- Where the image is found ---------------------------------------------------------
-
-struct MarkerPlace {
-    const char* name;
-    ProgramFile file;
-    bool found;
-};
-
-void PrintTo(const MarkerPlace& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class MarkerPlaceTest : public ImageReaderTest, public testing::WithParamInterface<MarkerPlace> {};
-
-TEST_P(MarkerPlaceTest, FindsTheImageOnlyWhenTheMarkerEndsWithinTheFirst100000Bytes) {
-    const MarkerPlace& c = GetParam();
-    useProgramFile(c.file);
-    ASSERT_EQ(openImage("firmware.bin"), c.found ? 1 : 0);
-    if (!c.found) {
-        EXPECT_EQ(countRecords(), 0);
-        return;
-    }
-    // The first record read proves where the data start was put.
-    std::string printed;
-    EXPECT_EQ(countCapturing(&printed), static_cast<int32_t>(c.file.payloads().size()));
-    EXPECT_EQ(printed, "");
-    for (const auto& payload : c.file.payloads())
-        expectNextRecord(payload);
-    EXPECT_EQ(expectEnd(), "");
-}
-
-std::vector<uint8_t> ascending(unsigned from, unsigned to) {
-    std::vector<uint8_t> values;
-    for (unsigned v = from; v <= to; ++v)
-        values.push_back(static_cast<uint8_t>(v));
-    return values;
-}
-
-ProgramFile program(size_t fillerLength) {
-    return std::move(ProgramFile().filler(fillerLength));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    ImageReader, MarkerPlaceTest,
-    testing::Values(
-        MarkerPlace{"MarkerAtTheVeryStart", program(0).marker().recordsUpTo(100500), true},
-        MarkerPlace{"MarkerEndingAt99999_DataStartAt100000",
-                    program(kLongestProgram).marker().records({16, 24, 8}), true},
-        MarkerPlace{"MarkerEndingAt99999_NoRecords", program(kLongestProgram).marker(), true},
-        MarkerPlace{"MarkerEndingAt100000", program(kLongestProgram + 1).marker().records({16}),
-                    false},
-        MarkerPlace{"MarkerFarBehind", program(150000).marker().records({16}), false},
-        MarkerPlace{"NoMarkerAtAll", program(150000), false},
-        // 00 01 02 then the marker: the mismatching 0x00 restarts the search there.
-        MarkerPlace{"RestartAtASecondZero",
-                    program(1000).bytes({0x00, 0x01, 0x02}).marker().recordsUpTo(100300), true},
-        MarkerPlace{"RestartAfterAllButTheLastByte",
-                    program(1000).bytes(ascending(0x00, 0xFE)).marker().recordsUpTo(100300), true},
-        MarkerPlace{"TwoZerosBeforeTheMarker",
-                    program(1000).bytes({0x00}).marker().recordsUpTo(100300), true},
-        MarkerPlace{"MarkerBrokenByOneByte",
-                    program(1000)
-                        .bytes(ascending(0x00, 0x7F))
-                        .bytes({0x55})
-                        .bytes(ascending(0x80, 0xFF))
-                        .filler(100000),
-                    false}),
-    [](const testing::TestParamInfo<MarkerPlace>& info) { return info.param.name; });
-
-struct ShortFile {
-    const char* name;
-    ProgramFile file;
-    bool found;
-};
-
-void PrintTo(const ShortFile& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class ShortFileTest : public ImageReaderTest, public testing::WithParamInterface<ShortFile> {};
-
-TEST_P(ShortFileTest, NeedsAFileOfAtLeast100000Bytes) {
-    useProgramFile(GetParam().file);
-    EXPECT_EQ(openImage(""), GetParam().found ? 1 : 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    ImageReader, ShortFileTest,
-    testing::Values(ShortFile{"Empty", ProgramFile(), false},
-                    ShortFile{"MarkerAndRecordsIn600Bytes",
-                              program(100).marker().records({16, 24, 8, 16, 48}), false},
-                    ShortFile{"OneByteShort", program(1000).marker().recordsUpTo(99999), false},
-                    ShortFile{"Exactly100000", program(1000).marker().recordsUpTo(100000), true}),
-    [](const testing::TestParamInfo<ShortFile>& info) { return info.param.name; });
-
-TEST_F(ImageReaderTest, ProgramFileThatCannotBeOpenedOrReadHasNoImage) {
-    const std::string missing = dir_.file("missing");
-    overrideOwnProgramPath(missing.c_str());
-    EXPECT_EQ(openImage(""), 0);
-    closeImage();
-
-    overrideOwnProgramPath(dir_.path().c_str());  // a folder opens, but does not read
-    EXPECT_EQ(openImage(""), 0);
-    closeImage();
-
-    const std::string tooLong = "/" + std::string(300, 'x');
-    overrideOwnProgramPath(tooLong.c_str());
-    EXPECT_EQ(openImage(""), 0);
-}
-
-TEST_F(ImageReaderTest, FirmwareNameHasNoEffectOnWhichImageIsRead) {
-    ProgramFile other = program(kLongestProgram).marker().records({8, 8, 8, 8, 8, 8});
-    const std::string otherPath = dir_.file("other");
-    test::writeBinaryFile(otherPath, other.data());
-
-    ProgramFile own = program(kLongestProgram).marker().records({16, 24});
-    useProgramFile(own);
-    for (const char* name : {"", "update.UUSF", "firmware.bin", otherPath.c_str()}) {
-        SCOPED_TRACE(name);
-        ASSERT_EQ(openImage(name), 1);
-        EXPECT_EQ(countRecords(), 2);
-        expectNextRecord(own.payloads()[0]);
+TEST_F(ImageReaderTest, FindsTheImageOnlyWhenTheMarkerEndsWithinTheFirst100000Bytes) {
+    const Bytes m = test::imageMarker();
+    const auto few = makeRecords(3, {16, 24, 8});  // 51 bytes
+    const auto many = makeRecords(1370);           // past 100000 behind an early marker
+    struct Case {
+        const char* name;
+        int found;
+        Bytes file;
+        std::vector<Record> records;
+    };
+    const Case cases[] = {
+        {"marker at the very start", 1, image(many, 0), many},
+        {"marker ending at 99999, data at 100000", 1, image(few), few},
+        {"marker ending at 99999, no records", 1, image({}), {}},
+        {"marker ending at 100000", 0, image(few, kLongestProgram + 1), {}},
+        {"marker far behind", 0, image(few, 150000), {}},
+        // A mismatching 0x00 restarts the search right there.
+        {"restart at a second 0x00", 1, cat({fill(1000), {0, 1, 2}, image(many, 0)}), many},
+        {"restart after all but the last byte", 1,
+         cat({fill(1000), Bytes(m.begin(), m.end() - 1), image(many, 0)}), many},
+        {"two zeros before the marker", 1, cat({fill(1000), {0}, image(many, 0)}), many},
+        {"marker broken by one byte",
+         0,
+         cat({fill(1000),
+              Bytes(m.begin(), m.begin() + 128),
+              {0x55},
+              Bytes(m.begin() + 128, m.end()),
+              fill(100000)}),
+         {}},
+        // The first read takes 100000 bytes; a shorter file has no image.
+        {"empty file", 0, {}, {}},
+        {"file of 600 bytes", 0, image(makeRecords(5, {16, 24, 8, 16, 48}), 100), {}},
+        {"file of 99999 bytes", 0, image(few, 99692), {}},
+        {"file of 100000 bytes", 1, image(few, 99693), few},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        use(c.file);
+        EXPECT_EQ(openImage("firmware.bin"), c.found);
+        EXPECT_EQ(count(), c.records.size());
+        // The first record read proves where the data start was put; after a failed open
+        // what follows the first 100000 bytes must not be handed out as records.
+        EXPECT_EQ(rest(), c.records);
         closeImage();
     }
 }
 
-// --- Reading and counting ---------------------------------------------------------------
+TEST_F(ImageReaderTest, ProgramFileThatCannotBeOpenedOrReadHasNoImage) {
+    // A folder opens, but does not read.
+    for (const std::string& path : {dir_.file("missing"), dir_.path, "/" + std::string(300, 'x')}) {
+        overrideOwnProgramPath(path.c_str());
+        EXPECT_EQ(openImage(""), 0) << path;
+        closeImage();
+    }
+}
 
-TEST_F(ImageReaderTest, RecordsEndingAtTheEndOfTheFileAreAllReadAndCounted) {
+TEST_F(ImageReaderTest, FirmwareNameHasNoEffectOnWhichImageIsRead) {
+    const std::string other = dir_.file("other");
+    test::writeFile(other, image(makeRecords(6, {8})));
+    const auto own = makeRecords(2, {16, 24});
+    use(image(own));
+    for (const std::string& name : {std::string(), std::string("update.UUSF"), other}) {
+        ASSERT_EQ(openImage(name.c_str()), 1) << name;
+        EXPECT_EQ(count(), 2u);
+        EXPECT_EQ(rest(), own);
+        closeImage();
+    }
+}
+
+TEST_F(ImageReaderTest, CountingKeepsTheReadPositionAndReopeningStartsAgain) {
     // Zero-length and full 255-byte records among them, one of each at the ends.
-    ProgramFile file = program(kLongestProgram).marker().records({0, 16, 255, 1, 0, 72, 8, 0});
-    useProgramFile(file);
+    const auto records = makeRecords(8, {0, 16, 255, 1, 0, 72, 8, 0});
+    use(image(records));
     ASSERT_EQ(openImage(""), 1);
-    std::string printed;
-    EXPECT_EQ(countCapturing(&printed), 8);
-    EXPECT_EQ(printed, "");
+    EXPECT_EQ(count(), 8u);
+    EXPECT_EQ(next(), records[0]);
+    EXPECT_EQ(next(), records[1]);
+    EXPECT_EQ(count(), 8u);
+    EXPECT_EQ(rest(), std::vector<Record>(records.begin() + 2, records.end()));
+    EXPECT_EQ(count(), 8u) << "counting at the end";
+    EXPECT_EQ(next(), Record{}) << "the end stays the end";
     EXPECT_FALSE(imageIsTruncated());
-    for (const auto& payload : file.payloads())
-        expectNextRecord(payload);
-    EXPECT_EQ(expectEnd(), "");
-    EXPECT_EQ(expectEnd(), "") << "the end stays the end";
-}
-
-TEST_F(ImageReaderTest, ImageOfZeroLengthRecordsOnly) {
-    useProgramFile(program(kLongestProgram).marker().records({0, 0, 0}));
-    ASSERT_EQ(openImage(""), 1);
-    EXPECT_EQ(countRecords(), 3);
-    for (int i = 0; i < 3; ++i)
-        expectNextRecord({});
-    EXPECT_EQ(expectEnd(), "");
-}
-
-TEST_F(ImageReaderTest, CountingKeepsTheReadPosition) {
-    ProgramFile file = program(kLongestProgram).marker().records({16, 24, 8, 16, 48, 24});
-    useProgramFile(file);
-    ASSERT_EQ(openImage(""), 1);
-    EXPECT_EQ(countRecords(), 6);
-    expectNextRecord(file.payloads()[0]);
-    expectNextRecord(file.payloads()[1]);
-    EXPECT_EQ(countRecords(), 6);
-    expectNextRecord(file.payloads()[2]);
-    EXPECT_EQ(countRecords(), 6);
-    for (size_t i = 3; i < 6; ++i)
-        expectNextRecord(file.payloads()[i]);
-    EXPECT_EQ(countRecords(), 6) << "counting at the end";
-    EXPECT_EQ(expectEnd(), "");
-}
-
-TEST_F(ImageReaderTest, ReopeningStartsAgainAtTheFirstRecord) {
-    ProgramFile file = program(kLongestProgram).marker().records({16, 24, 8});
-    useProgramFile(file);
-    ASSERT_EQ(openImage(""), 1);
-    expectNextRecord(file.payloads()[0]);
-    expectNextRecord(file.payloads()[1]);
     closeImage();
     ASSERT_EQ(openImage(""), 1);
-    expectNextRecord(file.payloads()[0]);
+    EXPECT_EQ(next(), records[0]);
 }
 
-// --- A last record cut short --------------------------------------------------------------
-
-struct CutEnd {
-    const char* name;
-    uint8_t length;
-    uint8_t present;
-};
-
-void PrintTo(const CutEnd& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class CutEndTest : public ImageReaderTest, public testing::WithParamInterface<CutEnd> {};
-
-TEST_P(CutEndTest, IsNotCountedAndWarnsOnEveryRead) {
-    const CutEnd& c = GetParam();
-    ProgramFile file = program(kLongestProgram).marker().records({16, 24, 8});
-    file.cutRecord(c.length, c.present);
-    useProgramFile(file);
-    ASSERT_EQ(openImage(""), 1);
-    const std::string warning = cutWarning(c.present, c.length);
-
-    std::string printed;
-    EXPECT_EQ(countCapturing(&printed), 3);
-    EXPECT_EQ(printed, warning) << "counting warns once";
-    EXPECT_TRUE(imageIsTruncated());
-
-    for (const auto& payload : file.payloads())
-        expectNextRecord(payload);
-    EXPECT_EQ(expectEnd(), warning) << "reading the cut record warns again and ends the image";
-    EXPECT_EQ(expectEnd(), "") << "behind it is the plain end of the file";
-}
-
-INSTANTIATE_TEST_SUITE_P(ImageReader, CutEndTest,
-                         testing::Values(CutEnd{"ThreeOf72", 72, 3}, CutEnd{"NoneOf72", 72, 0},
-                                         CutEnd{"254Of255", 255, 254}, CutEnd{"NoneOf1", 1, 0}),
-                         [](const testing::TestParamInfo<CutEnd>& info) {
-                             return info.param.name;
-                         });
-
-TEST_F(ImageReaderTest, WholeImageIsNotTruncatedAfterADamagedOne) {
-    useProgramFile(program(kLongestProgram).marker().records({16}).cutRecord(24, 1));
-    ASSERT_EQ(openImage(""), 1);
-    std::string printed;
-    countCapturing(&printed);
-    ASSERT_TRUE(imageIsTruncated());
-    closeImage();
-
-    useProgramFile(program(kLongestProgram).marker().records({16}));
+TEST_F(ImageReaderTest, CutLastRecordIsNotCountedAndWarnsOnEveryRead) {
+    const auto whole = makeRecords(3, {16, 24, 8});
+    for (auto [length, present] : {std::pair{72, 3}, {72, 0}, {255, 254}, {1, 0}}) {
+        Record cut = test::makeRecord(static_cast<uint8_t>(length), 99);
+        cut.resize(1 + present);
+        use(cat({image(whole), cut}));
+        char warning[80];
+        std::snprintf(warning, sizeof warning,
+                      "Warning: unexpected end of file detected %d / %d.\n", present, length);
+        ASSERT_EQ(openImage(""), 1);
+        EXPECT_EQ(count(), 3u);
+        EXPECT_EQ(printed(), warning) << "counting warns once";
+        EXPECT_TRUE(imageIsTruncated());
+        EXPECT_EQ(rest(), whole);
+        EXPECT_EQ(printed(), warning) << "reading the cut record warns again and ends the image";
+        EXPECT_EQ(next(), Record{});
+        EXPECT_EQ(printed(), "") << "behind it is the plain end of the file";
+        closeImage();
+    }
+    // A whole image after a damaged one.
+    use(image(whole));
     ASSERT_EQ(openImage(""), 1);
     EXPECT_FALSE(imageIsTruncated());
-    EXPECT_EQ(countRecords(), 1);
+    EXPECT_EQ(count(), 3u);
     EXPECT_FALSE(imageIsTruncated());
 }
 
-// --- Calls without an open image ------------------------------------------------------------
-
-TEST_F(ImageReaderTest, NothingIsReadWhileNoImageIsOpen) {
-    ProgramFile file = program(kLongestProgram).marker().records({16, 24});
-    useProgramFile(file);
-    EXPECT_EQ(countRecords(), 0) << "never opened";
-    EXPECT_EQ(expectEnd(), "");
-
-    ASSERT_EQ(openImage(""), 1);
-    closeImage();
-    EXPECT_EQ(countRecords(), 0) << "after closeImage";
-    EXPECT_EQ(expectEnd(), "");
-}
-
-TEST_F(ImageReaderTest, NothingIsReadAfterAFailedOpen) {
-    // The file stays open until closeImage, but what follows the first 100000 bytes of a
-    // program without a marker is no image and must not be handed out as records.
-    useProgramFile(program(150000).bytes({16}).filler(16));
-    ASSERT_EQ(openImage(""), 0);
-    EXPECT_EQ(countRecords(), 0);
-    EXPECT_EQ(expectEnd(), "");
-}
-
-TEST_F(ImageReaderTest, CloseImageIsHarmlessInAnyState) {
-    closeImage();
-    closeImage();
-    ProgramFile file = program(kLongestProgram).marker().records({16});
-    useProgramFile(file);
+TEST_F(ImageReaderTest, NothingIsReadWhileNoImageIsOpenAndClosingIsAlwaysHarmless) {
+    const auto records = makeRecords(2);
+    use(image(records));
+    EXPECT_EQ(count(), 0u) << "never opened";
+    EXPECT_EQ(next(), Record{});
     ASSERT_EQ(openImage(""), 1);
     closeImage();
     closeImage();
+    EXPECT_EQ(count(), 0u) << "after closeImage";
+    EXPECT_EQ(next(), Record{});
     ASSERT_EQ(openImage(""), 1) << "a double close leaves the reader usable";
-    expectNextRecord(file.payloads()[0]);
+    EXPECT_EQ(next(), records[0]);
 }
 
 }  // namespace
