@@ -2,74 +2,69 @@
 // two 16-colour images, 32 x 32 and 16 x 16, with the same pixels and transparency.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "icon/xpm_icon.h"
-#include "resources/rc_script.h"
 
 namespace kestrel::test {
 namespace {
 
-using tools::makeIco;
-using tools::parseXpm;
-using tools::Rgb;
 using tools::XpmImage;
 
-uint32_t le16(const std::vector<uint8_t>& b, size_t at) {
-    return b.at(at) | (b.at(at + 1) << 8);
-}
-uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
-    return le16(b, at) | (le16(b, at + 2) << 16);
+std::string readText(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 XpmImage loadXpm(const char* path) {
-    std::string text;
-    EXPECT_TRUE(readTextFile(path, &text)) << path;
     XpmImage image;
     std::string error;
-    EXPECT_TRUE(parseXpm(text, &image, &error)) << path << ": " << error;
+    EXPECT_TRUE(tools::parseXpm(readText(path), &image, &error)) << path << ": " << error;
     return image;
+}
+
+// Little-endian field of `bytes` bytes at `at`.
+uint32_t le(const std::vector<uint8_t>& b, size_t at, int bytes = 4) {
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = v << 8 | b.at(at + i);
+    return v;
 }
 
 // Decodes image `n` of an .ico and compares it pixel by pixel with `xpm`.
 void expectImageIs(const std::vector<uint8_t>& ico, int n, const XpmImage& xpm) {
     SCOPED_TRACE("image " + std::to_string(n));
     const size_t entry = 6 + 16 * static_cast<size_t>(n);
-    EXPECT_EQ(ico.at(entry), xpm.width);
-    EXPECT_EQ(ico.at(entry + 1), xpm.height);
-    EXPECT_EQ(ico.at(entry + 2), 16);  // colours
-    EXPECT_EQ(le16(ico, entry + 4), 1u);
-    EXPECT_EQ(le16(ico, entry + 6), 4u);  // bits per pixel
-    const uint32_t size = le32(ico, entry + 8);
-    const uint32_t at = le32(ico, entry + 12);
-    ASSERT_LE(static_cast<size_t>(at) + size, ico.size());
-
-    EXPECT_EQ(le32(ico, at), 40u);
-    EXPECT_EQ(le32(ico, at + 4), static_cast<uint32_t>(xpm.width));
-    EXPECT_EQ(le32(ico, at + 8), static_cast<uint32_t>(xpm.height) * 2);  // colours and mask
-    EXPECT_EQ(le16(ico, at + 14), 4u);
-    const size_t palette = at + 40;
-    const size_t colours = palette + 16 * 4;
-    const size_t colourRow = static_cast<size_t>((xpm.width * 4 + 31) / 32 * 4);
-    const size_t maskRow = static_cast<size_t>((xpm.width + 31) / 32 * 4);
-    const size_t mask = colours + colourRow * xpm.height;
-    EXPECT_EQ(mask + maskRow * xpm.height, static_cast<size_t>(at) + size);
-
+    const uint32_t w = xpm.width, h = xpm.height, size = le(ico, entry + 8),
+                   at = le(ico, entry + 12);
+    // Width, height, 16 colours, reserved, 1 plane, 4 bits per pixel.
+    EXPECT_EQ(le(ico, entry, 4), w | h << 8 | 16 << 16);
+    EXPECT_EQ(le(ico, entry + 4), 1u | 4u << 16);
+    // Bitmap header: its size, the width, twice the height (colours and mask), 4 bits.
+    EXPECT_EQ(le(ico, at), 40u);
+    EXPECT_EQ(le(ico, at + 4), w);
+    EXPECT_EQ(le(ico, at + 8), h * 2);
+    EXPECT_EQ(le(ico, at + 14, 2), 4u);
+    const size_t palette = at + 40, colours = palette + 16 * 4;
+    const size_t colourRow = (w * 4 + 31) / 32 * 4, maskRow = (w + 31) / 32 * 4;
+    const size_t mask = colours + colourRow * h;
+    EXPECT_EQ(mask + maskRow * h, static_cast<size_t>(at) + size);
     int wrong = 0;
-    for (int y = 0; y < xpm.height; ++y) {
-        const int row = xpm.height - 1 - y;  // bitmaps are stored bottom-up
-        for (int x = 0; x < xpm.width; ++x) {
-            const size_t i = static_cast<size_t>(y) * xpm.width + x;
+    for (size_t y = 0; y < h; ++y) {
+        const size_t row = h - 1 - y;  // bitmaps are stored bottom-up
+        for (size_t x = 0; x < w; ++x) {
+            const size_t i = y * w + x;
             const uint8_t pair = ico.at(colours + row * colourRow + x / 2);
-            const int index = x % 2 ? pair & 0x0F : pair >> 4;
-            const bool hidden = (ico.at(mask + row * maskRow + x / 8) & (0x80 >> (x % 8))) != 0;
-            const size_t p = palette + 4 * static_cast<size_t>(index);
-            const Rgb shown{ico.at(p + 2), ico.at(p + 1), ico.at(p)};
-            if (hidden != xpm.transparent[i]) ++wrong;
+            const size_t p = palette + 4 * (x % 2 ? pair & 0x0F : pair >> 4);
+            const bool hidden = ico.at(mask + row * maskRow + x / 8) & (0x80 >> (x % 8));
             // A hidden pixel must be black, or the screen behind it would be tinted.
-            const Rgb want = xpm.transparent[i] ? Rgb{0, 0, 0} : xpm.pixels[i];
-            if (shown.r != want.r || shown.g != want.g || shown.b != want.b) ++wrong;
+            const tools::Rgb want = xpm.transparent[i] ? tools::Rgb{0, 0, 0} : xpm.pixels[i];
+            wrong += hidden != xpm.transparent[i] || ico.at(p + 2) != want.r ||
+                     ico.at(p + 1) != want.g || ico.at(p) != want.b;
         }
     }
     EXPECT_EQ(wrong, 0);
@@ -82,17 +77,14 @@ TEST(ProgramIcon, HoldsTheWindowsImagesAt32And16Pixels) {
     ASSERT_EQ(small.width, 16);
     std::vector<uint8_t> ico;
     std::string error;
-    ASSERT_TRUE(makeIco({large, small}, &ico, &error)) << error;
-    EXPECT_EQ(le16(ico, 0), 0u);
-    EXPECT_EQ(le16(ico, 2), 1u);  // an icon, not a cursor
-    EXPECT_EQ(le16(ico, 4), 2u);
+    ASSERT_TRUE(tools::makeIco({large, small}, &ico, &error)) << error;
+    EXPECT_EQ(le(ico, 0), 1u << 16);  // an icon, not a cursor
+    EXPECT_EQ(le(ico, 4, 2), 2u);
     expectImageIs(ico, 0, large);
     expectImageIs(ico, 1, small);
 #ifdef KESTREL_BUILT_ICON
     // The icon linked into the program is this one, made from the images as they are now.
-    std::string built;
-    ASSERT_TRUE(readTextFile(KESTREL_BUILT_ICON, &built)) << KESTREL_BUILT_ICON;
-    EXPECT_TRUE(std::vector<uint8_t>(built.begin(), built.end()) == ico)
+    EXPECT_TRUE(readText(KESTREL_BUILT_ICON) == std::string(ico.begin(), ico.end()))
         << KESTREL_BUILT_ICON << " differs from the XPM images";
 #endif
 }
@@ -100,23 +92,23 @@ TEST(ProgramIcon, HoldsTheWindowsImagesAt32And16Pixels) {
 TEST(ProgramIcon, RefusesImagesA16ColourIconCannotHold) {
     // 16 colours besides the transparent one: palette entry 0 is kept for it.
     std::string xpm = "\"16 1 16 1\",\n";
-    const char* names = "abcdefghijklmnop";
     for (int i = 0; i < 16; ++i) {
         char line[32];
-        std::snprintf(line, sizeof line, "\"%c c #%02X0000\",\n", names[i], i + 1);
+        std::snprintf(line, sizeof line, "\"%c c #%02X0000\",\n", 'a' + i, i + 1);
         xpm += line;
     }
-    xpm += std::string("\"") + names + "\"\n";
+    xpm += "\"abcdefghijklmnop\"\n";
     XpmImage image;
     std::string error;
-    ASSERT_TRUE(parseXpm(xpm, &image, &error)) << error;
+    ASSERT_TRUE(tools::parseXpm(xpm, &image, &error)) << error;
     std::vector<uint8_t> ico;
-    EXPECT_FALSE(makeIco({image}, &ico, &error));
+    EXPECT_FALSE(tools::makeIco({image}, &ico, &error));
     EXPECT_NE(error.find("15 colours"), std::string::npos) << error;
-
-    EXPECT_FALSE(parseXpm("\"2 1 1 1\",\n\"a c #FFFFFF\",\n\"ab\"\n", &image, &error));
-    EXPECT_FALSE(parseXpm("\"2 1 1 1\",\n\"a c blue\",\n\"aa\"\n", &image, &error));
-    EXPECT_FALSE(parseXpm("\"2 2 1 1\",\n\"a c #FFFFFF\",\n\"aa\"\n", &image, &error));
+    // An unknown pixel, a colour by name, a missing row.
+    for (const char* bad :
+         {"\"2 1 1 1\",\n\"a c #FFFFFF\",\n\"ab\"\n", "\"2 1 1 1\",\n\"a c blue\",\n\"aa\"\n",
+          "\"2 2 1 1\",\n\"a c #FFFFFF\",\n\"aa\"\n"})
+        EXPECT_FALSE(tools::parseXpm(bad, &image, &error)) << bad;
 }
 
 }  // namespace

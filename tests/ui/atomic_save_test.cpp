@@ -15,109 +15,72 @@
 #include "ui/reg_file_key.h"
 #include "ui/settings_store.h"
 
-namespace kestrel {
+namespace kestrel::test {
 namespace {
-
-using test::readFile;
-using test::TempDir;
-using test::writeFile;
 
 enum Step { kCreate, kWrite, kSync, kClose, kRename, kStepCount };
 const char* const kStepNames[] = {"create", "write", "sync", "close", "rename"};
+enum class Mode { Fail, DieBefore, DieAfter };
 
-// The real operations, with one step made to fail (a full disk, an I/O error).
-class FailingOps : public FileOps {
+// The real operations, with one step failing (a full disk, an I/O error) or the process dying
+// right before or after it. A broken write gets half of its data to the disk first.
+class BrokenOps : public FileOps {
   public:
-    explicit FailingOps(Step failing) : failing_(failing) {}
+    BrokenOps(Step step, Mode mode) : step_(step), mode_(mode) {}
     int createNew(const char* path, mode_t mode) override {
-        if (failing_ == kCreate) return fail(ENOSPC);
-        return FileOps::createNew(path, mode);
+        return run(kCreate, ENOSPC, [&] { return FileOps::createNew(path, mode); });
     }
     ssize_t write(int fd, const void* data, size_t size) override {
-        if (failing_ != kWrite) return FileOps::write(fd, data, size);
-        // Half of it goes to the disk, then the disk is full.
-        if (!wroteHalf_ && size > 1) {
-            wroteHalf_ = true;
-            return FileOps::write(fd, data, size / 2);
-        }
-        return fail(ENOSPC);
+        if (step_ != kWrite || mode_ == Mode::DieBefore || cut_ || size < 2)
+            return run(kWrite, ENOSPC, [&] { return FileOps::write(fd, data, size); });
+        cut_ = true;
+        const ssize_t written = FileOps::write(fd, data, size / 2);
+        if (mode_ == Mode::DieAfter) ::_exit(0);
+        return written;
     }
-    int sync(int fd) override { return failing_ == kSync ? fail(EIO) : FileOps::sync(fd); }
+    int sync(int fd) override {
+        return run(kSync, EIO, [&] { return FileOps::sync(fd); });
+    }
     int close(int fd) override {
-        const int result = FileOps::close(fd);  // the descriptor is gone either way
-        return failing_ == kClose ? fail(EIO) : result;
+        // The descriptor is gone even when close reports an error.
+        return run(
+            kClose, EIO, [&] { return FileOps::close(fd); }, true);
     }
     int rename(const char* from, const char* to) override {
-        return failing_ == kRename ? fail(EXDEV) : FileOps::rename(from, to);
+        return run(kRename, EXDEV, [&] { return FileOps::rename(from, to); });
     }
 
   private:
-    static int fail(int error) {
+    template <typename Op>
+    auto run(Step step, int error, Op op, bool carriedOutWhenFailing = false) -> decltype(op()) {
+        if (step != step_) return op();
+        if (mode_ == Mode::DieBefore) ::_exit(0);
+        if (mode_ == Mode::DieAfter) {
+            op();
+            ::_exit(0);
+        }
+        if (carriedOutWhenFailing) op();
         errno = error;
         return -1;
     }
-    Step failing_;
-    bool wroteHalf_ = false;
-};
-
-// The real operations, with the process dying at one of them: before it is carried out, or
-// right after (a write is cut in half first).
-class CrashingOps : public FileOps {
-  public:
-    CrashingOps(Step step, bool after) : step_(step), after_(after) {}
-    int createNew(const char* path, mode_t mode) override {
-        crashBefore(kCreate);
-        const int fd = FileOps::createNew(path, mode);
-        crashAfter(kCreate);
-        return fd;
-    }
-    ssize_t write(int fd, const void* data, size_t size) override {
-        crashBefore(kWrite);
-        if (step_ == kWrite && after_) {
-            FileOps::write(fd, data, size / 2);
-            ::_exit(0);
-        }
-        return FileOps::write(fd, data, size);
-    }
-    int sync(int fd) override {
-        crashBefore(kSync);
-        const int result = FileOps::sync(fd);
-        crashAfter(kSync);
-        return result;
-    }
-    int close(int fd) override {
-        crashBefore(kClose);
-        const int result = FileOps::close(fd);
-        crashAfter(kClose);
-        return result;
-    }
-    int rename(const char* from, const char* to) override {
-        crashBefore(kRename);
-        const int result = FileOps::rename(from, to);
-        crashAfter(kRename);
-        return result;
-    }
-
-  private:
-    void crashBefore(Step s) const {
-        if (s == step_ && !after_) ::_exit(0);
-    }
-    void crashAfter(Step s) const {
-        if (s == step_ && after_) ::_exit(0);
-    }
     Step step_;
-    bool after_;
+    Mode mode_;
+    bool cut_ = false;
 };
 
 const std::string kOld(3000, 'o');
 const std::string kNew = std::string(5000, 'n') + "end";
 
-TEST(AtomicSave, ReplacesTheFileAndLeavesNothingBeside) {
+TEST(AtomicSave, ReplacesTheFileKeepingItsPermissionsAndLeavesNothingBeside) {
     TempDir dir;
     writeFile(dir / "store", kOld);
+    ::chmod((dir / "store").c_str(), 0640);
     ASSERT_TRUE(replaceFileAtomically(dir / "store", kNew));
     EXPECT_EQ(readFile(dir / "store"), kNew);
-    EXPECT_EQ(test::listFolder(dir.path()), "store");
+    EXPECT_EQ(listFolder(dir.path()), "store");
+    struct stat st;
+    ASSERT_EQ(::stat((dir / "store").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
 TEST(AtomicSave, AFailingStepKeepsTheOldFileAndRemovesTheTemporaryOne) {
@@ -125,32 +88,47 @@ TEST(AtomicSave, AFailingStepKeepsTheOldFileAndRemovesTheTemporaryOne) {
         SCOPED_TRACE(kStepNames[s]);
         TempDir dir;
         writeFile(dir / "store", kOld);
-        FailingOps ops(static_cast<Step>(s));
+        BrokenOps ops(static_cast<Step>(s), Mode::Fail);
         EXPECT_FALSE(replaceFileAtomically(dir / "store", kNew, ops));
         EXPECT_EQ(readFile(dir / "store"), kOld);
-        EXPECT_EQ(test::listFolder(dir.path()), "store");
+        EXPECT_EQ(listFolder(dir.path()), "store");
+
+        // The same through the settings store: the stored settings stay readable.
+        const std::string path = dir / "Norvald/Kestrel.reg";
+        RegFileKey key(path);
+        SettingsTexts texts;
+        std::strcpy(texts.comPort, "COM4");
+        saveSettings(key, texts);
+        const std::string stored = readFile(path);
+        BrokenOps failing(static_cast<Step>(s), Mode::Fail);
+        RegFileKey broken(path, failing);
+        std::strcpy(texts.comPort, "COM9");
+        saveSettings(broken, texts);
+        EXPECT_EQ(readFile(path), stored);
+        texts = SettingsTexts();
+        loadSettings(key, &texts);
+        EXPECT_STREQ(texts.comPort, "COM4");
     }
 }
 
 TEST(AtomicSave, ADyingProcessLeavesTheOldFileOrTheNewOneNeverAMix) {
     for (int s = 0; s < kStepCount; ++s) {
-        for (bool after : {false, true}) {
-            SCOPED_TRACE(std::string(kStepNames[s]) + (after ? " done" : " not done"));
+        for (Mode mode : {Mode::DieBefore, Mode::DieAfter}) {
+            SCOPED_TRACE(std::string(kStepNames[s]) + (mode == Mode::DieAfter ? " done" : ""));
             TempDir dir;
             writeFile(dir / "store", kOld);
             const pid_t child = ::fork();
             ASSERT_GE(child, 0);
             if (child == 0) {
-                CrashingOps ops(static_cast<Step>(s), after);
+                BrokenOps ops(static_cast<Step>(s), mode);
                 replaceFileAtomically(dir / "store", kNew, ops);
                 ::_exit(1);  // not reached: the process dies inside
             }
             int status = 0;
             ASSERT_EQ(::waitpid(child, &status, 0), child);
             ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "no crash simulated";
-            const std::string content = readFile(dir / "store");
-            const bool renamed = s == kRename && after;
-            EXPECT_EQ(content, renamed ? kNew : kOld);
+            EXPECT_EQ(readFile(dir / "store"),
+                      s == kRename && mode == Mode::DieAfter ? kNew : kOld);
             // What a crash leaves beside the store does not stop the next save.
             ASSERT_TRUE(replaceFileAtomically(dir / "store", "next"));
             EXPECT_EQ(readFile(dir / "store"), "next");
@@ -158,42 +136,5 @@ TEST(AtomicSave, ADyingProcessLeavesTheOldFileOrTheNewOneNeverAMix) {
     }
 }
 
-TEST(AtomicSave, TheStoreKeepsItsPermissions) {
-    TempDir dir;
-    writeFile(dir / "store", kOld);
-    ::chmod((dir / "store").c_str(), 0640);
-    ASSERT_TRUE(replaceFileAtomically(dir / "store", kNew));
-    struct stat st;
-    ASSERT_EQ(::stat((dir / "store").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
-}
-
-TEST(AtomicSave, AFailedSaveOfTheSettingsKeepsTheStoredOnesReadable) {
-    for (int s = 0; s < kStepCount; ++s) {
-        SCOPED_TRACE(kStepNames[s]);
-        TempDir dir;
-        const std::string path = dir / "Norvald/Kestrel.reg";
-        RegFileKey key(path);
-        SettingsTexts first;
-        std::strcpy(first.comPort, "COM4");
-        std::strcpy(first.baudRate, "57600");
-        saveSettings(key, first);
-        const std::string stored = readFile(path);
-
-        FailingOps ops(static_cast<Step>(s));
-        RegFileKey failing(path, ops);
-        SettingsTexts second;
-        std::strcpy(second.comPort, "COM9");
-        std::strcpy(second.baudRate, "460800");
-        saveSettings(failing, second);
-        EXPECT_EQ(readFile(path), stored);
-
-        SettingsTexts loaded;
-        loadSettings(key, &loaded);
-        EXPECT_STREQ(loaded.comPort, "COM4");
-        EXPECT_STREQ(loaded.baudRate, "57600");
-    }
-}
-
 }  // namespace
-}  // namespace kestrel
+}  // namespace kestrel::test

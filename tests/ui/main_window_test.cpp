@@ -42,45 +42,30 @@ TEST_F(WindowTest, FirstStartShowsTheDefaultsAndCreatesTheEmptyKey) {
 }
 
 TEST_F(WindowTest, AStoredRateOffTheListIsReplacedBy115200) {
-    for (const char* storedRate : {"9600", " 115200", "115200 ", "115200\\t", "", "abc"}) {
-        writeFile(storePath, storeWith(std::string("\"BaudRate\"=\"") + storedRate + "\"\r\n"));
-        create();
-        EXPECT_EQ(rate()->currentText(), "115200") << storedRate;
-    }
-    for (const char* listed : {"57600", "230400", "460800"}) {
-        writeFile(storePath, storeWith(std::string("\"BaudRate\"=\"") + listed + "\"\r\n"));
-        create();
-        EXPECT_EQ(rate()->currentText(), listed);
+    const std::pair<std::string, QString> kRates[] = {
+        {"9600", "115200"},    {" 115200", "115200"},
+        {"115200 ", "115200"}, {"115200\\t", "115200"},
+        {"", "115200"},        {"abc", "115200"},
+        {"57600", "57600"},    {"230400", "230400"},
+        {"460800", "460800"},  {std::string(260, '5'), "115200"}};
+    for (const auto& [storedRate, shown] : kRates) {
+        createWithStore(regValue("BaudRate", storedRate));
+        EXPECT_EQ(rate()->currentText(), shown) << storedRate;
     }
 }
 
-TEST_F(WindowTest, AStoredPortIsShownAsItIs) {
-    writeFile(storePath, storeWith("\"COMPort\"=\"COM12\"\r\n"));
-    create();
-    EXPECT_EQ(port()->currentText(), "COM12");
-    EXPECT_EQ(items(port()), kComPorts);  // the list is not extended
-
-    writeFile(storePath, storeWith("\"COMPort\"=\"/dev/ttyUSB0\"\r\n"));
-    create();
-    EXPECT_EQ(port()->currentText(), "/dev/ttyUSB0");  // case kept
-
-    writeFile(storePath, storeWith("\"COMPort\"=\"\"\r\n"));
-    create();
-    EXPECT_EQ(port()->currentText(), "");
-}
-
-TEST_F(WindowTest, AStoredValueOf260CharactersIsNotLoaded) {
-    const std::string long259(259, 'p'), long260(260, 'r');
-    writeFile(storePath,
-              storeWith("\"COMPort\"=\"" + long260 + "\"\r\n\"BaudRate\"=\"" + long260 + "\"\r\n"));
-    create();
-    EXPECT_EQ(port()->currentText(), "COM1");
-    EXPECT_EQ(rate()->currentText(), "115200");
-    window.reset();
-
-    writeFile(storePath, storeWith("\"COMPort\"=\"" + long259 + "\"\r\n"));
-    create();
-    EXPECT_EQ(port()->currentText().toStdString(), long259);
+TEST_F(WindowTest, AStoredPortIsShownAsItIsUpTo259Characters) {
+    const std::string long259(259, 'p');
+    const std::pair<std::string, std::string> kPorts[] = {{"COM12", "COM12"},
+                                                          {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+                                                          {"", ""},
+                                                          {long259, long259},
+                                                          {std::string(260, 'r'), "COM1"}};
+    for (const auto& [storedPort, shown] : kPorts) {
+        createWithStore(regValue("COMPort", storedPort));
+        EXPECT_EQ(port()->currentText().toStdString(), shown);
+        EXPECT_EQ(items(port()), kComPorts);  // the list is not extended
+    }
 }
 
 TEST_F(WindowTest, StoredTextsAreTheLocalesBytes) {
@@ -88,52 +73,47 @@ TEST_F(WindowTest, StoredTextsAreTheLocalesBytes) {
     const std::string name =
         "/dev/serial/by-id/usb-Norvald_M\xC3\xB6"
         "dem-if00";
-    writeFile(storePath, storeWith("\"COMPort\"=\"" + name + "\"\r\n"));
-    create();
+    createWithStore(regValue("COMPort", name));
     EXPECT_EQ(port()->currentText().toLocal8Bit().toStdString(), name);
     window->close();
-    EXPECT_NE(stored().find("\"COMPort\"=\"" + name + "\""), std::string::npos) << stored();
+    EXPECT_NE(stored().find(regValue("COMPort", name)), std::string::npos) << stored();
 }
 
 TEST_F(WindowTest, Template130StoresAnEmptyFirmwareFileWhenClosed) {
-    writeFile(storePath, storeWith("\"FirmwareFile\"=\"old.usf\"\r\n\"COMPort\"=\"COM3\"\r\n"
-                                   "\"BaudRate\"=\"9600\"\r\n"));
-    createShown();
+    createWithStore(regValue("FirmwareFile", "old.usf") + regValue("COMPort", "COM3") +
+                        regValue("BaudRate", "9600"),
+                    true);
     EXPECT_EQ(window->control(kFirmwareNameId), nullptr);
     SessionFields fields;
     window->readFields(&fields);
     EXPECT_STREQ(fields.firmwareName, "");
     window->close();
-    EXPECT_EQ(stored(), storeWith("\"FirmwareFile\"=\"\"\r\n\"COMPort\"=\"COM3\"\r\n"
-                                  "\"BaudRate\"=\"115200\"\r\n"));
+    EXPECT_EQ(stored(), storeWith(regValue("FirmwareFile", "") + regValue("COMPort", "COM3") +
+                                  regValue("BaudRate", "115200")));
 }
 
-TEST_F(WindowTest, EscapeSavesTheFieldsAndEndsTheProcessWithTwo) {
-    createShown();
-    port()->setEditText("COM7");
-    rate()->setEditText("9600");  // a rate typed during the run is saved as it is
-    QTest::keyClick(window.get(), Qt::Key_Escape);
-    EXPECT_EQ(exitCodes, std::vector<int>({2}));
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(stored(), storeWith("\"FirmwareFile\"=\"\"\r\n\"COMPort\"=\"COM7\"\r\n"
-                                  "\"BaudRate\"=\"9600\"\r\n"));
-    // Once closed, nothing closes it again.
-    window->close();
-    QTest::keyClick(window.get(), Qt::Key_Escape);
-    EXPECT_EQ(exitCodes.size(), 1u);
-}
-
-TEST_F(WindowTest, TheCloseBoxClosesAsEscapeDoes) {
-    createShown();
-    QCloseEvent event;  // what the close box, Close on the system menu and Alt+F4 send
-    QApplication::sendEvent(window.get(), &event);
-    EXPECT_EQ(exitCodes, std::vector<int>({2}));
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_NE(stored().find("\"COMPort\"=\"COM1\""), std::string::npos);
-}
-
-TEST_F(WindowTest, ClosingWithoutAStoreStillEndsTheProcess) {
+TEST_F(WindowTest, EscapeAndTheCloseBoxSaveTheFieldsAndEndTheProcessWithTwo) {
+    for (bool escape : {true, false}) {
+        exitCodes.clear();
+        createShown();
+        port()->setEditText("COM7");
+        rate()->setEditText("9600");  // a rate typed during the run is saved as it is
+        QCloseEvent event;  // what the close box, Close on the system menu and Alt+F4 send
+        escape ? QTest::keyClick(window.get(), Qt::Key_Escape)
+               : void(QApplication::sendEvent(window.get(), &event));
+        EXPECT_EQ(exitCodes, std::vector<int>({2}));
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_EQ(stored(), storeWith(regValue("FirmwareFile", "") + regValue("COMPort", "COM7") +
+                                      regValue("BaudRate", "9600")));
+        // Once closed, nothing closes it again.
+        window->close();
+        QTest::keyClick(window.get(), Qt::Key_Escape);
+        EXPECT_EQ(exitCodes.size(), 1u);
+    }
+    // Without a store the process ends all the same.
+    fs::remove_all(dir / "config");
     writeFile(dir / "config", "a file where the folder should be");
+    exitCodes.clear();
     createShown();
     QTest::keyClick(window.get(), Qt::Key_Escape);
     EXPECT_EQ(exitCodes, std::vector<int>({2}));
@@ -142,23 +122,15 @@ TEST_F(WindowTest, ClosingWithoutAStoreStillEndsTheProcess) {
 
 TEST_F(WindowTest, ThePortFieldKeepsCaseAndLengthTheRateFieldIsUpperCaseAndBounded) {
     createShown();
-    port()->setFocus();
-    port()->lineEdit()->selectAll();
-    QTest::keyClicks(port()->lineEdit(), "com3");
+    typeInto(port(), "com3");
     QTest::keyClick(port(), Qt::Key_Tab);  // leaving the field does not pick "COM3"
     EXPECT_EQ(port()->currentText(), "com3");
-    port()->setFocus();
-    port()->lineEdit()->selectAll();
-    QTest::keyClicks(port()->lineEdit(), "/dev/serial/by-id/usb-Norvald_Module-if00");
+    typeInto(port(), "/dev/serial/by-id/usb-Norvald_Module-if00");
     EXPECT_EQ(port()->currentText(), "/dev/serial/by-id/usb-Norvald_Module-if00");
-
-    rate()->setFocus();
-    rate()->lineEdit()->selectAll();
-    QTest::keyClicks(rate()->lineEdit(), "12k");
+    typeInto(rate(), "12k");
     EXPECT_EQ(rate()->currentText(), "12K");
     // The rate field does not scroll: typing stops where the visible width ends.
-    rate()->lineEdit()->selectAll();
-    QTest::keyClicks(rate()->lineEdit(), QString(40, '9'));
+    typeInto(rate(), QString(40, '9'));
     const QString kept = rate()->currentText();
     EXPECT_GE(kept.size(), 6);
     EXPECT_LT(kept.size(), 40);
@@ -172,8 +144,7 @@ TEST_F(WindowTest, ControlsSitWhereTheTemplateSaysInTheDialogFontsUnits) {
     EXPECT_GT(units.cy, 0);
     const PixelRect client = dialogUnitsToPixels(0, 0, 284, 145, units);
     EXPECT_EQ(window->size(), QSize(client.width, client.height));
-    // Fixed size: no sizing border.
-    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());  // fixed size: no sizing border
     for (int id : {kStartId, kCancelId, kProgressId, kStatusId, kUsbOptionId, kNoFirmwareId}) {
         const ControlTemplate* c = findControl(dialogTemplate130(), id);
         const PixelRect r = dialogUnitsToPixels(c->x, c->y, c->cx, c->cy, units);
@@ -195,22 +166,26 @@ TEST_F(WindowTest, TheWindowIsCentredWithAMinimiseBoxAndNoMaximiseBox) {
     EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
     EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
-    EXPECT_FALSE(window->windowIcon().isNull());
-    EXPECT_TRUE(window->windowIcon().availableSizes().contains(QSize(32, 32)));
-    EXPECT_TRUE(window->windowIcon().availableSizes().contains(QSize(16, 16)));
+    const QList<QSize> iconSizes = window->windowIcon().availableSizes();
+    EXPECT_TRUE(iconSizes.contains(QSize(32, 32)) && iconSizes.contains(QSize(16, 16)));
+}
+
+// Tabs from START round the window once, visiting the fields in the given order.
+void expectTabOrder(const std::vector<QWidget*>& expected) {
+    std::vector<QWidget*> visited;
+    for (size_t i = 0; i <= expected.size(); ++i) {
+        visited.push_back(QApplication::focusWidget());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    std::vector<QWidget*> round = expected;
+    round.push_back(expected.front());
+    EXPECT_EQ(visited, round);
 }
 
 TEST_F(WindowTest, TheTabOrderIsTheTemplatesAndCancelStaysHidden) {
     createShown();
     EXPECT_FALSE(window->control(kCancelId)->isVisible());
-    std::vector<QWidget*> visited;
-    for (int i = 0; i < 6; ++i) {
-        visited.push_back(QApplication::focusWidget());
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    }
-    const std::vector<QWidget*> expected = {start(), port(), rate(), status(), usb(), noFirmware()};
-    EXPECT_EQ(visited, expected);
-    EXPECT_EQ(QApplication::focusWidget(), start());  // and round again
+    expectTabOrder({start(), port(), rate(), status(), usb(), noFirmware()});
 }
 
 class Template129Test : public WindowTest {
@@ -221,9 +196,8 @@ class Template129Test : public WindowTest {
     }
 };
 
-TEST_F(Template129Test, TheFirmwareNameIsLoadedReadAndSaved) {
-    writeFile(storePath, storeWith("\"FirmwareFile\"=\"/srv/fw/update.usf\"\r\n"));
-    createShown();
+TEST_F(Template129Test, TheFirmwareNameIsLoadedReadAndSavedAndFollowsCancelInTheTabOrder) {
+    createWithStore(regValue("FirmwareFile", "/srv/fw/update.usf"), true);
     EXPECT_EQ(window->windowTitle(), "Kestrel V1.07");
     ASSERT_NE(firmwareName(), nullptr);
     EXPECT_EQ(firmwareName()->text(), "/srv/fw/update.usf");
@@ -231,9 +205,11 @@ TEST_F(Template129Test, TheFirmwareNameIsLoadedReadAndSaved) {
     SessionFields fields;
     window->readFields(&fields);
     EXPECT_STREQ(fields.firmwareName, "/srv/fw/update.usf");
+    expectTabOrder({start(), firmwareName(), window->control(kBrowseId), port(), rate(), status(),
+                    usb(), noFirmware()});
     firmwareName()->setText("/srv/fw/block.uusf");
     window->close();
-    EXPECT_NE(stored().find("\"FirmwareFile\"=\"/srv/fw/block.uusf\""), std::string::npos);
+    EXPECT_NE(stored().find(regValue("FirmwareFile", "/srv/fw/block.uusf")), std::string::npos);
 }
 
 TEST_F(Template129Test, BrowseAsksForFirmwareFilesAndTakesNamesThatFit) {
@@ -246,13 +222,9 @@ TEST_F(Template129Test, BrowseAsksForFirmwareFilesAndTakesNamesThatFit) {
         *chosen = answer;
         return confirm;
     };
-    writeFile(storePath, storeWith("\"FirmwareFile\"=\"start.usf\"\r\n"));
-    createShown();
-    auto* browse = qobject_cast<QPushButton*>(window->control(kBrowseId));
-    ASSERT_NE(browse, nullptr);
-
+    createWithStore(regValue("FirmwareFile", "start.usf"), true);
     answer = "/a/" + QString(255, 'n');  // 258 characters
-    QTest::mouseClick(browse, Qt::LeftButton);
+    QTest::mouseClick(get<QPushButton>(kBrowseId), Qt::LeftButton);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].initialName, "start.usf");
     EXPECT_EQ(requests[0].filters,
@@ -260,30 +232,17 @@ TEST_F(Template129Test, BrowseAsksForFirmwareFilesAndTakesNamesThatFit) {
     EXPECT_EQ(requests[0].defaultSuffix, "usf");
     EXPECT_EQ(firmwareName()->text(), answer);
 
-    answer = "/a/" + QString(256, 'n');  // 259: still fits
-    window->browseFirmwareFile();
-    EXPECT_EQ(firmwareName()->text(), answer);
-    EXPECT_EQ(requests.back().initialName.size(), 258);
-
-    const QString fitting = answer;
-    answer = "/a/" + QString(257, 'n');  // 260: too long, the field keeps its name
-    window->browseFirmwareFile();
-    EXPECT_EQ(firmwareName()->text(), fitting);
-
-    answer = "/elsewhere.usf";
-    confirm = false;  // cancelled
-    window->browseFirmwareFile();
-    EXPECT_EQ(firmwareName()->text(), fitting);
-}
-
-TEST_F(Template129Test, TheFirmwareFileGroupFollowsCancelInTheTabOrder) {
-    createShown();
-    QTest::keyClick(start(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), firmwareName());
-    QTest::keyClick(firmwareName(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), window->control(kBrowseId));
-    QTest::keyClick(window->control(kBrowseId), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), port());
+    const QString fits = "/a/" + QString(256, 'n');  // 259 characters
+    // 259 fits; 260 is too long, and a cancelled dialog changes nothing: the field keeps it.
+    for (const auto& [offered, confirmed] : {std::pair{fits, true},
+                                             {"/a/" + QString(257, 'n'), true},
+                                             {QString("/elsewhere.usf"), false}}) {
+        answer = offered;
+        confirm = confirmed;
+        window->browseFirmwareFile();
+        EXPECT_EQ(firmwareName()->text(), fits);
+    }
+    EXPECT_EQ(requests[2].initialName.size(), 259);
 }
 
 }  // namespace

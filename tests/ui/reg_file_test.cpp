@@ -10,6 +10,8 @@ namespace kestrel {
 namespace {
 
 const char kKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel";
+const std::string kKeyLine = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n";
+const std::string kHead = "REGEDIT4\r\n\r\n" + kKeyLine;
 
 RegFile parsed(const std::string& text) {
     RegFile file;
@@ -19,20 +21,16 @@ RegFile parsed(const std::string& text) {
 
 std::string data(const RegFile& file, const char* name, const char* key = kKey) {
     std::string d;
-    if (!file.valueData(key, name, &d)) return "<none>";
-    return d;
+    return file.valueData(key, name, &d) ? d : "<none>";
 }
 
 TEST(RegFileFormat, NewKeyIsWrittenAsRegeditWritesIt) {
     RegFile file;
     file.addKey(kKey);
-    EXPECT_EQ(file.serialize(),
-              "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n\r\n");
+    EXPECT_EQ(file.serialize(), kHead + "\r\n");
     file.setStringValue(kKey, "COMPort", "COM1");
     file.setStringValue(kKey, "BaudRate", "115200");
-    EXPECT_EQ(file.serialize(),
-              "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n"
-              "\"COMPort\"=\"COM1\"\r\n\"BaudRate\"=\"115200\"\r\n\r\n");
+    EXPECT_EQ(file.serialize(), kHead + "\"COMPort\"=\"COM1\"\r\n\"BaudRate\"=\"115200\"\r\n\r\n");
 }
 
 TEST(RegFileFormat, OnlyRegedit4ExportsAreAccepted) {
@@ -46,50 +44,12 @@ TEST(RegFileFormat, OnlyRegedit4ExportsAreAccepted) {
         EXPECT_TRUE(file.parse(text.data(), text.size())) << text;
 }
 
-TEST(RegFileFormat, StringValuesUndoTheEscapesAndCarryTheirNul) {
+TEST(RegFileFormat, ValuesAreReadAsTheirBytes) {
     const RegFile file = parsed(
         "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\n"
         "\"FirmwareFile\"=\"C:\\\\fw\\\\\\\"new\\\".usf\"\n"
         "\"COMPort\"=\"\"\n"
-        "\"BaudRate\"=\"a\\b\"\n");
-    EXPECT_EQ(data(file, "FirmwareFile"), std::string("C:\\fw\\\"new\".usf\0", 16));
-    EXPECT_EQ(data(file, "COMPort"), std::string("\0", 1));
-    // A backslash before anything but \ or " stands for itself.
-    EXPECT_EQ(data(file, "BaudRate"), std::string("a\\b\0", 4));
-}
-
-TEST(RegFileFormat, WrittenTextsReadBackUnchanged) {
-    RegFile file;
-    const char* texts[] = {"",
-                           "COM12",
-                           "/dev/serial/by-id/usb-Vendor_Modem-if00",
-                           "C:\\Firmware\\update.uusf",
-                           "quote\"and\\backslash\\",
-                           "caf\xE9 \xFF",
-                           "line\nbreak",
-                           "tab\there\rcr",
-                           "\\\\.\\COM5"};
-    for (const char* text : texts) {
-        file.setStringValue(kKey, "Value", text);
-        const std::string written = file.serialize();
-        RegFile reread = parsed(written);
-        EXPECT_EQ(data(reread, "Value"), std::string(text) + '\0') << written;
-    }
-}
-
-TEST(RegFileFormat, ControlCharactersAreWrittenAsStringBytes) {
-    RegFile file;
-    // 30 characters with a line break need a continued hex(1) line.
-    file.setStringValue(kKey, "V", "0123456789\n0123456789012345678");
-    const std::string text = file.serialize();
-    EXPECT_NE(text.find("\"V\"=hex(1):30,31,32"), std::string::npos) << text;
-    EXPECT_NE(text.find(",\\\r\n  "), std::string::npos) << text;
-    EXPECT_NE(text.find(",00\r\n"), std::string::npos) << text;
-}
-
-TEST(RegFileFormat, OtherValueFormsAreReadAsTheirBytes) {
-    const RegFile file = parsed(
-        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n"
+        "\"BaudRate\"=\"a\\b\"\n"  // a backslash before anything but \ or " stands for itself
         "\"Dword\"=dword:00000105\r\n"
         "\"Binary\"=hex:41,42,00,43\r\n"
         "\"Expand\"=hex(2):25,00\r\n"
@@ -100,14 +60,40 @@ TEST(RegFileFormat, OtherValueFormsAreReadAsTheirBytes) {
         "\"Trailing\"=\"x\" y\r\n"
         "\"BadHex\"=hex:4g\r\n"
         "@=\"default\"\r\n");
-    EXPECT_EQ(data(file, "Dword"), std::string("\x05\x01\x00\x00", 4));
-    EXPECT_EQ(data(file, "Binary"), std::string("AB\0C", 4));
-    EXPECT_EQ(data(file, "Expand"), std::string("%\0", 2));
-    EXPECT_EQ(data(file, "Long"), "01234");
-    EXPECT_EQ(data(file, "Empty"), "");
-    EXPECT_EQ(data(file, ""), std::string("default\0", 8));
-    for (const char* unreadable : {"Deleted", "Open", "Trailing", "BadHex", "Missing"})
-        EXPECT_EQ(data(file, unreadable), "<none>") << unreadable;
+    const std::pair<const char*, std::string> kExpected[] = {
+        {"FirmwareFile", std::string("C:\\fw\\\"new\".usf\0", 16)},
+        {"COMPort", std::string("\0", 1)},
+        {"BaudRate", std::string("a\\b\0", 4)},
+        {"Dword", std::string("\x05\x01\x00\x00", 4)},
+        {"Binary", std::string("AB\0C", 4)},
+        {"Expand", std::string("%\0", 2)},
+        {"Long", "01234"},
+        {"Empty", ""},
+        {"", std::string("default\0", 8)},
+        {"Deleted", "<none>"},
+        {"Open", "<none>"},
+        {"Trailing", "<none>"},
+        {"BadHex", "<none>"},
+        {"Missing", "<none>"}};
+    for (const auto& e : kExpected)
+        EXPECT_EQ(data(file, e.first), e.second) << e.first;
+}
+
+TEST(RegFileFormat, WrittenTextsReadBackUnchanged) {
+    RegFile file;
+    for (const char* text : {"", "COM12", "/dev/serial/by-id/usb-Vendor_Modem-if00",
+                             "C:\\Firmware\\update.uusf", "quote\"and\\backslash\\", "caf\xE9 \xFF",
+                             "line\nbreak", "tab\there\rcr", "\\\\.\\COM5"}) {
+        file.setStringValue(kKey, "Value", text);
+        const std::string written = file.serialize();
+        EXPECT_EQ(data(parsed(written), "Value"), std::string(text) + '\0') << written;
+    }
+    // Control characters are written as string bytes; 30 of them need a continued hex(1) line.
+    file.setStringValue(kKey, "V", "0123456789\n0123456789012345678");
+    const std::string text = file.serialize();
+    EXPECT_NE(text.find("\"V\"=hex(1):30,31,32"), std::string::npos) << text;
+    EXPECT_NE(text.find(",\\\r\n  "), std::string::npos) << text;
+    EXPECT_NE(text.find(",00\r\n"), std::string::npos) << text;
 }
 
 TEST(RegFileFormat, NamesAndKeysIgnoreCaseAndTheLastEntryCounts) {
@@ -120,54 +106,27 @@ TEST(RegFileFormat, NamesAndKeysIgnoreCaseAndTheLastEntryCounts) {
 }
 
 TEST(RegFileRewrite, EverythingNotOursKeepsItsLines) {
-    const std::string original =
-        "REGEDIT4\r\n"
-        "; exported by hand\r\n"
-        "\r\n"
-        "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
-        "\"Size\"=dword:00000010\r\n"
-        "\"Blob\"=hex:01,02,\\\r\n"
-        "  03\r\n"
-        "\r\n"
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n"
-        "\"Window\"=\"left\"\r\n"
-        "\"COMPort\"=\"COM2\"\r\n"
-        "; our comment\r\n"
-        "\r\n"
-        "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\r\n"
-        "\r\n";
-    RegFile file = parsed(original);
-    EXPECT_EQ(file.serialize(), original);
-
+    const std::string others =
+        "REGEDIT4\r\n; exported by hand\r\n\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+        "\"Size\"=dword:00000010\r\n\"Blob\"=hex:01,02,\\\r\n  03\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n\"Window\"=\"left\"\r\n";
+    const std::string tail = "; our comment\r\n\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\r\n\r\n";
+    RegFile file = parsed(others + "\"COMPort\"=\"COM2\"\r\n" + tail);
+    EXPECT_EQ(file.serialize(), others + "\"COMPort\"=\"COM2\"\r\n" + tail);
     file.setStringValue(kKey, "FirmwareFile", "");
     file.setStringValue(kKey, "COMPort", "COM7");
     file.setStringValue(kKey, "BaudRate", "115200");
-    EXPECT_EQ(file.serialize(),
-              "REGEDIT4\r\n"
-              "; exported by hand\r\n"
-              "\r\n"
-              "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
-              "\"Size\"=dword:00000010\r\n"
-              "\"Blob\"=hex:01,02,\\\r\n"
-              "  03\r\n"
-              "\r\n"
-              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n"
-              "\"Window\"=\"left\"\r\n"
-              "\"COMPort\"=\"COM7\"\r\n"
-              "\"FirmwareFile\"=\"\"\r\n"
-              "\"BaudRate\"=\"115200\"\r\n"
-              "; our comment\r\n"
-              "\r\n"
-              "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\r\n"
-              "\r\n");
-}
+    EXPECT_EQ(file.serialize(), others +
+                                    "\"COMPort\"=\"COM7\"\r\n\"FirmwareFile\"=\"\"\r\n"
+                                    "\"BaudRate\"=\"115200\"\r\n" +
+                                    tail);
 
-TEST(RegFileRewrite, OurKeyIsAddedBehindTheOthers) {
-    RegFile file = parsed("REGEDIT4\n\n[HKEY_CURRENT_USER\\Other]\n\"A\"=\"1\"");
+    // A key of ours that is missing is added behind the others.
+    file = parsed("REGEDIT4\n\n[HKEY_CURRENT_USER\\Other]\n\"A\"=\"1\"");
     file.setStringValue(kKey, "COMPort", "COM1");
     EXPECT_EQ(file.serialize(),
-              "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Other]\r\n\"A\"=\"1\"\r\n\r\n"
-              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n\"COMPort\"=\"COM1\"\r\n\r\n");
+              "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Other]\r\n\"A\"=\"1\"\r\n\r\n" + kKeyLine +
+                  "\"COMPort\"=\"COM1\"\r\n\r\n");
 }
 
 }  // namespace

@@ -1,15 +1,30 @@
 // Scratch folders and files for the interface's tests.
 #pragma once
 
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <stdexcept>
 #include <string>
 
 namespace kestrel::test {
 
+namespace fs = std::filesystem;
+
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it when the object goes.
 class TempDir {
   public:
-    TempDir();
-    ~TempDir();
+    TempDir() {
+        path_ = (fs::temp_directory_path() / "kestrel-ui-XXXXXX").string();
+        if (!::mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
@@ -20,19 +35,37 @@ class TempDir {
 };
 
 // Writes `content` to `path`, creating the folders on the way.
-void writeFile(const std::string& path, const std::string& content);
-// The whole file, or "<missing>" when it cannot be read.
-std::string readFile(const std::string& path);
-bool exists(const std::string& path);
-void makeDirectories(const std::string& path);
-// The names in a folder, sorted.
-std::string listFolder(const std::string& path);
+inline void writeFile(const std::string& path, const std::string& content) {
+    fs::create_directories(fs::path(path).parent_path());
+    if (!(std::ofstream(path, std::ios::binary) << content)) throw std::runtime_error(path);
+}
 
-// Sets an environment variable for the life of the object, then restores it.
+// The whole file, or "<missing>" when it cannot be read.
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
+}
+
+// The names in a folder, sorted and joined by spaces.
+inline std::string listFolder(const std::string& path) {
+    std::set<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(path, ignored))
+        names.insert(entry.path().filename().string());
+    std::string out;
+    for (const std::string& n : names)
+        out += (out.empty() ? "" : " ") + n;
+    return out;
+}
+
+// Sets an environment variable (null: unsets it) for the life of the object, then restores it.
 class ScopedEnv {
   public:
-    ScopedEnv(const char* name, const char* value);  // null value: unset
-    ~ScopedEnv();
+    ScopedEnv(const char* name, const char* value) : name_(name), had_(::getenv(name)) {
+        if (had_) old_ = ::getenv(name);
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    }
+    ~ScopedEnv() { had_ ? ::setenv(name_.c_str(), old_.c_str(), 1) : ::unsetenv(name_.c_str()); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 

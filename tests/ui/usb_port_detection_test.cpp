@@ -9,35 +9,49 @@
 namespace kestrel {
 namespace {
 
-bool isUsb(const char* port, const char* attachedTo, const char* address = nullptr,
-           size_t addressSize = 0) {
-    FixedUsbPortLookups lookups(attachedTo, address, addressSize);
-    return isModemUsbPort(port, lookups);
-}
+const char kAddress[] = "COM7\0COM8\0COM9";  // only the first text takes part
 
-TEST(UsbPortMatch, AttachedToMatchesOnlyTheExactName) {
-    EXPECT_TRUE(isUsb("COM5", "COM5"));
-    EXPECT_FALSE(isUsb("COM05", "COM5"));  // no conversion of numbers
-    EXPECT_FALSE(isUsb("COM5", "com5"));   // no case folding
-    EXPECT_FALSE(isUsb("com5", "COM5"));
-    EXPECT_FALSE(isUsb("COM5 ", "COM5"));  // no trimming
-    EXPECT_FALSE(isUsb("COM5", "COM55"));
-    EXPECT_FALSE(isUsb("COM55", "COM5"));
-    EXPECT_FALSE(isUsb("", "COM5"));
-    EXPECT_TRUE(isUsb("/dev/ttyACM0", "/dev/ttyACM0"));
-    EXPECT_FALSE(isUsb("/dev/ttyacm0", "/dev/ttyACM0"));
-}
-
-TEST(UsbPortMatch, TheDeviceNamespacePrefixIsDropped) {
-    EXPECT_TRUE(isUsb("\\\\.\\COM5", "COM5"));
-    EXPECT_TRUE(isUsb("\\\\.\\COM12", "COM12"));
-    EXPECT_FALSE(isUsb("\\\\.\\COM5", "\\\\.\\COM5"));  // the lookup's text is not changed
-    // Exactly the four characters is no name with a prefix: it stays and is compared whole.
-    EXPECT_TRUE(isUsb("\\\\.\\", "\\\\.\\"));
-    EXPECT_FALSE(isUsb("\\\\.\\", ""));
-    // Only at the start, and only once.
-    EXPECT_FALSE(isUsb("x\\\\.\\COM5", "COM5"));
-    EXPECT_FALSE(isUsb("\\\\.\\\\\\.\\COM5", "COM5"));
+TEST(UsbPortMatch, ThePortMustEqualALookupsTextExactly) {
+    struct Case {
+        const char* port;
+        const char* attachedTo;
+        bool withAddress;
+        bool usb;
+    };
+    const Case kCases[] = {
+        {"COM5", "COM5", false, true},
+        {"COM05", "COM5", false, false},  // no conversion of numbers
+        {"COM5", "com5", false, false},   // no case folding
+        {"com5", "COM5", false, false},
+        {"COM5 ", "COM5", false, false},  // no trimming
+        {"COM5", "COM55", false, false},
+        {"COM55", "COM5", false, false},
+        {"", "COM5", false, false},
+        {"/dev/ttyACM0", "/dev/ttyACM0", false, true},
+        {"/dev/ttyacm0", "/dev/ttyACM0", false, false},
+        // The device-namespace prefix is dropped from the port, not from the lookup's text.
+        {"\\\\.\\COM5", "COM5", false, true},
+        {"\\\\.\\COM12", "COM12", false, true},
+        {"\\\\.\\COM5", "\\\\.\\COM5", false, false},
+        // Exactly the four characters is no name with a prefix: it is compared whole.
+        {"\\\\.\\", "\\\\.\\", false, true},
+        {"\\\\.\\", "", false, false},
+        // Only at the start, and only once.
+        {"x\\\\.\\COM5", "COM5", false, false},
+        {"\\\\.\\\\\\.\\COM5", "COM5", false, false},
+        {"COM7", nullptr, true, true},
+        {"COM8", nullptr, true, false},
+        {"COM9", nullptr, true, false},
+        {"COM7", "COM3", true, true},  // an AttachedTo naming another port hides nothing
+        {"COM1", nullptr, false, false},
+        {"", nullptr, false, false},
+    };
+    for (const Case& c : kCases) {
+        FixedUsbPortLookups lookups(c.attachedTo, c.withAddress ? kAddress : nullptr,
+                                    c.withAddress ? sizeof kAddress : 0);
+        EXPECT_EQ(isModemUsbPort(c.port, lookups), c.usb)
+            << c.port << " / " << (c.attachedTo ? c.attachedTo : "none");
+    }
 }
 
 TEST(UsbPortMatch, AddressIsAskedOnlyWhenAttachedToDoesNotMatch) {
@@ -50,41 +64,31 @@ TEST(UsbPortMatch, AddressIsAskedOnlyWhenAttachedToDoesNotMatch) {
     EXPECT_EQ(both.queries(), 5);  // nothing cached: each refresh asks again
 }
 
-TEST(UsbPortMatch, OnlyTheFirstAddressTextTakesPart) {
-    const char address[] = "COM7\0COM8\0COM9";
-    EXPECT_TRUE(isUsb("COM7", nullptr, address, sizeof address));
-    EXPECT_FALSE(isUsb("COM8", nullptr, address, sizeof address));
-    EXPECT_FALSE(isUsb("COM9", nullptr, address, sizeof address));
-    // An AttachedTo that names another port does not hide the address.
-    EXPECT_TRUE(isUsb("COM7", "COM3", address, sizeof address));
-}
-
-TEST(UsbPortMatch, WithoutLookupsNoPortIsTheUsbPort) {
-    EXPECT_FALSE(isUsb("COM1", nullptr, nullptr));
-    EXPECT_FALSE(isUsb("", nullptr, nullptr));
-}
-
-std::string nameFor(RefreshReason reason, const char* field, int index, const char* entry) {
-    char name[kTextCapacity];
-    refreshPortName(reason, field, index, entry, name);
-    return name;
-}
-
-TEST(UsbRefreshName, SelectionTakesTheNameFromTheList) {
-    // The first nine entries are named from the index, whatever the field shows.
-    EXPECT_EQ(nameFor(RefreshReason::SelectionChanged, "COM7", 2, "COM3"), "COM3");
-    EXPECT_EQ(nameFor(RefreshReason::SelectionChanged, "x", 0, "?"), "COM1");
-    EXPECT_EQ(nameFor(RefreshReason::SelectionChanged, "x", 8, "?"), "COM9");
-    // The devices behind them by their own text.
-    EXPECT_EQ(nameFor(RefreshReason::SelectionChanged, "COM1", 9, "/dev/ttyACM0"), "/dev/ttyACM0");
-}
-
-TEST(UsbRefreshName, OtherReasonsTakeTheFieldsText) {
-    EXPECT_EQ(nameFor(RefreshReason::Initialisation, "COM12", 3, "COM4"), "COM12");
-    EXPECT_EQ(nameFor(RefreshReason::FocusLost, "\\\\.\\COM5", -1, nullptr), "\\\\.\\COM5");
+TEST(UsbRefreshName, SelectionTakesTheNameFromTheListOtherReasonsFromTheField) {
     const std::string longName(300, 'x');
-    EXPECT_EQ(nameFor(RefreshReason::FocusLost, longName.c_str(), -1, nullptr),
-              std::string(259, 'x'));
+    struct Case {
+        RefreshReason reason;
+        const char* field;
+        int index;
+        const char* entry;
+        std::string name;
+    };
+    const Case kCases[] = {
+        // The first nine entries are named from the index, whatever the field shows.
+        {RefreshReason::SelectionChanged, "COM7", 2, "COM3", "COM3"},
+        {RefreshReason::SelectionChanged, "x", 0, "?", "COM1"},
+        {RefreshReason::SelectionChanged, "x", 8, "?", "COM9"},
+        // The devices behind them by their own text.
+        {RefreshReason::SelectionChanged, "COM1", 9, "/dev/ttyACM0", "/dev/ttyACM0"},
+        {RefreshReason::Initialisation, "COM12", 3, "COM4", "COM12"},
+        {RefreshReason::FocusLost, "\\\\.\\COM5", -1, nullptr, "\\\\.\\COM5"},
+        {RefreshReason::FocusLost, longName.c_str(), -1, nullptr, std::string(259, 'x')},
+    };
+    for (const Case& c : kCases) {
+        char name[kTextCapacity];
+        refreshPortName(c.reason, c.field, c.index, c.entry, name);
+        EXPECT_EQ(name, c.name) << c.field << " " << c.index;
+    }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "temp_dir.h"
 #include "ui/main_window.h"
@@ -21,6 +22,10 @@
 
 namespace kestrel::test {
 
+// `"name"="text"` and its line break, as the store writes a string value.
+inline std::string regValue(const std::string& name, const std::string& text) {
+    return "\"" + name + "\"=\"" + text + "\"\r\n";
+}
 inline std::string storeWith(const std::string& values) {
     return "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n" + values + "\r\n";
 }
@@ -38,15 +43,15 @@ class WindowTest : public ::testing::Test {
     std::vector<int> exitCodes;
     std::unique_ptr<MainWindow> window;
 
-    void SetUp() override { makeDirectories(devRoot); }
-
+    void SetUp() override { fs::create_directories(devRoot); }
     void TearDown() override {
         window.reset();
         // Let queued calls and deferred deletions of the window's widgets run.
         QCoreApplication::processEvents();
     }
 
-    MainWindow& create() {
+    // `shown`: shown and active, so that focus moves as the operator would see it.
+    MainWindow& create(bool shown = false) {
         MainWindowSetup setup;
         setup.layout = layout;
         setup.runSession = session;
@@ -56,32 +61,37 @@ class WindowTest : public ::testing::Test {
         setup.endProcess = [this](int code) { exitCodes.push_back(code); };
         if (chooser) setup.chooseFile = chooser;
         window = std::make_unique<MainWindow>(std::move(setup));
+        if (shown) {
+            window->show();
+            QApplication::setActiveWindow(window.get());
+            EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        }
         return *window;
     }
-
-    // Shown and active, so that focus moves as the operator would see it.
-    MainWindow& createShown() {
-        create();
-        window->show();
-        QApplication::setActiveWindow(window.get());
-        EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
-        return *window;
+    MainWindow& createShown() { return create(true); }
+    MainWindow& createWithStore(const std::string& values, bool shown = false) {
+        writeFile(storePath, storeWith(values));
+        return create(shown);
+    }
+    // Replaces the field's text by typing, as the operator does.
+    static void typeInto(QComboBox* field, const QString& text) {
+        field->setFocus();
+        field->lineEdit()->selectAll();
+        QTest::keyClicks(field->lineEdit(), text);
     }
 
-    QPushButton* start() const { return qobject_cast<QPushButton*>(window->control(kStartId)); }
-    QComboBox* port() const { return qobject_cast<QComboBox*>(window->control(kPortId)); }
-    QComboBox* rate() const { return qobject_cast<QComboBox*>(window->control(kRateId)); }
-    QProgressBar* progress() const {
-        return qobject_cast<QProgressBar*>(window->control(kProgressId));
+    template <typename W>
+    W* get(int id) const {
+        return qobject_cast<W*>(window->control(id));
     }
-    QLineEdit* status() const { return qobject_cast<QLineEdit*>(window->control(kStatusId)); }
-    QCheckBox* usb() const { return qobject_cast<QCheckBox*>(window->control(kUsbOptionId)); }
-    QCheckBox* noFirmware() const {
-        return qobject_cast<QCheckBox*>(window->control(kNoFirmwareId));
-    }
-    QLineEdit* firmwareName() const {
-        return qobject_cast<QLineEdit*>(window->control(kFirmwareNameId));
-    }
+    QPushButton* start() const { return get<QPushButton>(kStartId); }
+    QComboBox* port() const { return get<QComboBox>(kPortId); }
+    QComboBox* rate() const { return get<QComboBox>(kRateId); }
+    QProgressBar* progress() const { return get<QProgressBar>(kProgressId); }
+    QLineEdit* status() const { return get<QLineEdit>(kStatusId); }
+    QCheckBox* usb() const { return get<QCheckBox>(kUsbOptionId); }
+    QCheckBox* noFirmware() const { return get<QCheckBox>(kNoFirmwareId); }
+    QLineEdit* firmwareName() const { return get<QLineEdit>(kFirmwareNameId); }
     std::string stored() const { return readFile(storePath); }
 };
 

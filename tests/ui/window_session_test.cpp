@@ -4,10 +4,9 @@
 #include <QThread>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "window_fixture.h"
@@ -17,125 +16,97 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A gate a scripted session waits at until the test opens it.
-class Gate {
-  public:
-    void open() {
-        std::lock_guard<std::mutex> lock(m_);
-        open_ = true;
-        cv_.notify_all();
-    }
-    bool waitOpen(std::chrono::milliseconds limit = 5000ms) {
-        std::unique_lock<std::mutex> lock(m_);
-        return cv_.wait_for(lock, limit, [this] { return open_; });
-    }
-
-  private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool open_ = false;
-};
-
-// Spins the window's event loop until `done` or a few seconds have passed.
+// Waits up to 5 s for `flag` without running the event loop (a session waits so at a gate).
+bool waitUntil(const std::atomic<bool>& flag) {
+    for (int i = 0; i < 5000 && !flag; ++i)
+        std::this_thread::sleep_for(1ms);
+    return flag;
+}
+// Spins the window's event loop until `done` or 5 s have passed.
 bool waitFor(const std::function<bool()>& done) {
     return QTest::qWaitFor(done, 5000);
 }
 
-struct Observed {
-    std::string what;
-    bool onWindowThread;
-    int callsReturned;  // how many of the session's calls had returned at that moment
+// Reports START being enabled again.
+struct EnableWatch : QObject {
+    std::function<void()> onEnabled;
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::EnabledChange && static_cast<QWidget*>(o)->isEnabled())
+            onEnabled();
+        return false;
+    }
 };
 
 TEST_F(WindowTest, StartRunsTheSessionOnAWorkerAndItsCallsArriveInOrderOnTheWindowsThread) {
     std::atomic<int> returned{0};
-    std::atomic<bool> sessionOnWindowThread{true};
-    std::atomic<bool> finished{false};
+    std::atomic<bool> sessionOnWindowThread{true}, finished{false};
     SessionFields seen;
     session = [&](SessionHost& host) {
         sessionOnWindowThread = QThread::currentThread() == qApp->thread();
-        host.readFields(&seen);
-        ++returned;
-        host.setStatus("");
-        ++returned;
-        host.setProgressRange(300);
-        ++returned;
-        host.setProgressPosition(10);
-        ++returned;
-        host.setStatus("Firmware download in progress.");
-        ++returned;
-        host.setProgressPosition(300);
-        ++returned;
-        host.setStatus("Download succeeded.");
-        ++returned;
-        host.enableStart();
-        ++returned;
+        const std::function<void()> calls[] = {
+            [&] { host.readFields(&seen); },
+            [&] { host.setStatus(""); },
+            [&] { host.setProgressRange(300); },
+            [&] { host.setProgressPosition(10); },
+            [&] { host.setStatus("Firmware download in progress."); },
+            [&] { host.setProgressPosition(300); },
+            [&] { host.setStatus("Download succeeded."); },
+            [&] { host.enableStart(); }};
+        for (const auto& call : calls) {
+            call();
+            ++returned;
+        }
         finished = true;
     };
     createShown();
     noFirmware()->setChecked(true);
     rate()->setEditText("9600");
+    status()->setText("from the last session");
 
-    std::vector<Observed> observed;
+    // What happened, whether on the window's thread, and how many calls had returned then.
+    std::vector<std::tuple<std::string, bool, int>> observed;
     auto record = [&](const std::string& what) {
-        observed.push_back({what, QThread::currentThread() == qApp->thread(), returned.load()});
+        observed.emplace_back(what, QThread::currentThread() == qApp->thread(), returned.load());
     };
     QObject::connect(status(), &QLineEdit::textChanged,
                      [&](const QString& t) { record("status " + t.toStdString()); });
     QObject::connect(progress(), &QProgressBar::valueChanged,
                      [&](int v) { record("position " + std::to_string(v)); });
-    struct EnableWatch : QObject {
-        std::function<void()> onEnabled;
-        bool eventFilter(QObject* o, QEvent* e) override {
-            if (e->type() == QEvent::EnabledChange && static_cast<QWidget*>(o)->isEnabled())
-                onEnabled();
-            return false;
-        }
-    } watch;
+    EnableWatch watch;
     watch.onEnabled = [&] { record("start enabled"); };
     start()->installEventFilter(&watch);
-    status()->setText("from the last session");
-    observed.clear();
 
     QTest::mouseClick(start(), Qt::LeftButton);
     EXPECT_FALSE(start()->isEnabled());  // at once, before the session has run
     ASSERT_TRUE(waitFor([&] { return finished.load(); }));
-
     EXPECT_FALSE(sessionOnWindowThread);
     EXPECT_STREQ(seen.portName, "COM1");
     EXPECT_STREQ(seen.rateText, "9600");
     EXPECT_FALSE(seen.usb);
     EXPECT_TRUE(seen.noFirmware);
     EXPECT_STREQ(seen.firmwareName, "");
-
-    // Each effect happened while its call was still waiting: the count of returned calls
-    // is the number of calls before it.
-    const std::vector<std::string> order = {"status ",
-                                            "position 10",
-                                            "status Firmware download in progress.",
-                                            "position 300",
-                                            "status Download succeeded.",
-                                            "start enabled"};
-    const std::vector<int> callsBefore = {1, 3, 4, 5, 6, 7};
-    ASSERT_EQ(observed.size(), order.size());
-    for (size_t i = 0; i < order.size(); ++i) {
-        EXPECT_EQ(observed[i].what, order[i]);
-        EXPECT_TRUE(observed[i].onWindowThread) << order[i];
-        EXPECT_EQ(observed[i].callsReturned, callsBefore[i]) << order[i];
-    }
+    // Each effect happened while its call was still waiting: the count of returned calls is
+    // the number of calls before it.
+    using Seen = std::tuple<std::string, bool, int>;
+    const std::vector<Seen> expected = {{"status ", true, 1},
+                                        {"position 10", true, 3},
+                                        {"status Firmware download in progress.", true, 4},
+                                        {"position 300", true, 5},
+                                        {"status Download succeeded.", true, 6},
+                                        {"start enabled", true, 7}};
+    EXPECT_EQ(observed, expected);
     EXPECT_EQ(progress()->maximum(), 300);
     EXPECT_TRUE(start()->isEnabled());
-    EXPECT_EQ(status()->text(), "Download succeeded.");
 }
 
 TEST_F(WindowTest, EnterStartsOnlyWhileStartIsEnabled) {
     std::atomic<int> runs{0}, finished{0};
-    Gate gate;
+    std::atomic<bool> gate{false};
     session = [&](SessionHost& host) {
         SessionFields f;
         host.readFields(&f);
         ++runs;
-        gate.waitOpen();
+        waitUntil(gate);
         host.enableStart();
         ++finished;
     };
@@ -143,43 +114,37 @@ TEST_F(WindowTest, EnterStartsOnlyWhileStartIsEnabled) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     ASSERT_TRUE(waitFor([&] { return runs.load() == 1; }));
     EXPECT_FALSE(start()->isEnabled());
-
     // While the session runs, Enter does nothing, from whichever control.
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     QTest::keyClick(rate()->lineEdit(), Qt::Key_Enter);
     QTest::qWait(100);
     EXPECT_EQ(runs.load(), 1);
 
-    gate.open();
+    gate = true;
     ASSERT_TRUE(waitFor([&] { return start()->isEnabled(); }));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    EXPECT_TRUE(waitFor([&] { return runs.load() == 2; }));
-    EXPECT_TRUE(waitFor([&] { return finished.load() == 2; }));
+    EXPECT_TRUE(waitFor([&] { return runs.load() == 2 && finished.load() == 2; }));
 }
 
 TEST_F(WindowTest, EnterInThePortFieldStartsWithoutRefreshingTheUsbOption) {
     lookups = std::make_unique<FixedUsbPortLookups>("COM5", nullptr);
-    std::atomic<bool> read{false}, finished{false};
+    std::atomic<bool> finished{false};
     SessionFields seen;
     session = [&](SessionHost& host) {
         host.readFields(&seen);
-        read = true;
         host.enableStart();
         finished = true;
     };
     createShown();
-    port()->setFocus();
-    port()->lineEdit()->selectAll();
-    QTest::keyClicks(port()->lineEdit(), "COM5");
+    typeInto(port(), "COM5");
     QTest::keyClick(port()->lineEdit(), Qt::Key_Return);
-    ASSERT_TRUE(waitFor([&] { return read.load(); }));
+    ASSERT_TRUE(waitFor([&] { return finished.load(); }));
     EXPECT_STREQ(seen.portName, "COM5");
     EXPECT_FALSE(seen.usb);         // the field never lost the focus
     EXPECT_EQ(port()->count(), 9);  // Enter adds nothing to the list
 
     // Clicking START moves the focus first, so the option is refreshed before the session.
-    ASSERT_TRUE(waitFor([&] { return finished.load(); }));
-    read = finished = false;
+    finished = false;
     port()->setFocus();
     QTest::mouseClick(start(), Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return finished.load(); }));
@@ -187,14 +152,13 @@ TEST_F(WindowTest, EnterInThePortFieldStartsWithoutRefreshingTheUsbOption) {
 }
 
 TEST_F(WindowTest, ClosingDuringASessionEndsAtOnceAndLaterReportsDoNothing) {
-    Gate reachedGate, gate;
-    std::atomic<bool> finished{false};
+    std::atomic<bool> atGate{false}, gate{false}, finished{false};
     session = [&](SessionHost& host) {
         SessionFields f;
         host.readFields(&f);
         host.setStatus("running");
-        reachedGate.open();
-        gate.waitOpen();
+        atGate = true;
+        waitUntil(gate);
         // The window is gone by now: these must neither block nor reach it.
         host.setStatus("after the end");
         host.setProgressRange(10);
@@ -206,29 +170,23 @@ TEST_F(WindowTest, ClosingDuringASessionEndsAtOnceAndLaterReportsDoNothing) {
     createShown();
     QTest::mouseClick(start(), Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return status()->text() == "running"; }));
-    ASSERT_TRUE(reachedGate.waitOpen());
-
+    ASSERT_TRUE(waitUntil(atGate));
     const auto before = std::chrono::steady_clock::now();
     QTest::keyClick(window.get(), Qt::Key_Escape);
     EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);  // no waiting for the session
     EXPECT_EQ(exitCodes, std::vector<int>({2}));
-
     window.reset();  // destroyed, as the process would be
-    gate.open();
-    const auto deadline = std::chrono::steady_clock::now() + 2s;
-    while (!finished && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(1ms);  // no event loop runs: nothing could serve a call
-    EXPECT_TRUE(finished);
+    gate = true;
+    EXPECT_TRUE(waitUntil(finished));  // no event loop runs: nothing could serve a call
 }
 
 TEST_F(WindowTest, ACallWaitingWhenTheWindowClosesIsReleasedWithoutEffect) {
-    Gate gate;
-    std::atomic<bool> fieldsRead{false}, posted{false}, finished{false};
+    std::atomic<bool> fieldsRead{false}, gate{false}, posted{false}, finished{false};
     session = [&](SessionHost& host) {
         SessionFields f;
         host.readFields(&f);
         fieldsRead = true;
-        gate.waitOpen();
+        waitUntil(gate);
         posted = true;
         host.setStatus("too late");  // queued to the window, which is busy closing
         finished = true;
@@ -236,10 +194,9 @@ TEST_F(WindowTest, ACallWaitingWhenTheWindowClosesIsReleasedWithoutEffect) {
     createShown();
     QTest::mouseClick(start(), Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return fieldsRead.load(); }));
-    gate.open();
+    gate = true;
     // Without running the event loop, give the worker time to queue its call and wait.
-    while (!posted)
-        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(waitUntil(posted));
     std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(finished);
     window->close();
@@ -248,10 +205,12 @@ TEST_F(WindowTest, ACallWaitingWhenTheWindowClosesIsReleasedWithoutEffect) {
     EXPECT_EQ(status()->text(), "");
 }
 
-TEST_F(WindowTest, TheProgressBarKeepsItsSixteenBitRangeAndThePositionWithinIt) {
+TEST_F(WindowTest, TheReportsKeepTheBarsSixteenBitRangeAndShowALongTextsBeginning) {
     create();
     window->setProgressRange(70000);
     EXPECT_EQ(progress()->maximum(), 70000 - 65536);
+    window->setProgressRange(-1);
+    EXPECT_EQ(progress()->maximum(), 65535);
     window->setProgressRange(300);
     window->setProgressPosition(500);
     EXPECT_EQ(progress()->value(), 300);
@@ -262,12 +221,7 @@ TEST_F(WindowTest, TheProgressBarKeepsItsSixteenBitRangeAndThePositionWithinIt) 
     window->setProgressPosition(0);
     EXPECT_NE(progress()->maximum(), progress()->minimum());
     EXPECT_EQ(progress()->value(), 0);
-    window->setProgressRange(-1);
-    EXPECT_EQ(progress()->maximum(), 65535);
-}
 
-TEST_F(WindowTest, TheStatusLineShowsTheBeginningOfALongText) {
-    create();
     const std::string text = "ERROR: " + std::string(250, 'x');
     window->setStatus(text.c_str());
     EXPECT_EQ(status()->text().toStdString(), text);

@@ -1,5 +1,6 @@
 // The USB option as the window refreshes it: at creation, when the port field loses the focus
-// and when a list entry is chosen, and over the operator's own tick.
+// and when a list entry is chosen, and over the operator's own tick. The comparisons
+// themselves are usb_port_detection_test's.
 #include "window_fixture.h"
 
 namespace kestrel::test {
@@ -18,43 +19,23 @@ class WindowUsbTest : public WindowTest {
 };
 
 TEST_F(WindowUsbTest, TheStoredPortDecidesTheOptionAtStart) {
-    lookupsSay("COM5");
-    writeFile(storePath, storeWith("\"COMPort\"=\"COM5\"\r\n"));
-    create();
-    EXPECT_TRUE(usb()->isChecked());
-
-    lookupsSay("COM5");
-    writeFile(storePath, storeWith("\"COMPort\"=\"\\\\\\\\.\\\\COM5\"\r\n"));  // \\.\COM5
-    create();
-    EXPECT_EQ(port()->currentText(), "\\\\.\\COM5");
-    EXPECT_TRUE(usb()->isChecked());
-
-    for (const char* other : {"COM05", "com5"}) {
+    for (const auto& [storedPort, usbPort] :
+         {std::pair{"COM5", true}, {"\\\\\\\\.\\\\COM5", true}, {"COM05", false}}) {
         lookupsSay("COM5");
-        writeFile(storePath, storeWith(std::string("\"COMPort\"=\"") + other + "\"\r\n"));
-        create();
-        EXPECT_FALSE(usb()->isChecked()) << other;
+        createWithStore(regValue("COMPort", storedPort));
+        EXPECT_EQ(usb()->isChecked(), usbPort) << storedPort;
     }
-    lookupsSay("com5");
-    writeFile(storePath, storeWith("\"COMPort\"=\"COM5\"\r\n"));
-    create();
-    EXPECT_FALSE(usb()->isChecked());
 }
 
 TEST_F(WindowUsbTest, LeavingThePortFieldRefreshesFromItsText) {
     lookupsSay("COM5");
     createShown();
     EXPECT_FALSE(usb()->isChecked());
-    port()->setFocus();
-    port()->lineEdit()->selectAll();
-    QTest::keyClicks(port()->lineEdit(), "COM5");
+    typeInto(port(), "COM5");
     EXPECT_FALSE(usb()->isChecked());  // typing alone changes nothing
     leavePortField();
     EXPECT_TRUE(usb()->isChecked());
-
-    port()->setFocus();
-    port()->lineEdit()->selectAll();
-    QTest::keyClicks(port()->lineEdit(), "COM6");
+    typeInto(port(), "COM6");
     leavePortField();
     EXPECT_FALSE(usb()->isChecked());
 }
@@ -79,9 +60,9 @@ TEST_F(WindowUsbTest, ChoosingAnEntryTakesTheNameFromTheIndex) {
 TEST_F(WindowUsbTest, TheDevicesBehindCom9AreNamedByTheirOwnText) {
     writeFile(devRoot + "/ttyACM0", "");
     writeFile(devRoot + "/ttyUSB0", "");
-    test::makeDirectories(devRoot + "/serial/by-id");
-    ASSERT_EQ(::symlink("../../ttyACM0", (devRoot + "/serial/by-id/usb-Norvald-if00").c_str()), 0);
     const std::string modem = devRoot + "/serial/by-id/usb-Norvald-if00";
+    fs::create_directories(devRoot + "/serial/by-id");
+    fs::create_symlink("../../ttyACM0", modem);
     lookupsSay((devRoot + "/ttyACM0").c_str(), modem.c_str());
     createShown();
     ASSERT_EQ(port()->count(), 12);
@@ -107,17 +88,13 @@ TEST_F(WindowUsbTest, TheOperatorsTickLastsUntilTheNextRefresh) {
     EXPECT_TRUE(usb()->isChecked());
     leavePortField();
     EXPECT_FALSE(usb()->isChecked());
-
     QTest::mouseClick(usb(), Qt::LeftButton);
-    EXPECT_TRUE(usb()->isChecked());
     emit port()->activated(0);
     EXPECT_FALSE(usb()->isChecked());
-}
 
-TEST_F(WindowUsbTest, WithoutLookupsOnlyTheOperatorChangesTheOption) {
+    // Without lookups only the operator changes the option.
     lookups.reset();
     createShown();
-    EXPECT_FALSE(usb()->isChecked());
     QTest::mouseClick(usb(), Qt::LeftButton);
     leavePortField();
     emit port()->activated(4);
