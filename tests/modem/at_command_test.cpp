@@ -1,5 +1,6 @@
 // The AT command exchange against the simulated module: echo handling, how a reply is
-// collected and judged, the second send after silence, and the short probe. Times are
+// collected and judged, the second send after silence, the short probe, and replies that
+// cannot be trusted (longer than the buffer, zero bytes, noise at a wrong rate). Times are
 // virtual milliseconds from the moment the call was made.
 #include <gtest/gtest.h>
 
@@ -9,232 +10,180 @@
 namespace kestrel::test {
 namespace {
 
-TEST(AtEcho, EchoIsDroppedAndTheReplyKeptAsReceived) {
-    ModemLink link;
-    const auto r = link.send("AT\r");
-    EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(escaped(r.text), "\\r\\nOK\\r\\n");
-    EXPECT_EQ(r.tookMs, kAnsweredMs);
-    const auto ws = link.writes();
-    ASSERT_EQ(ws.size(), 1u);
-    EXPECT_EQ(ws[0].text, "AT\r");  // the command's bytes and nothing else
-    EXPECT_EQ(ws[0].atMs, 50u);
+std::string letters(size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i)
+        s.push_back(static_cast<char>('a' + i % 26));
+    return s;
 }
 
-TEST(AtEcho, WithoutEchoTheReplyBeginsWithTheModulesFirstByte) {
-    sim::ModuleConfig c;
-    c.neverEchoes = true;
-    ModemLink link(c);
-    const auto r = link.send("AT+IPR?\r");
-    EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(escaped(r.text), "\\r\\n+IPR: 115200\\r\\n\\r\\nOK\\r\\n");
-}
+struct ReplyCase {
+    const char* what;
+    sim::ModuleConfig config;
+    std::string earlier;  // bytes the module sends `earlierMs` after the link is set up
+    uint32_t earlierMs;
+    const char* command;
+    unsigned capacity;
+    int result;
+    std::string reply;
+    size_t writes;
+    uint32_t tookMs;   // 0: not checked
+    std::string left;  // what is still queued 200 ms after the call
+};
 
-TEST(AtEcho, RepeatedCommandAfterTheEchoIsReply) {
-    sim::ModuleConfig c;
-    c.echoTwice = true;
-    ModemLink link(c);
-    const auto r = link.send("AT\r");
-    EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(escaped(r.text), "AT\\r\\r\\nOK\\r\\n");
-}
+const uint32_t kSilentSend = kBeforeSendMs + 5010;  // the wait, then the budget's last poll
+const sim::ModuleConfig kPlain;
+const sim::ModuleConfig kSilent = module([](auto& c) { c.silent = true; });
+const std::string kIprReply = "\r\n+IPR: 115200\r\n\r\nOK\r\n";
+const std::string kFlood = letters(400);
 
-TEST(AtEcho, StaleBytesStartTheReplyOrPassAsEchoWhenTheyMatch) {
-    {
-        ModemLink link;
-        link.moduleSends("xyz", 0);
-        const auto r = link.send("AT\r");
-        EXPECT_EQ(r.result, 1);
-        EXPECT_EQ(escaped(r.text), "xyzAT\\r\\r\\nOK\\r\\n");
-    }
-    {
-        // A stale "A" is taken for the echo's first character; the real echo then no longer
-        // matches and becomes the reply.
-        ModemLink link;
-        link.moduleSends("A", 0);
-        const auto r = link.send("AT\r");
-        EXPECT_EQ(r.result, 1);
-        EXPECT_EQ(escaped(r.text), "AT\\r\\r\\nOK\\r\\n");
-    }
-}
-
-TEST(AtCollection, StopsRightBehindTheFirstOkAndLeavesTheRestQueued) {
-    sim::ModuleConfig c;
-    c.unsolicitedAfterOk = "\r\n+CREG: 1\r\n";
-    ModemLink link(c);
-    const auto r = link.send("AT+IPR?\r");
-    EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(escaped(r.text), "\\r\\n+IPR: 115200\\r\\n\\r\\nOK\\r\\n");
-    EXPECT_EQ(escaped(link.leftInPort()), "\\r\\n+CREG: 1\\r\\n");
-}
-
-TEST(AtCollection, APauseCutsTheReplyAndTheRestStaysQueued) {
-    sim::ModuleConfig c;
-    c.pauseInInfoMs = 100;
-    ModemLink link(c);
-    const auto r = link.send("AT+IPR?\r");
-    EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(escaped(r.text), "\\r\\n+IPR: 115200");
-    EXPECT_EQ(link.writes().size(), 1u);
-    link.w.clock.advance(200);
-    EXPECT_EQ(escaped(link.leftInPort()), "\\r\\n\\r\\nOK\\r\\n");
-}
-
-TEST(AtCollection, ALateButTimelyAnswerIsWaitedFor) {
-    sim::ModuleConfig c;
-    c.lateAnswerMs = 300;
-    ModemLink link(c);
-    const auto r = link.send("AT\r");
-    EXPECT_EQ(r.result, 1);
+const ReplyCase kReplyCases[] = {
+    {"echo dropped, reply kept as received", kPlain, "", 0, "AT\r", 260, 1, "\r\nOK\r\n", 1,
+     kAnsweredMs, ""},
+    {"no echo", module([](auto& c) { c.neverEchoes = true; }), "", 0, "AT+IPR?\r", 260, 1,
+     kIprReply, 1, 0, ""},
+    {"the command after the echo is reply", module([](auto& c) { c.echoTwice = true; }), "", 0,
+     "AT\r", 260, 1, "AT\r\r\nOK\r\n", 1, 0, ""},
+    {"stale bytes start the reply", kPlain, "xyz", 0, "AT\r", 260, 1, "xyzAT\r\r\nOK\r\n", 1, 0,
+     ""},
+    // A stale "A" is taken for the echo's first character; the real echo no longer matches.
+    {"stale byte passes as echo", kPlain, "A", 0, "AT\r", 260, 1, "AT\r\r\nOK\r\n", 1, 0, ""},
+    {"stops right behind the first OK",
+     module([](auto& c) { c.unsolicitedAfterOk = "\r\n+CREG: 1\r\n"; }), "", 0, "AT+IPR?\r", 260, 1,
+     kIprReply, 1, 0, "\r\n+CREG: 1\r\n"},
+    {"a pause cuts the reply", module([](auto& c) { c.pauseInInfoMs = 100; }), "", 0, "AT+IPR?\r",
+     260, 0, "\r\n+IPR: 115200", 1, 0, "\r\n\r\nOK\r\n"},
     // A poll lands on the echo at 350 exactly; from there on as for a prompt answer.
-    EXPECT_EQ(r.tookMs, kAnsweredMs + 300);
+    {"a late answer is waited for", module([](auto& c) { c.lateAnswerMs = 300; }), "", 0, "AT\r",
+     260, 1, "\r\nOK\r\n", 1, kAnsweredMs + 300, ""},
+    // Without the marker, a 5 ms gap ends the reply.
+    {"ERROR fails at once", module([](auto& c) { c.refusedCommands = {"AT^SFDL"}; }), "", 0,
+     "AT^SFDL\r", 260, 0, "\r\nERROR\r\n", 1, kAnsweredMs + 5, ""},
+    {"OK without LF", module([](auto& c) { c.okWithoutLf = true; }), "", 0, "AT\r", 260, 0,
+     "\r\nOK\r", 1, 0, ""},
+    {"OK ending a longer word", kSilent, "\r\nBOOK\r\n", 60, "AT\r", 260, 1, "\r\nBOOK\r\n", 1, 0,
+     ""},
+    // The OK and the line behind it are read to the gap, not left for the next reader.
+    {"a zero byte hides the OK", module([](auto& c) {
+         c.zeroBeforeOk = true;
+         c.unsolicitedAfterOk = "\r\nRING\r\n";
+     }),
+     "", 0, "AT\r", 260, 0, "\r\n", 1, 0, ""},
+    {"numeric result", module([](auto& c) { c.verbose = false; }), "", 0, "ATE0\r", 260, 0, "0\r",
+     1, 0, ""},
+    {"silence: a second send after the full budget", kSilent, "", 0, "AT^SMSO\r", 260, 0, "", 2,
+     2 * kSilentSend, ""},
+    {"echo without a reply is silence", module([](auto& c) { c.quiet = true; }), "", 0, "AT\r", 260,
+     0, "", 2, 2 * kSilentSend, ""},
+    {"an answer to the second send", module([](auto& c) { c.firstAnsweredLine = 2; }), "", 0,
+     "AT\r", 260, 1, "\r\nOK\r\n", 2, kSilentSend + kAnsweredMs, ""},
+    // Back to back, so no gap ends the collection: cut at 259, the byte at the limit lost.
+    {"long reply", kSilent, kFlood, 60, "AT\r", 260, 0, kFlood.substr(0, 259), 1, 0,
+     kFlood.substr(260)},
+    {"marker fits before the limit", kSilent, letters(255) + "OK\r\n", 60, "AT\r", 260, 1,
+     letters(255) + "OK\r\n", 1, 0, ""},
+    {"marker one byte too late", kSilent, letters(256) + "OK\r\n", 60, "AT\r", 260, 0,
+     letters(256) + "OK\r", 1, 0, ""},
+    {"marker far too late", kSilent, letters(300) + "OK\r\n", 60, "AT\r", 260, 0, letters(259), 1,
+     0, letters(300).substr(260) + "OK\r\n"},
+    {"smallest buffer holds one byte", kSilent, "OK\r\n", 60, "AT\r", 2, 0, "O", 1, 0, "\r\n"},
+    // A reply began, so the command is not repeated.
+    {"a reply of zero bytes", kSilent, std::string("\0\0\0OK\r\n", 7), 60, "AT\r", 260, 0, "", 1, 0,
+     ""},
+    // Echo matching ends with the command's last character; the zero behind it is reply.
+    {"a zero right after the echo", module([](auto& c) {
+         c.replyFor = {{"AT", std::string("\0OK\r\n", 5)}};
+     }),
+     "", 0, "AT\r", 260, 0, "", 1, 0, ""},
+};
+
+TEST(AtCommand, RepliesAreCollectedAndJudgedAsReceived) {
+    for (const ReplyCase& c : kReplyCases) {
+        SCOPED_TRACE(c.what);
+        ModemLink link(c.config);
+        if (!c.earlier.empty()) link.moduleSends(c.earlier, c.earlierMs);
+        const auto r = link.send(c.command, c.capacity);
+        EXPECT_EQ(r.result, c.result);
+        EXPECT_EQ(escaped(r.text), escaped(c.reply));
+        if (c.tookMs != 0) {
+            EXPECT_EQ(r.tookMs, c.tookMs);
+        }
+        // The command's bytes and nothing else, 50 ms after the call, and again after silence.
+        const auto ws = link.writes();
+        ASSERT_EQ(ws.size(), c.writes);
+        for (const Event& e : ws)
+            EXPECT_EQ(e.text, c.command);
+        EXPECT_EQ(ws[0].atMs, kBeforeSendMs);
+        if (ws.size() == 2) {
+            EXPECT_EQ(ws[1].atMs - ws[0].atMs, kSilentSend);
+        }
+        link.w.clock.advance(200);
+        EXPECT_EQ(escaped(link.leftInPort()), escaped(c.left));
+    }
+}
+
+TEST(AtCommand, NoiseAtAWrongRateIsAReplyWithoutTheMarker) {
+    ModemLink link(moduleAt(57600), 115200);
+    const auto r = link.send("AT+IPR?\r");
+    EXPECT_EQ(r.result, 0);
     EXPECT_EQ(link.writes().size(), 1u);
-}
-
-TEST(AtMarker, ErrorResultFailsAtOnceWithOneWriteAndTheTextKept) {
-    sim::ModuleConfig c;
-    c.refusedCommands = {"AT^SFDL"};
-    ModemLink link(c);
-    const auto r = link.send("AT^SFDL\r");
-    EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(escaped(r.text), "\\r\\nERROR\\r\\n");
-    EXPECT_EQ(r.tookMs, kAnsweredMs + 5);  // without the marker, a gap ends the reply
-    EXPECT_EQ(link.writes().size(), 1u);
-}
-
-TEST(AtMarker, OkWithoutLineFeedIsNotRecognised) {
-    sim::ModuleConfig c;
-    c.okWithoutLf = true;
-    ModemLink link(c);
-    const auto r = link.send("AT\r");
-    EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(escaped(r.text), "\\r\\nOK\\r");
-    EXPECT_EQ(link.writes().size(), 1u);
-}
-
-TEST(AtMarker, OkAtTheEndOfALongerWordCounts) {
-    ModemLink link(silentModule());
-    link.moduleSends("\r\nBOOK\r\n", 60);
-    const auto r = link.send("AT\r");
-    EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(escaped(r.text), "\\r\\nBOOK\\r\\n");
-}
-
-TEST(AtMarker, ZeroByteBeforeOkHidesItAndCollectingRunsToTheGap) {
-    sim::ModuleConfig c;
-    c.zeroBeforeOk = true;
-    c.unsolicitedAfterOk = "\r\nRING\r\n";
-    ModemLink link(c);
-    const auto r = link.send("AT\r");
-    EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(escaped(r.text), "\\r\\n");
-    EXPECT_EQ(link.writes().size(), 1u);
-    // The OK and the line behind it were read (to the gap), not left for the next reader.
-    EXPECT_EQ(link.leftInPort(), "");
-}
-
-TEST(AtResend, SilenceGetsASecondSendAfterTheFullBudgetThenGivesUp) {
-    ModemLink link(silentModule());
-    const auto r = link.send("AT^SMSO\r");
-    EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(r.text, "");  // the junk that was in the buffer is gone
-    const auto ws = link.writes();
-    ASSERT_EQ(ws.size(), 2u);
-    EXPECT_EQ(ws[0].text, "AT^SMSO\r");
-    EXPECT_EQ(ws[1].text, "AT^SMSO\r");
-    // Each wait for a first byte ends on the first 15 ms poll (5 ms read, 10 ms wait) that
-    // starts at or after 5000 ms: 5010 ms; the second send follows 50 ms later.
-    EXPECT_EQ(ws[0].atMs, 50u);
-    EXPECT_EQ(ws[1].atMs - ws[0].atMs, 5010u + 50u);
-    EXPECT_EQ(r.tookMs, 2 * (50u + 5010u));
-}
-
-TEST(AtResend, EchoWithoutAReplyCountsAsSilence) {
-    sim::ModuleConfig c;
-    c.quiet = true;  // results off: only the echo comes back
-    ModemLink link(c);
-    const auto r = link.send("AT\r");
-    EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(r.text, "");
-    EXPECT_EQ(link.writes().size(), 2u);
-    EXPECT_EQ(r.tookMs, 2 * (50u + 5010u));
-}
-
-TEST(AtResend, AnAnswerToTheSecondSendStillSucceeds) {
-    sim::ModuleConfig c;
-    c.firstAnsweredLine = 2;
-    ModemLink link(c);
-    const auto r = link.send("AT\r");
-    EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(escaped(r.text), "\\r\\nOK\\r\\n");
-    EXPECT_EQ(link.writes().size(), 2u);
-    EXPECT_EQ(r.tookMs, 50u + 5010u + kAnsweredMs);
+    // The module echoes what it heard as noise; the host hears that as noise again.
+    ASSERT_EQ(r.text.size(), 8u);
+    for (char c : r.text)
+        EXPECT_NE(c & 0x80, 0);
+    EXPECT_EQ(probeAtMode(), 0);
 }
 
 // --- the probe ---------------------------------------------------------------------------
 
-struct ProbeRun {
-    int result;
-    uint32_t tookMs;
-};
-ProbeRun probe(ModemLink& link) {
-    const uint32_t t0 = link.w.clock.elapsed();
-    const int result = probeAtMode();
-    return {result, link.w.clock.elapsed() - t0};
-}
-
-TEST(AtProbe, EchoAndOkInOneBurstAnswer) {
+TEST(AtProbe, PurgeThenTheProbeAtOnceAndEchoAndOkInOneBurstAnswer) {
     ModemLink link;
-    const auto p = probe(link);
-    EXPECT_EQ(p.result, 1);
-    EXPECT_EQ(p.tookMs, 200u + 5u);  // the wait, then one empty read ends the drain
+    const uint32_t t0 = link.w.clock.elapsed();
+    EXPECT_EQ(probeAtMode(), 1);
+    EXPECT_EQ(link.w.clock.elapsed() - t0, 200u + 5u);  // the wait, then one empty read
     const auto& ev = link.w.os.events;
     ASSERT_GE(ev.size(), link.firstEvent + 2);
     EXPECT_EQ(ev[link.firstEvent].kind, Event::Kind::Purge);
-    EXPECT_EQ(ev[link.firstEvent + 1].kind, Event::Kind::Write);
     EXPECT_EQ(ev[link.firstEvent + 1].text, "ATE1V1Q0\r");
     EXPECT_EQ(ev[link.firstEvent + 1].atMs, link.startMs);  // no wait before the write
 }
 
 TEST(AtProbe, AnswerMustBeginWithinTheWaitAndOneReadTimeout) {
     for (uint32_t late : {204u, 205u, 206u, 300u}) {
-        sim::ModuleConfig c;
-        c.lateAnswerMs = late;
-        ModemLink link(c);
-        const auto p = probe(link);
-        EXPECT_EQ(p.result, late <= 205 ? 1 : 0) << late;
+        ModemLink link(module([late](auto& c) { c.lateAnswerMs = late; }));
+        const uint32_t t0 = link.w.clock.elapsed();
+        EXPECT_EQ(probeAtMode(), late <= 205 ? 1 : 0) << late;
         if (late > 205) {
-            EXPECT_EQ(p.tookMs, 205u) << late;
+            EXPECT_EQ(link.w.clock.elapsed() - t0, 205u) << late;
         }
     }
 }
 
-TEST(AtProbe, StaleBytesArePurgedBeforeTheProbe) {
-    ModemLink link(silentModule());
-    link.moduleSends("\r\nOK\r\n", 0);
-    EXPECT_EQ(probe(link).result, 0);
+TEST(AtProbe, StaleOkIsPurgedAndTheProbeBufferHolds1999Bytes) {
+    {
+        ModemLink stale(kSilent);
+        stale.moduleSends("\r\nOK\r\n", 0);
+        EXPECT_EQ(probeAtMode(), 0);
+    }
+    for (const auto& c :
+         {std::make_pair(1995u, 1), std::make_pair(1996u, 0), std::make_pair(2996u, 0)}) {
+        ModemLink link(kSilent);
+        link.moduleSends(letters(c.first) + "OK\r\n", 1);  // after the probe's purge
+        EXPECT_EQ(probeAtMode(), c.second) << c.first;
+    }
 }
 
 TEST(AtProbe, TheProbeItselfTurnsOnEchoVerboseResultsAndResultCodes) {
-    sim::ModuleConfig c;
-    c.echo = false;
-    c.verbose = false;
-    c.quiet = true;
-    ModemLink link(c);
+    ModemLink link(module([](auto& c) {
+        c.echo = false;
+        c.verbose = false;
+        c.quiet = true;
+    }));
     EXPECT_EQ(link.send("AT\r").result, 0);  // nothing a reply could be made of
-    EXPECT_EQ(probe(link).result, 1);
+    EXPECT_EQ(probeAtMode(), 1);
     const auto r = link.send("AT\r");
     EXPECT_EQ(r.result, 1);
     EXPECT_EQ(escaped(r.text), "\\r\\nOK\\r\\n");
-}
-
-TEST(AtMarker, NumericResultIsNoAnswer) {
-    sim::ModuleConfig c;
-    c.verbose = false;
-    ModemLink link(c);
-    const auto r = link.send("ATE0\r");
-    EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(escaped(r.text), "0\\r");
 }
 
 }  // namespace

@@ -10,20 +10,20 @@
 namespace kestrel::test {
 namespace {
 
+using Texts = std::vector<std::string>;
 const char* const kProbe = "> ATE1V1Q0\\r";
 
 struct Detection {
     int32_t result;
-    std::vector<std::string> dialogue;  // from after the port was opened
+    Texts dialogue;  // from after the port was opened
     uint32_t portRate;
     uint32_t tookMs;
 };
 
-Detection detect(sim::ModuleConfig config, int32_t requested, uint32_t openRate = 115200,
-                 std::set<uint32_t> refused = {}) {
+Detection detect(sim::ModuleConfig config, int32_t requested, std::set<uint32_t> refused = {}) {
     VirtualWorld w(std::move(config));
     w.os.refusedRates = std::move(refused);
-    EXPECT_EQ(openPort("COM1", openRate, false), 1);
+    EXPECT_EQ(openPort("COM1", 115200, false), 1);
     const size_t opened = transcript(w.os).size();
     const uint32_t t0 = w.clock.elapsed();
     const int32_t result = detectBaudRate(requested);
@@ -32,119 +32,104 @@ Detection detect(sim::ModuleConfig config, int32_t requested, uint32_t openRate 
     return d;
 }
 
-// The dialogue of `passes` passes that each restart and then probe `rates` in order.
-std::vector<std::string> passes(const std::vector<uint32_t>& rates, int count) {
-    std::vector<std::string> out;
-    for (int p = 0; p < count; ++p) {
-        out.push_back("restart");
-        for (uint32_t r : rates) {
-            out.push_back("rate " + std::to_string(r));
-            out.push_back(kProbe);
-        }
-    }
+// A restart, then each of `rates` switched to and probed, in order; then the switch back to
+// `back` after a failed confirmation (0: none).
+Texts probing(const std::vector<uint32_t>& rates, uint32_t back = 0) {
+    Texts out{"restart"};
+    for (uint32_t r : rates)
+        out.insert(out.end(), {"rate " + std::to_string(r), kProbe});
+    if (back != 0) out.push_back("rate " + std::to_string(back));
     return out;
 }
 
-struct OrderCase {
-    int32_t requested;
-    std::vector<uint32_t> perPass;
-    uint32_t portLeftAt;
-};
-
-void PrintTo(const OrderCase& c, std::ostream* os) {
-    *os << "requested " << c.requested;
+TEST(RateSearch, SilentModuleGetsTwoPassesEachAfterARestart) {
+    struct Case {
+        int32_t requested;
+        std::vector<uint32_t> perPass;
+        uint32_t portLeftAt;
+        uint32_t tookMs;  // two restarts, 12 or 14 switches and probes
+    } cases[] = {
+        {115200, {115200, 460800, 230400, 57600, 38400, 19200}, 19200, 32260},
+        {19200, {19200, 460800, 230400, 115200, 57600, 38400}, 38400, 32260},
+        {9600, {9600, 460800, 230400, 115200, 57600, 38400, 19200}, 19200, 37470},
+        {0, {460800, 230400, 115200, 57600, 38400, 19200}, 19200, 32260},
+        {38400, {38400, 460800, 230400, 115200, 57600, 19200}, 19200, 32260},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.requested);
+        const Detection d = detect(module([](auto& m) { m.silent = true; }), c.requested);
+        EXPECT_EQ(d.result, -1);
+        const Texts pass = probing(c.perPass);
+        Texts expected = pass;
+        expected.insert(expected.end(), pass.begin(), pass.end());
+        EXPECT_EQ(d.dialogue, expected);
+        EXPECT_EQ(d.portRate, c.portLeftAt);
+        EXPECT_EQ(d.tookMs, c.tookMs);
+    }
 }
 
-class ProbeOrder : public testing::TestWithParam<OrderCase> {};
-
-TEST_P(ProbeOrder, SilentModuleGetsTwoPassesEachAfterARestart) {
-    const OrderCase& c = GetParam();
-    const Detection d = detect(silentModule(), c.requested);
-    EXPECT_EQ(d.result, -1);
-    EXPECT_EQ(d.dialogue, passes(c.perPass, 2));
-    EXPECT_EQ(d.portRate, c.portLeftAt);
-    const uint32_t probes = static_cast<uint32_t>(2 * c.perPass.size());
-    EXPECT_EQ(d.tookMs, 2 * kRestartMs + probes * (kSwitchMs + kProbeMs));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Requested, ProbeOrder,
-    testing::Values(OrderCase{115200, {115200, 460800, 230400, 57600, 38400, 19200}, 19200},
-                    OrderCase{19200, {19200, 460800, 230400, 115200, 57600, 38400}, 38400},
-                    OrderCase{9600, {9600, 460800, 230400, 115200, 57600, 38400, 19200}, 19200},
-                    OrderCase{0, {460800, 230400, 115200, 57600, 38400, 19200}, 19200},
-                    OrderCase{38400, {38400, 460800, 230400, 115200, 57600, 19200}, 19200}),
-    [](const testing::TestParamInfo<OrderCase>& info) {
-        return "Rate" + std::to_string(info.param.requested);
+TEST(RateSearch, FoundRatesConfirmationAndWhereThePortIsLeft) {
+    const auto anyRate = module([](auto& m) {
+        m.anyRate = true;
+        m.rate = 57600;
     });
-
-TEST(RateSearch, SilentModuleCostsAbout32sOr37s) {
-    // 12 switches when the requested rate is in the list, 14 when it is not.
-    EXPECT_EQ(detect(silentModule(), 115200).tookMs, 32260u);
-    EXPECT_EQ(detect(silentModule(), 9600).tookMs, 37470u);
+    const auto secondTime = module([](auto& m) {
+        m.anyRate = true;
+        m.firstAnsweredLine = 2;  // misses the first probe only
+    });
+    struct Case {
+        const char* what;
+        sim::ModuleConfig module;
+        int32_t requested;
+        std::set<uint32_t> refused;
+        int32_t result;
+        Texts dialogue;
+        uint32_t portRate;
+    } cases[] = {
+        {"at the requested rate", moduleAt(115200), 115200, {}, 115200, probing({115200}), 115200},
+        {"at a slow requested rate", moduleAt(9600), 9600, {}, 9600, probing({9600}), 9600},
+        {"answering at every rate", anyRate, 230400, {}, 230400, probing({230400}), 230400},
+        // The confirmation at 115200 fails: the port goes back to the rate found.
+        {"found elsewhere",
+         moduleAt(57600),
+         115200,
+         {},
+         57600,
+         probing({115200, 460800, 230400, 57600, 115200}, 57600),
+         57600},
+        {"requested rate answering the second time",
+         secondTime,
+         115200,
+         {},
+         115200,
+         probing({115200, 460800, 115200}),
+         115200},
+        // 0 is never searched but still confirmed; the module hears noise there.
+        {"requested 0",
+         moduleAt(57600),
+         0,
+         {},
+         57600,
+         probing({460800, 230400, 115200, 57600, 0}, 57600),
+         57600},
+        // The device cannot run at 9600 and stays at 115200, where the module answers: the
+        // answer counts for 9600, as the search has no way of telling.
+        {"refused switch", moduleAt(115200), 9600, {9600}, 9600, Texts{"restart", kProbe}, 115200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Detection d = detect(c.module, c.requested, c.refused);
+        EXPECT_EQ(d.result, c.result);
+        EXPECT_EQ(d.dialogue, c.dialogue);
+        EXPECT_EQ(d.portRate, c.portRate);
+    }
+    // Found at once: one restart and one slot; found after a failed confirmation: five slots
+    // and the switch back.
+    EXPECT_EQ(detect(moduleAt(115200), 115200).tookMs, kRestartMs + kSlotMs);
+    EXPECT_EQ(detect(moduleAt(57600), 115200).tookMs, kRestartMs + 5 * kSlotMs + kSwitchMs);
 }
 
-TEST(RateSearch, ModuleAtTheRequestedRateIsFoundAfterOneRestartAndOneProbe) {
-    const Detection d = detect(moduleAt(115200), 115200);
-    EXPECT_EQ(d.result, 115200);
-    EXPECT_EQ(d.dialogue, (std::vector<std::string>{"restart", "rate 115200", kProbe}));
-    EXPECT_EQ(d.tookMs, kRestartMs + kSwitchMs + kProbeMs);
-
-    const Detection slow = detect(moduleAt(9600), 9600);
-    EXPECT_EQ(slow.result, 9600);
-    EXPECT_EQ(slow.dialogue, (std::vector<std::string>{"restart", "rate 9600", kProbe}));
-}
-
-TEST(RateSearch, ModuleAnsweringAtEveryRateGivesTheRequestedOneAtOnce) {
-    sim::ModuleConfig c;
-    c.anyRate = true;
-    c.rate = 57600;
-    const Detection d = detect(c, 230400);
-    EXPECT_EQ(d.result, 230400);
-    EXPECT_EQ(d.dialogue, (std::vector<std::string>{"restart", "rate 230400", kProbe}));
-}
-
-TEST(Confirmation, FailedConfirmationLeavesThePortAtTheFoundRate) {
-    const Detection d = detect(moduleAt(57600), 115200);
-    EXPECT_EQ(d.result, 57600);
-    EXPECT_EQ(d.dialogue, (std::vector<std::string>{"restart", "rate 115200", kProbe, "rate 460800",
-                                                    kProbe, "rate 230400", kProbe, "rate 57600",
-                                                    kProbe, "rate 115200", kProbe, "rate 57600"}));
-    EXPECT_EQ(d.portRate, 57600u);
-    EXPECT_EQ(d.tookMs, kRestartMs + 5 * (kSwitchMs + kProbeMs) + kSwitchMs);
-}
-
-TEST(Confirmation, RequestedRateThatAnswersTheSecondTimeWins) {
-    sim::ModuleConfig c;
-    c.anyRate = true;
-    c.firstAnsweredLine = 2;  // misses the first probe only
-    const Detection d = detect(c, 115200);
-    EXPECT_EQ(d.result, 115200);
-    EXPECT_EQ(d.dialogue, (std::vector<std::string>{"restart", "rate 115200", kProbe, "rate 460800",
-                                                    kProbe, "rate 115200", kProbe}));
-    EXPECT_EQ(d.portRate, 115200u);
-}
-
-TEST(Confirmation, RequestedZeroIsNeverSearchedButStillConfirmed) {
-    // The device takes rate 0 here; the module at 57600 hears only noise there.
-    const Detection d = detect(moduleAt(57600), 0);
-    EXPECT_EQ(d.result, 57600);
-    EXPECT_EQ(d.dialogue, (std::vector<std::string>{"restart", "rate 460800", kProbe, "rate 230400",
-                                                    kProbe, "rate 115200", kProbe, "rate 57600",
-                                                    kProbe, "rate 0", kProbe, "rate 57600"}));
-    EXPECT_EQ(d.portRate, 57600u);
-}
-
-TEST(Confirmation, ProbeAfterARefusedSwitchIsCreditedToTheCandidate) {
-    // The device cannot run at 9600 and stays at 115200, where the module answers: the
-    // answer counts for 9600, as the search has no way of telling.
-    const Detection d = detect(moduleAt(115200), 9600, 115200, {9600});
-    EXPECT_EQ(d.result, 9600);
-    EXPECT_EQ(d.dialogue, (std::vector<std::string>{"restart", kProbe}));
-    EXPECT_EQ(d.portRate, 115200u);
-}
-
-TEST(Confirmation, RestartWithoutCtsIsNotReportedAndTheSearchGoesOn) {
+TEST(RateSearch, RestartWithoutCtsIsNotReportedAndTheSearchGoesOn) {
     VirtualWorld w(moduleAt(115200));
     ASSERT_EQ(openPort("COM1", 115200, false), 1);
     w.os.modemStatusFails = true;  // CTS can never be read

@@ -16,19 +16,13 @@ namespace kestrel::test {
 inline std::string escaped(const std::string& bytes) {
     std::string out;
     for (unsigned char c : bytes) {
-        if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\0') {
-            out += "\\0";
+        char text[8] = {static_cast<char>(c), '\0'};
+        if (c == '\r' || c == '\n' || c == '\0') {
+            std::snprintf(text, sizeof text, "\\%c", c == '\r' ? 'r' : c == '\n' ? 'n' : '0');
         } else if (c < 0x20 || c >= 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        } else {
-            out += static_cast<char>(c);
+            std::snprintf(text, sizeof text, "\\x%02x", c);
         }
+        out += text;
     }
     return out;
 }
@@ -57,34 +51,16 @@ inline std::vector<std::string> transcript(const FakeSerialOs& os,
     const auto& ev = os.events;
     for (size_t i = 0; i < ev.size(); ++i) {
         const Event& e = ev[i];
-        switch (e.kind) {
-            case K::Open:
-                out.push_back("open " + e.text);
-                break;
-            case K::OpenFailed:
-                out.push_back("open failed " + e.text);
-                break;
-            case K::Close:
-                out.push_back("close");
-                break;
-            case K::Settings:
-                out.push_back("rate " + std::to_string(e.rate));
-                break;
-            case K::Dtr:
-                if (e.on && isRestart(ev, i)) out.push_back("restart");
-                break;
-            case K::Write: {
-                std::string line = "> " + escaped(e.text);
-                for (size_t r = 0; r < records.size(); ++r)
-                    if (e.text == std::string(records[r].begin(), records[r].end()))
-                        line = "record " + std::to_string(r);
-                out.push_back(line);
-                break;
-            }
-            case K::Purge:
-            case K::ModuleByte:
-                break;
-        }
+        if (e.kind == K::Open) out.push_back("open " + e.text);
+        if (e.kind == K::OpenFailed) out.push_back("open failed " + e.text);
+        if (e.kind == K::Close) out.push_back("close");
+        if (e.kind == K::Settings) out.push_back("rate " + std::to_string(e.rate));
+        if (e.kind == K::Dtr && e.on && isRestart(ev, i)) out.push_back("restart");
+        if (e.kind != K::Write) continue;
+        out.push_back("> " + escaped(e.text));
+        for (size_t r = 0; r < records.size(); ++r)
+            if (e.text == std::string(records[r].begin(), records[r].end()))
+                out.back() = "record " + std::to_string(r);
     }
     return out;
 }
@@ -105,14 +81,6 @@ inline std::vector<uint32_t> probeRates(const FakeSerialOs& os) {
     return rates;
 }
 
-inline int restartCount(const FakeSerialOs& os) {
-    int n = 0;
-    for (size_t i = 0; i < os.events.size(); ++i)
-        if (os.events[i].kind == Event::Kind::Dtr && os.events[i].on && isRestart(os.events, i))
-            ++n;
-    return n;
-}
-
 // The writes equal to `bytes`, with the virtual time and rate of each.
 inline std::vector<Event> writesOf(const FakeSerialOs& os, const std::string& bytes) {
     std::vector<Event> out;
@@ -125,7 +93,7 @@ inline std::vector<Event> writesOf(const FakeSerialOs& os, const std::string& by
 inline int countOf(const std::vector<std::string>& lines, const std::string& line) {
     int n = 0;
     for (const auto& l : lines)
-        if (l == line) ++n;
+        n += l == line;
     return n;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "modem/at_command.h"
 #include "modem/dialogue_transcript.h"
@@ -20,9 +21,11 @@ inline sim::ModuleConfig moduleAt(uint32_t rate) {
     return c;
 }
 
-inline sim::ModuleConfig silentModule() {
+// A module configured by `change`, e.g. module([](auto& c) { c.silent = true; }).
+template <typename Change>
+sim::ModuleConfig module(Change change) {
     sim::ModuleConfig c;
-    c.silent = true;
+    change(c);
     return c;
 }
 
@@ -40,13 +43,15 @@ struct ModemLink {
         std::string text;
         uint32_t tookMs;
     };
+    // sendAtCommand into a heap buffer of exactly `capacity` bytes, so that an overrun shows
+    // up under the address sanitizer, filled with junk a call must not leave behind.
     Reply send(const char* command, unsigned capacity = kReplyCapacity) {
-        char buffer[kReplyCapacity];
-        std::memset(buffer, 'J', sizeof buffer);  // junk a call must not leave behind
-        buffer[sizeof buffer - 1] = '\0';
+        std::vector<char> buffer(capacity, 'J');
         const uint32_t t0 = w.clock.elapsed();
-        const int result = sendAtCommand(command, buffer, capacity);
-        return {result, buffer, w.clock.elapsed() - t0};
+        const int result = sendAtCommand(command, buffer.data(), capacity);
+        const size_t length = strnlen(buffer.data(), capacity);
+        EXPECT_LT(length, capacity) << "reply not terminated";
+        return {result, std::string(buffer.data(), length), w.clock.elapsed() - t0};
     }
 
     // Writes made since the link was set up, with times relative to its start.

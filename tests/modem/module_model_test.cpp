@@ -77,18 +77,6 @@ TEST(ModuleModel, EchoVerboseAndQuietSettingsAreHonouredAndRestartRestoresThem) 
     EXPECT_EQ(escaped(q.say("AT\r", 2400)), "");
 }
 
-TEST(ModuleModel, ResultsFollowTheCommandLineAfterTheReplyDelay) {
-    ModuleConfig c;
-    c.replyDelayMs = 7;
-    Bench b(c);
-    // The echo goes out as each byte is heard, the result 7 ms after the line ended.
-    EXPECT_EQ(escaped(b.say("AT\r", 1000, 1000)), "AT\\r");
-    EXPECT_EQ(b.firstDue, 1000u);
-    EXPECT_EQ(escaped(b.drain(1006)), "");
-    EXPECT_EQ(escaped(b.drain(1007)), "\\r\\nOK\\r\\n");
-    EXPECT_EQ(b.firstDue, 1007u);
-}
-
 TEST(ModuleModel, DeafWhileBootingAndLinesWithoutThePrefixGetNoAnswer) {
     ModuleConfig c;
     c.bootMs = 200;
@@ -176,76 +164,11 @@ TEST(ModuleModel, UsbPortDropsAfterTheOkAndReturnsAndBytesPassAtAnyRate) {
     EXPECT_TRUE(b.m.inLoader());
 }
 
-TEST(ModuleModel, RefusedAndScriptedCommandsSilenceAndNeverEchoing) {
-    ModuleConfig refusing;
-    refusing.refusedCommands = {"AT^SFDL"};
-    Bench r(refusing);
-    EXPECT_EQ(escaped(r.say("AT^SFDL\r")), "AT^SFDL\\r\\r\\nERROR\\r\\n");
-    EXPECT_FALSE(r.m.inLoader());
-
-    ModuleConfig scripted;
-    scripted.replyFor = {{"AT^SFDL", "\r\nBOOK\r\n"}};
-    Bench sc(scripted);
-    EXPECT_EQ(escaped(sc.say("AT^SFDL\r", 1000, 1002)), "AT^SFDL\\r\\r\\nBOOK\\r\\n");
-    EXPECT_TRUE(sc.m.inLoader());  // the command still took effect
-
-    ModuleConfig silent;
-    silent.silent = true;
-    Bench s(silent);
-    EXPECT_EQ(s.say("ATE1V1Q0\r"), "");
-    EXPECT_TRUE(s.m.cts(1000));
-    EXPECT_EQ(s.m.stats().commandLines, std::vector<std::string>{"ATE1V1Q0"});
-
-    ModuleConfig mute;
-    mute.neverEchoes = true;
-    Bench n(mute);
-    EXPECT_EQ(escaped(n.say("ATE1V1Q0\r")), "\\r\\nOK\\r\\n");
-    EXPECT_EQ(escaped(n.say("AT\r")), "\\r\\nOK\\r\\n");
-}
-
-TEST(ModuleModel, MalformedResultOptions) {
+TEST(ModuleModel, BlankLinesBeforeTheInformationLine) {
     ModuleConfig c;
-    c.echoTwice = true;
-    EXPECT_EQ(escaped(Bench(c).say("AT\r")), "AT\\rAT\\r\\r\\nOK\\r\\n");
-
-    c = {};
-    c.zeroBeforeOk = true;
-    EXPECT_EQ(escaped(Bench(c).say("AT\r")), "AT\\r\\r\\n\\0OK\\r\\n");
-
-    c = {};
-    c.okWithoutLf = true;
-    EXPECT_EQ(escaped(Bench(c).say("AT\r")), "AT\\r\\r\\nOK\\r");
-
-    c = {};
     c.blankLinesBeforeInfo = 2;
     EXPECT_EQ(escaped(Bench(c).say("AT+IPR?\r")),
               "AT+IPR?\\r\\r\\n\\r\\n\\r\\n+IPR: 115200\\r\\n\\r\\nOK\\r\\n");
-
-    c = {};
-    c.iprInfo = "+IPR: 99999999999";
-    EXPECT_EQ(escaped(Bench(c).say("AT+IPR?\r")),
-              "AT+IPR?\\r\\r\\n+IPR: 99999999999\\r\\n\\r\\nOK\\r\\n");
-
-    c = {};
-    c.unsolicitedAfterOk = "\r\n+CREG: 1\r\n";
-    EXPECT_EQ(escaped(Bench(c).say("AT\r")), "AT\\r\\r\\nOK\\r\\n\\r\\n+CREG: 1\\r\\n");
-    EXPECT_EQ(escaped(Bench(c).say("ATX\r")), "ATX\\r\\r\\nERROR\\r\\n");  // only behind OK
-}
-
-TEST(ModuleModel, LateAnswerAndPauseInsideTheInformationLine) {
-    ModuleConfig c;
-    c.lateAnswerMs = 300;
-    Bench late(c);
-    EXPECT_EQ(late.say("AT\r", 1000, 1299), "");
-    EXPECT_EQ(escaped(late.drain()), "AT\\r\\r\\nOK\\r\\n");
-    EXPECT_EQ(late.firstDue, 1300u);
-
-    c = {};
-    c.pauseInInfoMs = 100;
-    Bench paused(c);
-    EXPECT_EQ(escaped(paused.say("AT+IPR?\r", 1000, 1050)), "AT+IPR?\\r\\r\\n+IPR: 115200");
-    EXPECT_EQ(escaped(paused.drain()), "\\r\\n\\r\\nOK\\r\\n");
-    EXPECT_EQ(paused.firstDue, 1102u);
 }
 
 TEST(ModuleModel, FirstAnsweredLineCountsEveryLineOverRestarts) {

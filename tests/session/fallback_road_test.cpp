@@ -1,93 +1,134 @@
 // The fallback road: a module without firmware, restarted on DTR and sent the download
-// command blind, then every record with the loader's answers.
+// command blind; then the wait for the loader's start signal with its try limits.
 #include <gtest/gtest.h>
 
 #include "session/session_test_util.h"
-#include "session/update_session.h"
 
 namespace kestrel::test {
 namespace {
 
 using K = Event::Kind;
+using Texts = std::vector<std::string>;
 
 TEST(FallbackRoad, BytesLinesAndWaitsInOrder) {
-    const auto records = makeRecords(5, {16, 24, 8});
-    VirtualWorld w(loaderModule(records));
-    w.useImage(records);
-    noFirmwareFields(w.host);
-
-    runUpdateSession(w.host);
-
+    UpdateRun r(makeRecords(5, {16, 24, 8}), loaderModule(), true);
+    r.run();
     // Open at the operator's rate with DTR off, then after the 1000 ms pause the blind entry:
     // close, 5000 ms, open at 57600, DTR low (already) then high 100 ms later, CTS, command.
-    const auto& ev = w.os.events;
-    ASSERT_GE(ev.size(), 8u);
-    EXPECT_EQ(ev[0].kind, K::Open);
-    EXPECT_EQ(ev[0].text, "COM1");
-    EXPECT_EQ(ev[1].kind, K::Settings);
-    EXPECT_EQ(ev[1].rate, 115200u);
-    EXPECT_FALSE(ev[1].on);
-    EXPECT_EQ(ev[2].kind, K::Purge);
-
-    const auto closes = w.os.eventsOf(K::Close);
-    ASSERT_GE(closes.size(), 2u);
-    EXPECT_EQ(closes[0].atMs, 1000u);
-    const auto opens = w.os.eventsOf(K::Open);
-    ASSERT_EQ(opens.size(), 2u);
-    EXPECT_EQ(opens[1].atMs, 6000u);
-    const auto settings = w.os.eventsOf(K::Settings);
-    ASSERT_EQ(settings.size(), 2u);
-    EXPECT_EQ(settings[1].rate, 57600u);
-
-    const auto dtr = w.os.eventsOf(K::Dtr);
-    ASSERT_GE(dtr.size(), 2u);
-    EXPECT_TRUE(dtr[0].on);
-    EXPECT_EQ(dtr[0].atMs, 6100u);  // held low for the 100 ms of the restart
-
-    const auto ws = writes(w.os);
-    ASSERT_EQ(ws.size(), 1u + records.size());
-    EXPECT_EQ(ws[0], "AT^SFDL\r");
+    EXPECT_EQ(r.dialogue(), (Texts{"open COM1", "rate 115200", "close", "open COM1", "rate 57600",
+                                   "restart", "> AT^SFDL\\r", "record 0", "record 1", "record 2",
+                                   "record 3", "record 4", "close"}));
+    const auto& os = r.w.os;
+    ASSERT_GE(os.events.size(), 3u);
+    EXPECT_FALSE(os.events[1].on);  // RS-232: the line settings keep DTR off
+    EXPECT_EQ(os.events[2].kind, K::Purge);
+    EXPECT_EQ(os.eventsOf(K::Close).at(0).atMs, 1000u);
+    EXPECT_EQ(os.eventsOf(K::Open).at(1).atMs, 6000u);
+    EXPECT_TRUE(os.eventsOf(K::Dtr).at(0).on);
+    EXPECT_EQ(os.eventsOf(K::Dtr).at(0).atMs, 6100u);  // held low for the 100 ms of the restart
     // 300 ms after DTR rises, CTS (up after the 200 ms boot) is seen and settled for 100 ms.
-    EXPECT_EQ(w.os.eventsOf(K::Write)[0].atMs, 6500u);
-    EXPECT_EQ(w.os.eventsOf(K::Write)[0].rate, 57600u);
-    for (size_t i = 0; i < records.size(); ++i)
-        EXPECT_EQ(ws[i + 1], wire(records[i])) << i;
+    const auto command = writesOf(os, "AT^SFDL\r");
+    EXPECT_EQ(command.at(0).atMs, 6500u);
+    EXPECT_EQ(command.at(0).rate, 57600u);
 
-    EXPECT_TRUE(w.module.imageComplete());
-    EXPECT_EQ(w.host.texts(),
-              (std::vector<std::string>{
-                  "", "Waiting for start signal.", "Firmware download in progress.",
-                  "Download succeeded, finishing update process.", "Download succeeded."}));
-    EXPECT_EQ(w.host.rangeMax, 5);
-    EXPECT_EQ(w.host.positions.back(), 5);
-    EXPECT_EQ(w.host.startEnabled, 1);
-    EXPECT_FALSE(w.os.isOpen());
-    EXPECT_FALSE(w.os.dtr());  // closing drops DTR
+    EXPECT_TRUE(r.w.module.imageComplete());
+    EXPECT_EQ(r.w.host.texts(),
+              (Texts{"", "Waiting for start signal.", "Firmware download in progress.",
+                     "Download succeeded, finishing update process.", "Download succeeded."}));
+    EXPECT_EQ(r.w.host.fieldReads, 1);  // the fields are read once, at the start
+    EXPECT_EQ(r.w.host.rangeMax, 5);
+    EXPECT_EQ(r.w.host.positions.back(), 5);
+    r.expectReleased();
+    EXPECT_FALSE(os.dtr());  // closing drops DTR
 }
 
 TEST(FallbackRoad, EmptyImageStillWaitsForTheStartSignalAndSucceeds) {
-    VirtualWorld w(loaderModule({}));
-    w.useImage({});
-    noFirmwareFields(w.host);
-    runUpdateSession(w.host);
-    EXPECT_EQ(writes(w.os), std::vector<std::string>{"AT^SFDL\r"});
-    EXPECT_TRUE(w.host.showed("Waiting for start signal."));
-    EXPECT_TRUE(w.host.showed("Download succeeded, finishing update process."));
-    EXPECT_EQ(w.host.lastStatus(), "Download succeeded.");
-    EXPECT_EQ(w.host.rangeMax, 0);
+    UpdateRun r({}, loaderModule(), true);
+    r.run();
+    EXPECT_EQ(writes(r.w.os), Texts{"AT^SFDL\r"});
+    EXPECT_EQ(r.w.host.texts(),
+              (Texts{"", "Waiting for start signal.", "Firmware download in progress.",
+                     "Download succeeded, finishing update process.", "Download succeeded."}));
+    EXPECT_EQ(r.w.host.rangeMax, 0);
 }
 
 TEST(FallbackRoad, PortThatDoesNotReopenAt57600StillEndsCleanly) {
-    const auto records = makeRecords(2);
-    VirtualWorld w(loaderModule(records));
-    w.useImage(records);
-    noFirmwareFields(w.host);
-    w.os.refusedRates = {57600};  // the re-open at 57600 fails; nothing may reach a device
-    runUpdateSession(w.host);
-    EXPECT_EQ(writes(w.os).size(), 0u);
-    EXPECT_EQ(w.host.lastStatus(), "ERROR: timout waiting for start character.");
-    EXPECT_EQ(w.host.startEnabled, 1);
-    EXPECT_FALSE(w.os.isOpen());
+    UpdateRun r(makeRecords(2), loaderModule(), true);
+    r.w.os.refusedRates = {57600};  // the re-open at 57600 fails; nothing may reach a device
+    r.run();
+    EXPECT_TRUE(writes(r.w.os).empty());
+    EXPECT_EQ(r.w.host.lastStatus(), "ERROR: timout waiting for start character.");
+    r.expectReleased();
+}
+
+int startWarnings(const RecordingHost& host) {
+    int n = 0;
+    for (const auto& text : host.texts())
+        n += text.rfind("WARNING: invalid start", 0) == 0;
+    return n;
+}
+
+std::string startWarning(int byte, int tryNo, const char* level) {
+    char text[128];
+    std::snprintf(text, sizeof text, "%s: invalid start acknowledgement (0x%02x) received (Try %d)",
+                  level, byte, tryNo);
+    return text;
+}
+
+TEST(StartSignal, TryLimitsAre22ForTheFallbackAnd19ForTheNegotiatedEntry) {
+    struct Case {
+        bool negotiated;
+        int wrongBytes;
+        uint8_t byte;
+        bool startByte;  // false: the loader is ready without ever sending 0x01
+        int warnings;
+    } cases[] = {
+        {false, 21, 0x5a, true, 21}, {false, 22, 0xfe, false, 21}, {true, 19, 0x00, false, 18}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.wrongBytes);
+        auto config = c.negotiated ? firmwareModule(115200) : loaderModule();
+        config.startPreamble.assign(c.wrongBytes, c.byte);
+        config.sendStartByte = c.startByte;
+        UpdateRun r(makeRecords(2), config, !c.negotiated);
+        r.run();
+        EXPECT_EQ(startWarnings(r.w.host), c.warnings);
+        // The last wrong byte is a warning below the limit and an ERROR at it.
+        const char* level = c.startByte ? "WARNING" : "ERROR";
+        EXPECT_TRUE(r.w.host.showed(startWarning(c.byte, c.wrongBytes, level)));
+        EXPECT_FALSE(
+            r.w.host.showed(startWarning(c.byte, c.wrongBytes, c.startByte ? "ERROR" : "WARNING")));
+        // The ERROR text does not end the session: every record still goes out.
+        EXPECT_TRUE(r.w.module.imageComplete());
+        EXPECT_EQ(r.w.host.lastStatus(), "Download succeeded.");
+    }
+}
+
+TEST(StartSignal, NoByteWithin20sEndsTheSessionWithoutTransferOrHandBack) {
+    auto config = loaderModule();
+    config.sendStartByte = false;
+    UpdateRun r(makeRecords(2), config, true);
+    r.run();
+    const auto& st = r.w.host.statuses;
+    ASSERT_GE(st.size(), 2u);
+    EXPECT_EQ(st[st.size() - 2].text, "Waiting for start signal.");
+    EXPECT_EQ(st.back().text, "ERROR: timout waiting for start character.");
+    const uint32_t waited = st.back().atMs - st[st.size() - 2].atMs;
+    EXPECT_GE(waited, 20000u);
+    EXPECT_LE(waited, 20010u);
+    EXPECT_EQ(writes(r.w.os).size(), 1u);     // only the download command
+    EXPECT_EQ(r.w.host.positions.back(), 0);  // the bar keeps its place before the transfer
+    r.expectReleased();
+}
+
+TEST(StartSignal, BytesWithLineErrorsAreDroppedOnRs232) {
+    auto config = loaderModule();
+    config.startPreamble.assign(3, 0x01);  // three start bytes, garbled by line errors
+    UpdateRun r(makeRecords(1), config, true);
+    r.w.os.lineErrorsOnNextReads = 3;
+    r.run();
+    // The three flagged bytes never count as tries; the clean 0x01 after them starts.
+    EXPECT_EQ(startWarnings(r.w.host), 0);
+    EXPECT_TRUE(r.w.module.imageComplete());
 }
 
 }  // namespace

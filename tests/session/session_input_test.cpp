@@ -6,31 +6,32 @@
 
 #include "session/session_settings.h"
 #include "session/session_test_util.h"
-#include "session/update_session.h"
 
 namespace kestrel::test {
 namespace {
 
 TEST(RateText, ConvertsLikeTheStandardDecimalConversionButClamps) {
-    EXPECT_EQ(convertRateText("115200"), 115200);
-    EXPECT_EQ(convertRateText("  \t57600"), 57600);
-    EXPECT_EQ(convertRateText("+9600"), 9600);
-    EXPECT_EQ(convertRateText("-300"), -300);
-    EXPECT_EQ(convertRateText("115200 baud"), 115200);
-    EXPECT_EQ(convertRateText("11x5200"), 11);
-    EXPECT_EQ(convertRateText("abc"), 0);
-    EXPECT_EQ(convertRateText(""), 0);
-    EXPECT_EQ(convertRateText("-"), 0);
-    EXPECT_EQ(convertRateText("99999999999999999999"), 2147483647);
-    EXPECT_EQ(convertRateText("-99999999999999999999"), -2147483647 - 1);
-    EXPECT_EQ(convertRateText("2147483648"), 2147483647);
+    const std::pair<const char*, int32_t> cases[] = {
+        {"115200", 115200},
+        {"  \t57600", 57600},
+        {"+9600", 9600},
+        {"-300", -300},
+        {"115200 baud", 115200},
+        {"11x5200", 11},
+        {"abc", 0},
+        {"", 0},
+        {"-", 0},
+        {"99999999999999999999", 2147483647},
+        {"-99999999999999999999", -2147483647 - 1},
+        {"2147483648", 2147483647},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(convertRateText(c.first), c.second) << c.first;
 }
 
 TEST(PortName, OnlyLongComNamesGetTheDeviceNamespacePrefix) {
-    struct Case {
-        const char* in;
-        const char* out;
-    } cases[] = {
+    const std::string longName = "COM" + std::string(256, '1');  // the longest field text
+    const std::pair<std::string, std::string> cases[] = {
         {"COM10", "\\\\.\\COM10"},
         {"COM12", "\\\\.\\COM12"},
         {"COM9", "COM9"},
@@ -40,42 +41,28 @@ TEST(PortName, OnlyLongComNamesGetTheDeviceNamespacePrefix) {
         {"", ""},
         {"/dev/ttyUSB0", "/dev/ttyUSB0"},
         {"COMX1", "\\\\.\\COMX1"},
+        {longName, "\\\\.\\" + longName},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         char path[kDevicePathCapacity];
-        normalizePortName(c.in, path);
-        EXPECT_STREQ(path, c.out) << c.in;
+        normalizePortName(c.first.c_str(), path);
+        EXPECT_EQ(std::string(path), c.second) << c.first;
     }
-    // The longest field text still fits with its prefix.
-    std::string longName = "COM" + std::string(256, '1');
-    char path[kDevicePathCapacity];
-    normalizePortName(longName.c_str(), path);
-    EXPECT_EQ(std::string(path), "\\\\.\\" + longName);
 }
 
 TEST(PortName, Com12OpensUnderItsPrefixedNameAndLowerCaseIsRetriedByTheDriver) {
-    const auto records = makeRecords(1);
-    {
-        VirtualWorld w(loaderModule(records));
-        w.useImage(records);
-        noFirmwareFields(w.host);
-        copyText(w.host.fields.portName, "COM12");
-        w.os.devices = {"\\\\.\\COM12"};
-        runUpdateSession(w.host);
-        EXPECT_EQ(w.os.eventsOf(Event::Kind::Open)[0].text, "\\\\.\\COM12");
-        EXPECT_EQ(w.host.lastStatus(), "Download succeeded.");
-    }
-    {
-        VirtualWorld w(loaderModule(records));
-        w.useImage(records);
-        noFirmwareFields(w.host);
-        copyText(w.host.fields.portName, "com12");
-        w.os.devices = {"\\\\.\\com12"};
-        runUpdateSession(w.host);
-        const auto failed = w.os.eventsOf(Event::Kind::OpenFailed);
-        ASSERT_FALSE(failed.empty());
-        EXPECT_EQ(failed[0].text, "com12");
-        EXPECT_EQ(w.os.eventsOf(Event::Kind::Open)[0].text, "\\\\.\\com12");
+    // The driver opens what the session made of the name, then retries in the device form.
+    const std::vector<std::string> com12{"open \\\\.\\COM12"};
+    const std::vector<std::string> lower{"open failed com12", "open \\\\.\\com12"};
+    for (const auto& c : {std::make_pair("COM12", com12), std::make_pair("com12", lower)}) {
+        UpdateRun r(makeRecords(1), loaderModule(), true);
+        copyText(r.w.host.fields.portName, c.first);
+        r.w.os.devices = {std::string("\\\\.\\") + c.first};
+        r.run();
+        const auto dialogue = r.dialogue();
+        EXPECT_EQ(std::vector<std::string>(dialogue.begin(), dialogue.begin() + c.second.size()),
+                  c.second);
+        EXPECT_EQ(r.w.host.lastStatus(), "Download succeeded.");
     }
 }
 
@@ -87,17 +74,14 @@ struct BadPort {
 class PortThatCannotOpen : public testing::TestWithParam<BadPort> {};
 
 TEST_P(PortThatCannotOpen, EndsWithTheOpenErrorAndGivesStartBack) {
-    VirtualWorld w(loaderModule({}));
-    w.useImage({});
-    noFirmwareFields(w.host);
-    copyText(w.host.fields.portName, GetParam().name.c_str());
-    copyText(w.host.fields.rateText, GetParam().rate.c_str());
-    w.os.refusedRates = {0, 0xFFFFFFFFu, 0x80000000u};
-    runUpdateSession(w.host);
-    EXPECT_EQ(w.host.texts(), (std::vector<std::string>{"", "ERROR: Cannot open COM-Port."}));
-    EXPECT_EQ(w.host.startEnabled, 1);
-    EXPECT_FALSE(w.os.isOpen());
-    EXPECT_EQ(w.host.rangeMax, -1);  // the image was never touched
+    UpdateRun r({}, loaderModule(), true);
+    copyText(r.w.host.fields.portName, GetParam().name.c_str());
+    copyText(r.w.host.fields.rateText, GetParam().rate.c_str());
+    r.w.os.refusedRates = {0, 0xFFFFFFFFu, 0x80000000u};
+    r.run();
+    EXPECT_EQ(r.w.host.texts(), (std::vector<std::string>{"", "ERROR: Cannot open COM-Port."}));
+    EXPECT_EQ(r.w.host.rangeMax, -1);  // the image was never touched
+    r.expectReleased();
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, PortThatCannotOpen,
@@ -108,38 +92,20 @@ INSTANTIATE_TEST_SUITE_P(Names, PortThatCannotOpen,
                                          BadPort{"COM1", "-1"}, BadPort{"COM1", "-2147483648"}));
 
 TEST(Image, MissingOrShortProgramFileEndsWithTheImageErrorAndClosesThePort) {
-    const std::vector<std::vector<uint8_t>> files = {
-        {},                                 // empty file
-        std::vector<uint8_t>(50000, 'x'),   // shorter than the search block
-        std::vector<uint8_t>(120000, 'x'),  // long enough, no marker
+    const std::string paths[] = {
+        "/nonexistent/kestrel", writeTempFile({}),         // empty file
+        writeTempFile(std::vector<uint8_t>(50000, 'x')),   // shorter than the search block
+        writeTempFile(std::vector<uint8_t>(120000, 'x')),  // long enough, no marker
     };
-    for (const auto& bytes : files) {
-        VirtualWorld w(loaderModule({}));
-        const std::string path = writeTempFile(bytes);
+    for (const std::string& path : paths) {
+        UpdateRun r({}, loaderModule(), true);
         overrideOwnProgramPath(path.c_str());
-        noFirmwareFields(w.host);
-        runUpdateSession(w.host);
-        EXPECT_EQ(w.host.lastStatus(), "ERROR: Cannot open Firmware-File.") << bytes.size();
-        EXPECT_EQ(w.os.eventsOf(Event::Kind::Close).size(), 1u);
-        EXPECT_FALSE(w.os.isOpen());
-        EXPECT_EQ(w.host.startEnabled, 1);
+        r.run();
+        EXPECT_EQ(r.w.host.lastStatus(), "ERROR: Cannot open Firmware-File.") << path;
+        EXPECT_EQ(r.w.os.eventsOf(Event::Kind::Close).size(), 1u);
+        r.expectReleased();
         std::remove(path.c_str());
     }
-    VirtualWorld w(loaderModule({}));
-    overrideOwnProgramPath("/nonexistent/kestrel");
-    noFirmwareFields(w.host);
-    runUpdateSession(w.host);
-    EXPECT_EQ(w.host.lastStatus(), "ERROR: Cannot open Firmware-File.");
-}
-
-TEST(Snapshot, FieldsAreReadOnceAtTheStart) {
-    VirtualWorld w(loaderModule({}));
-    w.useImage({});
-    noFirmwareFields(w.host);
-    runUpdateSession(w.host);
-    EXPECT_EQ(w.host.fieldReads, 1);
-    ASSERT_FALSE(w.host.statuses.empty());
-    EXPECT_EQ(w.host.statuses[0].text, "");  // the status line is cleared first
 }
 
 }  // namespace

@@ -1,30 +1,40 @@
-// Shared set-ups for the session tests.
+// Shared set-ups for the session tests: whole updates against the simulated module, and bare
+// sessions for driving the entry and hand-back phases on their own.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "image/firmware_image.h"
+#include "modem/dialogue_timing.h"
+#include "modem/dialogue_transcript.h"
 #include "module_model.h"
-#include "support/test_image.h"
+#include "session/session_phases.h"
+#include "session/update_session.h"
 #include "support/virtual_world.h"
 
 namespace kestrel::test {
 
-// A loader-only module (no firmware) that expects `records` and answers per `answers`.
-inline sim::ModuleConfig loaderModule(const std::vector<Record>& records,
-                                      sim::AnswerScript answers = {}) {
+// A loader-only module (no firmware) that answers each record per `answers`.
+inline sim::ModuleConfig loaderModule(sim::AnswerScript answers = {}) {
     sim::ModuleConfig c;
     c.firmwarePresent = false;
-    c.expectedRecords = records;
     c.answers = std::move(answers);
     return c;
 }
 
-// Fields for a no-firmware update over RS-232 on COM1 at 115200.
-inline void noFirmwareFields(RecordingHost& host) {
-    copyText(host.fields.portName, "COM1");
-    copyText(host.fields.rateText, "115200");
-    host.fields.noFirmware = true;
+// Working firmware fixed at `rate`.
+inline sim::ModuleConfig firmwareModule(uint32_t rate) {
+    sim::ModuleConfig c;
+    c.rate = rate;
+    return c;
+}
+
+inline std::string wire(const Record& r) {
+    return std::string(r.begin(), r.end());
 }
 
 // The writes the driver made, each as its bytes.
@@ -35,8 +45,53 @@ inline std::vector<std::string> writes(const FakeSerialOs& os) {
     return out;
 }
 
-inline std::string wire(const Record& r) {
-    return std::string(r.begin(), r.end());
+// One whole update on COM1 at 115200 over RS-232: the module expects `records` and the program
+// file carries them. Adjust `w` (fields, device) before run().
+struct UpdateRun {
+    UpdateRun(std::vector<Record> recs, sim::ModuleConfig config, bool noFirmware)
+        : records(std::move(recs)), w(expecting(std::move(config), records)) {
+        w.useImage(records);
+        w.host.fields.noFirmware = noFirmware;
+    }
+    static sim::ModuleConfig expecting(sim::ModuleConfig c, const std::vector<Record>& r) {
+        c.expectedRecords = r;
+        return c;
+    }
+    UpdateRun& run() {
+        runUpdateSession(w.host);
+        return *this;
+    }
+    std::vector<std::string> dialogue() const { return transcript(w.os, records); }
+    int sendsOf(size_t i) const {
+        return static_cast<int>(writesOf(w.os, wire(records[i])).size());
+    }
+    // Every way out: START given back once, port and image closed.
+    void expectReleased() const {
+        EXPECT_EQ(w.host.startEnabled, 1);
+        EXPECT_FALSE(w.os.isOpen());
+        EXPECT_EQ(countRecords(), 0) << "image left open";
+    }
+    std::vector<Record> records;
+    VirtualWorld w;
+};
+
+// A session as the driver has it when it reaches the entry or the hand-back.
+inline Session phaseSession(RecordingHost& host, int32_t requestedRate, bool usb = false) {
+    Session s;
+    s.reporter = &host;
+    std::strcpy(s.devicePath, "COM1");
+    s.requestedRate = requestedRate;
+    s.usbMode = usb;
+    return s;
+}
+
+// Makes the port disappear for good once the loader has accepted the last of `count` records:
+// every later open fails. `os` must be set before the session runs.
+inline sim::AnswerScript unplugAfterLastRecord(int count, FakeSerialOs** os) {
+    return [count, os](int block, int) {
+        if (block == count - 1 && *os) (*os)->devices.clear();
+        return sim::BlockAnswer{};
+    };
 }
 
 }  // namespace kestrel::test

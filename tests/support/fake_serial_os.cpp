@@ -16,13 +16,6 @@ std::vector<Event> FakeSerialOs::eventsOf(Event::Kind kind) const {
     return out;
 }
 
-std::string FakeSerialOs::written() const {
-    std::string all;
-    for (const Event& e : events)
-        if (e.kind == Event::Kind::Write) all += e.text;
-    return all;
-}
-
 bool FakeSerialOs::deviceAlive() const {
     return module_.portPresent(now()) && !(module_.vanished() && module_.config().usb);
 }
@@ -33,7 +26,6 @@ bool FakeSerialOs::open(const char* name) {
         return false;
     }
     open_ = true;
-    ++opens_;
     record(Event::Kind::Open, name);
     module_.hostOpened(now());
     return true;

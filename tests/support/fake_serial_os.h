@@ -42,12 +42,8 @@ class FakeSerialOs final : public SerialOs {
     bool isOpen() const { return open_; }
     uint32_t rate() const { return rate_; }
     bool dtr() const { return dtr_; }
-    int opens() const { return opens_; }
-
-    // Convenience views of the timeline.
+    // The events of one kind, in order.
     std::vector<Event> eventsOf(Event::Kind kind) const;
-    // Every byte written by the driver, concatenated.
-    std::string written() const;
 
     // --- SerialOs ---
     bool open(const char* name) override;
@@ -74,7 +70,6 @@ class FakeSerialOs final : public SerialOs {
     bool dtr_ = false;
     uint32_t rate_ = 0;
     bool pendingLineError_ = false;
-    int opens_ = 0;
 };
 
 }  // namespace kestrel::test
