@@ -21,7 +21,19 @@ QStringList items(QComboBox* combo) {
 const QStringList kComPorts = {"COM1", "COM2", "COM3", "COM4", "COM5",
                                "COM6", "COM7", "COM8", "COM9"};
 
-TEST_F(WindowTest, FirstStartShowsTheDefaultsAndCreatesTheEmptyKey) {
+// Tabs from START round the window once, visiting the fields in the given order.
+void expectTabOrder(const std::vector<QWidget*>& expected) {
+    std::vector<QWidget*> visited;
+    for (size_t i = 0; i <= expected.size(); ++i) {
+        visited.push_back(QApplication::focusWidget());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    std::vector<QWidget*> round = expected;
+    round.push_back(expected.front());
+    EXPECT_EQ(visited, round);
+}
+
+TEST_F(WindowTest, FirstStartShowsTheDefaultsCentredAndCreatesTheEmptyKey) {
     createShown();
     EXPECT_EQ(window->windowTitle(), "Kestrel (RS232 + USB)");
     EXPECT_EQ(port()->currentText(), "COM1");
@@ -39,6 +51,19 @@ TEST_F(WindowTest, FirstStartShowsTheDefaultsAndCreatesTheEmptyKey) {
     EXPECT_EQ(QApplication::focusWidget(), start());
     EXPECT_EQ(stored(), storeWith(""));
     EXPECT_TRUE(exitCodes.empty());
+    // Centred on the work area, with a minimise box, no maximise box and icon 128's sizes.
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(window->pos(), QPoint(area.left() + area.width() / 2 - window->width() / 2,
+                                    area.top() + area.height() / 2 - window->height() / 2));
+    const Qt::WindowFlags flags = window->windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    const QList<QSize> iconSizes = window->windowIcon().availableSizes();
+    EXPECT_TRUE(iconSizes.contains(QSize(32, 32)) && iconSizes.contains(QSize(16, 16)));
+    // The tab order is the template's; Cancel stays hidden.
+    EXPECT_FALSE(window->control(kCancelId)->isVisible());
+    expectTabOrder({start(), port(), rate(), status(), usb(), noFirmware()});
 }
 
 TEST_F(WindowTest, AStoredRateOffTheListIsReplacedBy115200) {
@@ -79,23 +104,11 @@ TEST_F(WindowTest, StoredTextsAreTheLocalesBytes) {
     EXPECT_NE(stored().find(regValue("COMPort", name)), std::string::npos) << stored();
 }
 
-TEST_F(WindowTest, Template130StoresAnEmptyFirmwareFileWhenClosed) {
-    createWithStore(regValue("FirmwareFile", "old.usf") + regValue("COMPort", "COM3") +
-                        regValue("BaudRate", "9600"),
-                    true);
-    EXPECT_EQ(window->control(kFirmwareNameId), nullptr);
-    SessionFields fields;
-    window->readFields(&fields);
-    EXPECT_STREQ(fields.firmwareName, "");
-    window->close();
-    EXPECT_EQ(stored(), storeWith(regValue("FirmwareFile", "") + regValue("COMPort", "COM3") +
-                                  regValue("BaudRate", "115200")));
-}
-
 TEST_F(WindowTest, EscapeAndTheCloseBoxSaveTheFieldsAndEndTheProcessWithTwo) {
     for (bool escape : {true, false}) {
         exitCodes.clear();
-        createShown();
+        // Template 130 has no firmware-name field: its empty text replaces the stored one.
+        createWithStore(regValue("FirmwareFile", "old.usf"), true);
         port()->setEditText("COM7");
         rate()->setEditText("9600");  // a rate typed during the run is saved as it is
         QCloseEvent event;  // what the close box, Close on the system menu and Alt+F4 send
@@ -157,46 +170,8 @@ TEST_F(WindowTest, ControlsSitWhereTheTemplateSaysInTheDialogFontsUnits) {
     EXPECT_LT(port()->height(), portRect.height);
 }
 
-TEST_F(WindowTest, TheWindowIsCentredWithAMinimiseBoxAndNoMaximiseBox) {
-    create();
-    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_EQ(window->pos(), QPoint(area.left() + area.width() / 2 - window->width() / 2,
-                                    area.top() + area.height() / 2 - window->height() / 2));
-    const Qt::WindowFlags flags = window->windowFlags();
-    EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
-    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
-    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
-    const QList<QSize> iconSizes = window->windowIcon().availableSizes();
-    EXPECT_TRUE(iconSizes.contains(QSize(32, 32)) && iconSizes.contains(QSize(16, 16)));
-}
-
-// Tabs from START round the window once, visiting the fields in the given order.
-void expectTabOrder(const std::vector<QWidget*>& expected) {
-    std::vector<QWidget*> visited;
-    for (size_t i = 0; i <= expected.size(); ++i) {
-        visited.push_back(QApplication::focusWidget());
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    }
-    std::vector<QWidget*> round = expected;
-    round.push_back(expected.front());
-    EXPECT_EQ(visited, round);
-}
-
-TEST_F(WindowTest, TheTabOrderIsTheTemplatesAndCancelStaysHidden) {
-    createShown();
-    EXPECT_FALSE(window->control(kCancelId)->isVisible());
-    expectTabOrder({start(), port(), rate(), status(), usb(), noFirmware()});
-}
-
-class Template129Test : public WindowTest {
-  protected:
-    void SetUp() override {
-        WindowTest::SetUp();
-        layout = &dialogTemplate129();
-    }
-};
-
-TEST_F(Template129Test, TheFirmwareNameIsLoadedReadAndSavedAndFollowsCancelInTheTabOrder) {
+TEST_F(WindowTest, Template129sFirmwareNameIsLoadedReadAndSavedAndFollowsCancelInTheTabOrder) {
+    layout = &dialogTemplate129();
     createWithStore(regValue("FirmwareFile", "/srv/fw/update.usf"), true);
     EXPECT_EQ(window->windowTitle(), "Kestrel V1.07");
     ASSERT_NE(firmwareName(), nullptr);
@@ -212,7 +187,8 @@ TEST_F(Template129Test, TheFirmwareNameIsLoadedReadAndSavedAndFollowsCancelInThe
     EXPECT_NE(stored().find(regValue("FirmwareFile", "/srv/fw/block.uusf")), std::string::npos);
 }
 
-TEST_F(Template129Test, BrowseAsksForFirmwareFilesAndTakesNamesThatFit) {
+TEST_F(WindowTest, Template129sBrowseAsksForFirmwareFilesAndTakesNamesThatFit) {
+    layout = &dialogTemplate129();
     std::vector<OpenFileRequest> requests;
     QString answer;
     bool confirm = true;

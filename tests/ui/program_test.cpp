@@ -88,48 +88,26 @@ TEST(WindowProgram, WithoutADisplayItEndsWithZeroAndSaysWhy) {
 #if KESTREL_PROGRAM_FITS
 // The tests with a running session need the program packed in front of an image.
 
-// A pseudo-terminal standing in for the module's port. Its slave has been opened and closed
-// once, so the master reports a hang-up until someone opens the slave again.
-class Terminal {
-  public:
-    Terminal() : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
-        EXPECT_GE(master_, 0);
-        ::grantpt(master_);
-        ::unlockpt(master_);
-        name_ = ::ptsname(master_);
-        ::close(::open(name_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
-    }
-    ~Terminal() { ::close(master_); }
-    const std::string& name() const { return name_; }
-    // Whether a program holds the slave open right now.
-    bool slaveOpen() const {
-        pollfd p{master_, POLLIN, 0};
-        ::poll(&p, 1, 0);
-        return !(p.revents & POLLHUP);
-    }
-    bool waitSlaveOpen(std::chrono::milliseconds limit) const {
-        for (const auto end = Clock::now() + limit; !slaveOpen() && Clock::now() < end;)
-            std::this_thread::sleep_for(5ms);
-        return slaveOpen();
-    }
-
-  private:
-    int master_;
-    std::string name_;
-};
-
 // The stripped program packed with the 256-byte marker and 1000 records of 72 bytes, and a
-// store that names the terminal as its port.
+// store that names a pseudo-terminal as its port. The terminal's slave has been opened and
+// closed once, so its master reports a hang-up until someone opens the slave again.
 class PackedProgram : public ::testing::Test {
   protected:
     TempDir dir;
-    Terminal module;
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    std::string port;
     std::string program = dir / "kestrel";
     std::string store = dir / "config/Norvald/Kestrel.reg";
     std::vector<std::string> env = {"XDG_CONFIG_HOME=" + dir / "config",
                                     "XDG_RUNTIME_DIR=" + dir / "runtime"};
 
+    ~PackedProgram() override { ::close(master); }
     void SetUp() override {
+        ASSERT_GE(master, 0);
+        ::grantpt(master);
+        ::unlockpt(master);
+        port = ::ptsname(master);
+        ::close(::open(port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
         std::string file = readFile(KESTREL_PROGRAM_UNDER_TEST);
         ASSERT_LE(file.size(), 99744u) << "the program does not fit in front of the image";
         for (int b = 0; b < 256; ++b)
@@ -141,7 +119,7 @@ class PackedProgram : public ::testing::Test {
         }
         writeFile(program, file);
         ::chmod(program.c_str(), 0755);
-        writeFile(store, storeWith("\"COMPort\"=\"" + module.name() + "\"\r\n"));
+        writeFile(store, storeWith("\"COMPort\"=\"" + port + "\"\r\n"));
         fs::create_directories(dir / "runtime");
         ::chmod((dir / "runtime").c_str(), 0700);
     }
@@ -150,14 +128,22 @@ class PackedProgram : public ::testing::Test {
                "\r\n";
     }
     std::string output() const { return readFile(dir / "output"); }
+    // Whether a program holds the terminal's slave open right now.
+    bool slaveOpen() const {
+        pollfd p{master, POLLIN, 0};
+        ::poll(&p, 1, 0);
+        return !(p.revents & POLLHUP);
+    }
     // Once the session holds the port, tells the program's driver to close the window.
     void closeDuringTheSession(const Launched& run, const char* message) {
-        const bool opened = module.waitSlaveOpen(20s);
+        for (const auto end = Clock::now() + 20s; !slaveOpen() && Clock::now() < end;)
+            std::this_thread::sleep_for(5ms);
+        const bool opened = slaveOpen();
         if (!opened) ::close(run.input);
         ASSERT_TRUE(opened) << output();
         // The session is still running: the terminal never answers, and it keeps the port.
         std::this_thread::sleep_for(200ms);
-        ASSERT_TRUE(module.slaveOpen()) << output();
+        ASSERT_TRUE(slaveOpen()) << output();
         ASSERT_GT(::write(run.input, message, std::strlen(message)), 0);
     }
 };
@@ -171,9 +157,9 @@ TEST_F(PackedProgram, ClosedDuringASessionItEndsAtOnceWithTwoAndSavesTheSettings
     EXPECT_EQ(waitExit(run.pid, 5s), 2) << output();
     EXPECT_LT(Clock::now() - closedAt, 1500ms);
     ::close(run.input);
-    EXPECT_FALSE(module.slaveOpen());  // the port went with the process
+    EXPECT_FALSE(slaveOpen());  // the port went with the process
     EXPECT_EQ(readFile(store),
-              storeWith("\"COMPort\"=\"" + module.name() +
+              storeWith("\"COMPort\"=\"" + port +
                         "\"\r\n\"FirmwareFile\"=\"\"\r\n\"BaudRate\"=\"115200\"\r\n"));
 }
 
@@ -195,7 +181,7 @@ TEST_F(PackedProgram, UnderXvfbEnterStartsAndEscapeClosesDuringTheSession) {
     EXPECT_EQ(waitExit(run.pid, 20s), 0) << output();
     ::close(run.input);
     EXPECT_NE(output().find("exit=2\n"), std::string::npos) << output();
-    EXPECT_NE(readFile(store).find("\"COMPort\"=\"" + module.name() + "\""), std::string::npos);
+    EXPECT_NE(readFile(store).find("\"COMPort\"=\"" + port + "\""), std::string::npos);
 }
 #endif
 #endif  // KESTREL_PROGRAM_FITS

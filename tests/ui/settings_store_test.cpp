@@ -64,26 +64,23 @@ TEST_F(SettingsStoreTest, FirstLoadCreatesTheFoldersAndTheEmptyKey) {
     EXPECT_EQ(readFile(path), other + kKeyLine + "\r\n");
 }
 
-TEST_F(SettingsStoreTest, StoredTextsReplaceTheFieldsAsTheyAre) {
+TEST_F(SettingsStoreTest, StoredTextsOfUpTo259CharactersReplaceTheFieldsAsTheyAre) {
     writeFile(path, storeWith("\"FirmwareFile\"=\"C:\\\\fw\\\\a.usf\"\r\n\"COMPort\"=\"COM12\"\r\n"
                               "\"BaudRate\"=\" 9600\"\r\n"));
     SettingsTexts texts = load();
     EXPECT_STREQ(texts.firmwareFile, "C:\\fw\\a.usf");
     EXPECT_STREQ(texts.comPort, "COM12");   // no check that the port exists
     EXPECT_STREQ(texts.baudRate, " 9600");  // no trimming, no conversion
-    writeFile(path, storeWith("\"COMPort\"=\"\"\r\n"));
-    EXPECT_STREQ(load().comPort, "");
-}
-
-TEST_F(SettingsStoreTest, ValuesOf260CharactersOrUnreadableOnesLeaveTheirField) {
+    // 259 characters are loaded, 260 or an unreadable value leave their field; empty is a text.
     writeFile(path,
               storeWith("\"FirmwareFile\"=\"" + std::string(259, 'p') + "\"\r\n\"COMPort\"=\"" +
                         std::string(260, 'p') + "\"\r\n\"BaudRate\"=\"57600\r\n"));
-    SettingsTexts texts = load();
+    texts = load();
     EXPECT_EQ(texts.firmwareFile, std::string(259, 'p'));
     EXPECT_STREQ(texts.comPort, "COM1");
     EXPECT_STREQ(texts.baudRate, "kept");  // no closing quote
-
+    writeFile(path, storeWith("\"COMPort\"=\"\"\r\n"));
+    EXPECT_STREQ(load().comPort, "");
     // The stored type is not examined: binary data is read up to its first NUL; 260 bytes
     // fit, 261 do not.
     std::string hex259;

@@ -9,48 +9,33 @@
 namespace kestrel {
 namespace {
 
-const char kAddress[] = "COM7\0COM8\0COM9";  // only the first text takes part
-
 TEST(UsbPortMatch, ThePortMustEqualALookupsTextExactly) {
-    struct Case {
-        const char* port;
-        const char* attachedTo;
-        bool withAddress;
-        bool usb;
-    };
-    const Case kCases[] = {
-        {"COM5", "COM5", false, true},
-        {"COM05", "COM5", false, false},  // no conversion of numbers
-        {"COM5", "com5", false, false},   // no case folding
-        {"com5", "COM5", false, false},
-        {"COM5 ", "COM5", false, false},  // no trimming
-        {"COM5", "COM55", false, false},
-        {"COM55", "COM5", false, false},
-        {"", "COM5", false, false},
-        {"/dev/ttyACM0", "/dev/ttyACM0", false, true},
-        {"/dev/ttyacm0", "/dev/ttyACM0", false, false},
-        // The device-namespace prefix is dropped from the port, not from the lookup's text.
-        {"\\\\.\\COM5", "COM5", false, true},
-        {"\\\\.\\COM12", "COM12", false, true},
-        {"\\\\.\\COM5", "\\\\.\\COM5", false, false},
-        // Exactly the four characters is no name with a prefix: it is compared whole.
-        {"\\\\.\\", "\\\\.\\", false, true},
-        {"\\\\.\\", "", false, false},
-        // Only at the start, and only once.
-        {"x\\\\.\\COM5", "COM5", false, false},
-        {"\\\\.\\\\\\.\\COM5", "COM5", false, false},
-        {"COM7", nullptr, true, true},
-        {"COM8", nullptr, true, false},
-        {"COM9", nullptr, true, false},
-        {"COM7", "COM3", true, true},  // an AttachedTo naming another port hides nothing
-        {"COM1", nullptr, false, false},
-        {"", nullptr, false, false},
-    };
-    for (const Case& c : kCases) {
-        FixedUsbPortLookups lookups(c.attachedTo, c.withAddress ? kAddress : nullptr,
-                                    c.withAddress ? sizeof kAddress : 0);
-        EXPECT_EQ(isModemUsbPort(c.port, lookups), c.usb)
-            << c.port << " / " << (c.attachedTo ? c.attachedTo : "none");
+    // Port, AttachedTo (null: none), whether it is the USB port. No conversion of numbers, no
+    // case folding, no trimming; a leading "\\.\" is dropped from the port (once, and not from
+    // a name that is just the prefix), never from the lookup's text.
+    // clang-format off
+    const char* const kCases[][3] = {
+        {"COM5", "COM5", "usb"}, {"COM05", "COM5", ""}, {"COM5", "com5", ""}, {"com5", "COM5", ""},
+        {"COM5 ", "COM5", ""}, {"COM5", "COM55", ""}, {"COM55", "COM5", ""}, {"", "COM5", ""},
+        {"/dev/ttyACM0", "/dev/ttyACM0", "usb"}, {"/dev/ttyacm0", "/dev/ttyACM0", ""},
+        {"\\\\.\\COM5", "COM5", "usb"}, {"\\\\.\\COM12", "COM12", "usb"},
+        {"\\\\.\\COM5", "\\\\.\\COM5", ""}, {"\\\\.\\", "\\\\.\\", "usb"}, {"\\\\.\\", "", ""},
+        {"x\\\\.\\COM5", "COM5", ""}, {"\\\\.\\\\\\.\\COM5", "COM5", ""},
+        {"COM1", nullptr, ""}, {"", nullptr, ""}};
+    // clang-format on
+    for (const auto& c : kCases) {
+        FixedUsbPortLookups lookups(c[1], nullptr);
+        EXPECT_EQ(isModemUsbPort(c[0], lookups), *c[2] != 0) << c[0] << " / " << c[1];
+    }
+    // Only the first of the Address texts takes part; an AttachedTo that names another port
+    // does not hide it.
+    const char address[] = "COM7\0COM8\0COM9";
+    for (const char* attachedTo : {"", "COM3"}) {
+        for (const char* port : {"COM7", "COM8", "COM9"}) {
+            FixedUsbPortLookups lookups(*attachedTo ? attachedTo : nullptr, address,
+                                        sizeof address);
+            EXPECT_EQ(isModemUsbPort(port, lookups), port[3] == '7') << port << attachedTo;
+        }
     }
 }
 
@@ -64,31 +49,23 @@ TEST(UsbPortMatch, AddressIsAskedOnlyWhenAttachedToDoesNotMatch) {
     EXPECT_EQ(both.queries(), 5);  // nothing cached: each refresh asks again
 }
 
+std::string nameFor(RefreshReason reason, const char* field, int index, const char* entry) {
+    char name[kTextCapacity];
+    refreshPortName(reason, field, index, entry, name);
+    return name;
+}
+
 TEST(UsbRefreshName, SelectionTakesTheNameFromTheListOtherReasonsFromTheField) {
-    const std::string longName(300, 'x');
-    struct Case {
-        RefreshReason reason;
-        const char* field;
-        int index;
-        const char* entry;
-        std::string name;
-    };
-    const Case kCases[] = {
-        // The first nine entries are named from the index, whatever the field shows.
-        {RefreshReason::SelectionChanged, "COM7", 2, "COM3", "COM3"},
-        {RefreshReason::SelectionChanged, "x", 0, "?", "COM1"},
-        {RefreshReason::SelectionChanged, "x", 8, "?", "COM9"},
-        // The devices behind them by their own text.
-        {RefreshReason::SelectionChanged, "COM1", 9, "/dev/ttyACM0", "/dev/ttyACM0"},
-        {RefreshReason::Initialisation, "COM12", 3, "COM4", "COM12"},
-        {RefreshReason::FocusLost, "\\\\.\\COM5", -1, nullptr, "\\\\.\\COM5"},
-        {RefreshReason::FocusLost, longName.c_str(), -1, nullptr, std::string(259, 'x')},
-    };
-    for (const Case& c : kCases) {
-        char name[kTextCapacity];
-        refreshPortName(c.reason, c.field, c.index, c.entry, name);
-        EXPECT_EQ(name, c.name) << c.field << " " << c.index;
-    }
+    // The first nine entries are named from the index, whatever the field shows; the devices
+    // behind them by their own text.
+    EXPECT_EQ(nameFor(RefreshReason::SelectionChanged, "COM7", 2, "COM3"), "COM3");
+    EXPECT_EQ(nameFor(RefreshReason::SelectionChanged, "x", 0, "?"), "COM1");
+    EXPECT_EQ(nameFor(RefreshReason::SelectionChanged, "x", 8, "?"), "COM9");
+    EXPECT_EQ(nameFor(RefreshReason::SelectionChanged, "COM1", 9, "/dev/ttyACM0"), "/dev/ttyACM0");
+    EXPECT_EQ(nameFor(RefreshReason::Initialisation, "COM12", 3, "COM4"), "COM12");
+    EXPECT_EQ(nameFor(RefreshReason::FocusLost, "\\\\.\\COM5", -1, nullptr), "\\\\.\\COM5");
+    EXPECT_EQ(nameFor(RefreshReason::FocusLost, std::string(300, 'x').c_str(), -1, nullptr),
+              std::string(259, 'x'));
 }
 
 }  // namespace

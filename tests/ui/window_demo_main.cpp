@@ -16,26 +16,23 @@
 namespace {
 
 void replayTypicalUpdate(kestrel::SessionHost& host) {
-    using std::this_thread::sleep_for;
-    using namespace std::chrono_literals;
+    const int total = 35987;
     kestrel::SessionFields fields;
     host.readFields(&fields);
-    const int total = 35987;
     host.setStatus("");
     host.setProgressRange(total);
     host.setProgressPosition(0);
-    sleep_for(300ms);
-    host.setStatus("INFO: original baudrate = 57600");
-    sleep_for(300ms);
-    host.setStatus("Waiting for start signal.");
-    sleep_for(300ms);
-    host.setStatus("Firmware download in progress.");
-    for (int block = 0; block < total; block += 499) {
-        host.setProgressPosition(block > total / 30 ? block : total / 30);
-        sleep_for(10ms);
+    for (const char* text : {"INFO: original baudrate = 57600", "Waiting for start signal.",
+                             "Firmware download in progress."}) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        host.setStatus(text);
+    }
+    for (int block = total / 30; block < total; block += 499) {
+        host.setProgressPosition(block);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     host.setStatus("Download succeeded, finishing update process.");
-    sleep_for(300ms);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     host.setStatus("Download succeeded.");
     host.setProgressPosition(total);
     host.enableStart();

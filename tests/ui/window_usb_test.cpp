@@ -27,19 +27,6 @@ TEST_F(WindowUsbTest, TheStoredPortDecidesTheOptionAtStart) {
     }
 }
 
-TEST_F(WindowUsbTest, LeavingThePortFieldRefreshesFromItsText) {
-    lookupsSay("COM5");
-    createShown();
-    EXPECT_FALSE(usb()->isChecked());
-    typeInto(port(), "COM5");
-    EXPECT_FALSE(usb()->isChecked());  // typing alone changes nothing
-    leavePortField();
-    EXPECT_TRUE(usb()->isChecked());
-    typeInto(port(), "COM6");
-    leavePortField();
-    EXPECT_FALSE(usb()->isChecked());
-}
-
 TEST_F(WindowUsbTest, ChoosingAnEntryTakesTheNameFromTheIndex) {
     lookupsSay("COM4");
     createShown();
@@ -77,13 +64,21 @@ TEST_F(WindowUsbTest, TheDevicesBehindCom9AreNamedByTheirOwnText) {
     EXPECT_TRUE(usb()->isChecked());
 }
 
-TEST_F(WindowUsbTest, TheOperatorsTickLastsUntilTheNextRefresh) {
-    lookupsSay(nullptr);
+TEST_F(WindowUsbTest, LeavingThePortFieldRefreshesAndOverridesTheOperatorsTick) {
+    lookupsSay("COM5");
     createShown();
     EXPECT_FALSE(usb()->isChecked());
+    typeInto(port(), "COM5");
+    EXPECT_FALSE(usb()->isChecked());  // typing alone changes nothing
+    leavePortField();
+    EXPECT_TRUE(usb()->isChecked());
+    typeInto(port(), "COM6");
+    leavePortField();
+    EXPECT_FALSE(usb()->isChecked());
+    // The operator's tick lasts until the next refresh; other fields do not refresh.
     QTest::mouseClick(usb(), Qt::LeftButton);
     EXPECT_TRUE(usb()->isChecked());
-    rate()->setFocus();  // other fields do not refresh
+    rate()->setFocus();
     QTest::keyClick(rate(), Qt::Key_Tab);
     EXPECT_TRUE(usb()->isChecked());
     leavePortField();
