@@ -13,7 +13,6 @@ namespace {
 
 using test::Bytes;
 using test::cat;
-using test::flat;
 using test::makeRecords;
 using test::Record;
 
@@ -26,7 +25,7 @@ Bytes fill(size_t length) {
 }
 
 Bytes image(const std::vector<Record>& records, size_t program = kLongestProgram) {
-    return cat({fill(program), test::imageMarker(), flat(records)});
+    return cat({fill(program), test::imageMarker(), cat(records)});
 }
 
 class ImageReaderTest : public testing::Test {

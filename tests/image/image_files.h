@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -19,18 +18,11 @@ namespace kestrel::test {
 
 using Bytes = std::vector<uint8_t>;
 
-inline Bytes cat(std::initializer_list<Bytes> parts) {
+// The parts back to back: byte strings, or records as an image holds them.
+inline Bytes cat(const std::vector<Bytes>& parts) {
     Bytes all;
     for (const Bytes& part : parts)
         all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-// Records back to back, as an image holds them.
-inline Bytes flat(const std::vector<Record>& records) {
-    Bytes all;
-    for (const Record& r : records)
-        all.insert(all.end(), r.begin(), r.end());
     return all;
 }
 

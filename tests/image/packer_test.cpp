@@ -12,7 +12,6 @@ namespace {
 
 using test::Bytes;
 using test::cat;
-using test::flat;
 using test::makeRecords;
 
 constexpr size_t kLongestProgram = 100000 - 256;
@@ -47,12 +46,12 @@ TEST_F(PackerTest, WritesProgramMarkerAndImageOverAnExistingOutput) {
         std::string out;
     };
     const Case cases[] = {
-        {programBytes(60000), flat(makeRecords(600)), "600 records"},
-        {programBytes(kLongestProgram), flat(makeRecords(3)), "3 records"},
+        {programBytes(60000), cat(makeRecords(600)), "600 records"},
+        {programBytes(kLongestProgram), cat(makeRecords(3)), "3 records"},
         // 0x00..0xFE, then a byte that breaks the run: no marker.
-        {cat({programBytes(1000), Bytes(m.begin(), m.end() - 1), {0xFE}}), flat(makeRecords(2000)),
+        {cat({programBytes(1000), Bytes(m.begin(), m.end() - 1), {0xFE}}), cat(makeRecords(2000)),
          "2000 records"},
-        {programBytes(kLongestProgram), flat(makeRecords(6, {72, 72, 72, 72, 72, 0})), "6 records"},
+        {programBytes(kLongestProgram), cat(makeRecords(6, {72, 72, 72, 72, 72, 0})), "6 records"},
     };
     for (const Case& c : cases) {
         test::writeFile(output_, {1, 2, 3});
@@ -70,7 +69,7 @@ TEST_F(PackerTest, WritesProgramMarkerAndImageOverAnExistingOutput) {
 
 TEST_F(PackerTest, RefusesWhatTheReaderWouldMisreadAndWritesNothing) {
     const Bytes m = test::imageMarker();
-    const Bytes big = flat(makeRecords(2000));
+    const Bytes big = cat(makeRecords(2000));
     const auto cut = [](size_t length, size_t present) {
         Bytes record = test::makeRecord(static_cast<uint8_t>(length), 7);
         record.resize(1 + present);
@@ -83,20 +82,20 @@ TEST_F(PackerTest, RefusesWhatTheReaderWouldMisreadAndWritesNothing) {
         std::string reason;
     };
     const Case cases[] = {
-        {programBytes(kLongestProgram + 1), flat(makeRecords(3)), "is 99745 bytes, 1 too many"},
+        {programBytes(kLongestProgram + 1), cat(makeRecords(3)), "is 99745 bytes, 1 too many"},
         {cat({m, programBytes(5000)}), big, inProgram + "0;"},
         {cat({programBytes(30000), m, programBytes(30000)}), big, inProgram + "30000;"},
         {cat({programBytes(kLongestProgram - 256), m}), big, inProgram + "99488;"},
         {cat({programBytes(1000), {0x00, 0x01, 0x02}, m, programBytes(1000)}), big,
          inProgram + "1003;"},
-        {programBytes(kLongestProgram), cat({flat(makeRecords(5)), cut(72, 71)}),
+        {programBytes(kLongestProgram), cat({cat(makeRecords(5)), cut(72, 71)}),
          "record 5 at offset 365 announces 72 payload bytes but only 71 remain"},
-        {programBytes(kLongestProgram), cat({flat(makeRecords(5)), cut(8, 0)}),
+        {programBytes(kLongestProgram), cat({cat(makeRecords(5)), cut(8, 0)}),
          "record 5 at offset 365 announces 8 payload bytes but only 0 remain"},
         {programBytes(kLongestProgram), cut(255, 200), "record 0 at offset 0 announces 255"},
         {programBytes(kLongestProgram), {}, "is empty"},
         // Under 100000 bytes in all: the reader's first read would come up short.
-        {programBytes(1000), flat(makeRecords(20)), "at least 100000"},
+        {programBytes(1000), cat(makeRecords(20)), "at least 100000"},
     };
     test::writeFile(output_, {1, 2, 3});
     for (const Case& c : cases) {
@@ -111,7 +110,7 @@ TEST_F(PackerTest, RefusesWhatTheReaderWouldMisreadAndWritesNothing) {
 
 TEST_F(PackerTest, RefusesUnreadableInputsUnwritableOutputAndWrongUsage) {
     test::writeFile(program_, programBytes(kLongestProgram));
-    test::writeFile(image_, flat(makeRecords(3)));
+    test::writeFile(image_, cat(makeRecords(3)));
     const std::string missing = dir_.file("missing"),
                       usage = "usage: kestrel-pack <program> <image> <output>";
     struct Case {

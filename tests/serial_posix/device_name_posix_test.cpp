@@ -13,25 +13,20 @@ std::string mapped(const std::string& name, size_t capacity = 272) {
     return out.c_str();
 }
 
-TEST(PosixDeviceName, ComPortsBecomeTtySCountingFromZero) {
+// COMn counts from zero under /dev/ttyS; exactly the four characters \\.\ are dropped, as
+// often as they come; names that are no COM port go under /dev; paths stay as they are.
+TEST(PosixDeviceName, MapsComPortsDropsThePrefixAndKeepsPaths) {
     EXPECT_EQ(mapped("COM1"), "/dev/ttyS0");
     EXPECT_EQ(mapped("com3"), "/dev/ttyS2");
     EXPECT_EQ(mapped("CoM12"), "/dev/ttyS11");
     EXPECT_EQ(mapped("COM01"), "/dev/ttyS0");
     EXPECT_EQ(mapped("COM256"), "/dev/ttyS255");
-}
-
-TEST(PosixDeviceName, Win32PrefixIsDropped) {
     EXPECT_EQ(mapped("\\\\.\\COM12"), "/dev/ttyS11");
     EXPECT_EQ(mapped("\\\\.\\com1"), "/dev/ttyS0");
-    EXPECT_EQ(mapped("\\\\.\\\\\\.\\COM5"), "/dev/ttyS4");  // prefixed twice
+    EXPECT_EQ(mapped("\\\\.\\\\\\.\\COM5"), "/dev/ttyS4");
     EXPECT_EQ(mapped("\\\\.\\ttyACM0"), "/dev/ttyACM0");
     EXPECT_EQ(mapped("\\\\.\\/dev/ttyUSB2"), "/dev/ttyUSB2");
-    // Only the exact four characters count as the prefix.
     EXPECT_EQ(mapped("\\\\COM1"), "/dev/\\\\COM1");
-}
-
-TEST(PosixDeviceName, NamesThatAreNoComPortGoUnderDev) {
     EXPECT_EQ(mapped("ttyUSB0"), "/dev/ttyUSB0");
     EXPECT_EQ(mapped("COM0"), "/dev/COM0");
     EXPECT_EQ(mapped("COM"), "/dev/COM");
@@ -40,15 +35,12 @@ TEST(PosixDeviceName, NamesThatAreNoComPortGoUnderDev) {
     EXPECT_EQ(mapped("COM 1"), "/dev/COM 1");
     EXPECT_EQ(mapped("XCOM1"), "/dev/XCOM1");
     EXPECT_EQ(mapped("COM99999999999999999999"), "/dev/COM99999999999999999999");
-}
-
-TEST(PosixDeviceName, PathsStayAsTheyAre) {
     EXPECT_EQ(mapped("/dev/ttyUSB1"), "/dev/ttyUSB1");
     EXPECT_EQ(mapped("./COM1"), "./COM1");
     EXPECT_EQ(mapped("pts/3"), "pts/3");
 }
 
-TEST(PosixDeviceName, EmptyNamesMapToNothing) {
+TEST(PosixDeviceName, EmptyNamesAndResultsTooLongForTheBufferMapToNothing) {
     EXPECT_EQ(mapped(""), "<none>");
     EXPECT_EQ(mapped("\\\\.\\"), "<none>");
     EXPECT_EQ(mapped("\\\\.\\\\\\.\\"), "<none>");
@@ -56,9 +48,7 @@ TEST(PosixDeviceName, EmptyNamesMapToNothing) {
     EXPECT_FALSE(posixDeviceName(nullptr, out, sizeof out));
     EXPECT_FALSE(posixDeviceName("COM1", nullptr, 8));
     EXPECT_FALSE(posixDeviceName("COM1", out, 0));
-}
 
-TEST(PosixDeviceName, ResultMustFitTheBuffer) {
     EXPECT_EQ(mapped("COM1", 11), "/dev/ttyS0");  // 10 characters and the NUL
     EXPECT_EQ(mapped("COM1", 10), "<none>");
     EXPECT_EQ(mapped("ttyUSB0", 13), "/dev/ttyUSB0");

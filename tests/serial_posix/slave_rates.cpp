@@ -1,10 +1,9 @@
-// Reads the slave's rates through the master with termios2. A file of its own because
-// <asm/termbits.h> cannot share a translation unit with <termios.h>.
+// The slave's rates through the master with termios2 (declared in pty_fixture.h). A file of
+// its own because <asm/termbits.h> cannot share a translation unit with <termios.h>.
+#include <stdint.h>
 #include <sys/ioctl.h>
 
 #include <asm/termbits.h>
-
-#include "serial_posix/pty.h"
 
 namespace kestrel::test {
 
@@ -15,10 +14,6 @@ bool slaveRates(int masterFd, uint32_t* inputRate, uint32_t* outputRate) {
     *outputRate = t.c_ospeed;
     return true;
 }
-
-}  // namespace kestrel::test
-
-namespace kestrel::test {
 
 bool leaveStaleInputRate(int masterFd) {
     struct termios2 t {};

@@ -1,0 +1,99 @@
+// Every test drives the real driver (serial_port.h) on the platform's own serial layer
+// against a fresh pseudo-terminal: the driver opens the slave as its serial port, the test
+// plays the far end through the master. The port is closed and the clock restored after.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <iterator>
+#include <string>
+
+#include "platform/clock.h"
+#include "serial/serial_port.h"
+
+namespace kestrel::test {
+
+// The input and output rate the slave runs at, as the master sees it (TCGETS2).
+bool slaveRates(int masterFd, uint32_t* inputRate, uint32_t* outputRate);
+// Gives the slave a separate input rate of 38400, as another program may leave it.
+bool leaveStaleInputRate(int masterFd);
+
+inline double msOf(clockid_t id) {
+    timespec ts{};
+    clock_gettime(id, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+inline double wallMs() {
+    return msOf(CLOCK_MONOTONIC);
+}
+inline double cpuMs() {
+    return msOf(CLOCK_PROCESS_CPUTIME_ID);
+}
+
+// Open descriptors of this process, not counting the one that lists them.
+inline int openDescriptorCount() {
+    namespace fs = std::filesystem;
+    return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {})) - 1;
+}
+
+class PtyPortTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setSerialOs(nullptr);
+        // O_CLOEXEC: a master inherited by a forked child would hide the hang-up.
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        char name[128];
+        ASSERT_TRUE(master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0 &&
+                    ptsname_r(master_, name, sizeof name) == 0);
+        slave_ = name;
+    }
+    void TearDown() override {
+        closePort();
+        setClock(nullptr);
+        closeMaster();
+    }
+
+    const char* slave() const { return slave_.c_str(); }
+    // Hangs the line up: the slave's reads see POLLHUP and its writes fail.
+    void closeMaster() {
+        if (master_ >= 0) close(master_);
+        master_ = -1;
+    }
+    bool send(const uint8_t* bytes, size_t count, int timeoutMs = 1000) {
+        return move(true, const_cast<uint8_t*>(bytes), count, timeoutMs) == count;
+    }
+    // Reads from the master until `want` bytes arrived or `timeoutMs` passed.
+    size_t receive(uint8_t* out, size_t want, int timeoutMs = 1000) {
+        return move(false, out, want, timeoutMs);
+    }
+    size_t move(bool out, uint8_t* bytes, size_t count, int timeoutMs) {
+        const double end = wallMs() + timeoutMs;
+        size_t done = 0;
+        while (done < count) {
+            const ssize_t n = out ? write(master_, bytes + done, count - done)
+                                  : read(master_, bytes + done, count - done);
+            if (n > 0) {
+                done += static_cast<size_t>(n);
+                continue;
+            }
+            const int left = static_cast<int>(end - wallMs());
+            if ((n < 0 && errno != EAGAIN && errno != EINTR) || left <= 0) break;
+            pollfd p{master_, static_cast<short>(out ? POLLOUT : POLLIN), 0};
+            poll(&p, 1, left);
+        }
+        return done;
+    }
+
+    int master_ = -1;
+    std::string slave_;
+};
+
+}  // namespace kestrel::test
