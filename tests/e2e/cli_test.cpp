@@ -40,12 +40,9 @@ TEST(CliArgs, FieldsAsTheWindowWouldHoldThem) {
     EXPECT_TRUE(f.usb);
     EXPECT_TRUE(f.noFirmware);
     EXPECT_STREQ(f.firmwareName, "update.UUSF");
-}
 
-TEST(CliArgs, LongTextsAreCutLikeTheWindowsFields) {
+    // Long texts are cut like the window's fields.
     const std::string longName(400, 'p');
-    SessionFields f;
-    std::string error;
     ASSERT_EQ(parse({"--port", longName.c_str()}, &f, &error), CliCommand::Run);
     EXPECT_EQ(std::string(f.portName), longName.substr(0, 259));
 }
@@ -64,36 +61,32 @@ TEST(CliArgs, UsageErrors) {
     EXPECT_EQ(parse({"--version"}, &f, &error), CliCommand::Version);
 }
 
-// A FILE* whose contents the test can read back.
-class Capture {
-  public:
-    Capture() : file_(std::tmpfile()) {}
-    ~Capture() { std::fclose(file_); }
-    FILE* file() { return file_; }
-    std::string text() {
-        std::fflush(file_);
-        std::rewind(file_);
-        std::string s;
-        for (int c; (c = std::fgetc(file_)) != EOF;)
-            s.push_back(static_cast<char>(c));
-        return s;
-    }
-
-  private:
-    FILE* file_;
-};
+// What was written to `file` so far.
+std::string textOf(FILE* file) {
+    std::fflush(file);
+    std::rewind(file);
+    std::string s;
+    for (int c; (c = std::fgetc(file)) != EOF;)
+        s.push_back(static_cast<char>(c));
+    return s;
+}
 
 class TerminalHostTest : public ::testing::Test {
   protected:
     TerminalHostTest() { setClock(&clock); }
-    ~TerminalHostTest() override { setClock(nullptr); }
+    ~TerminalHostTest() override {
+        setClock(nullptr);
+        std::fclose(status);
+        std::fclose(bar);
+    }
     test::VirtualClock clock;
     SessionFields fields;
-    Capture status, bar;
+    FILE* status = std::tmpfile();
+    FILE* bar = std::tmpfile();
 };
 
-TEST_F(TerminalHostTest, StatusLinesOnlyWhenNotATerminal) {
-    TerminalHost host(fields, status.file(), nullptr);
+TEST_F(TerminalHostTest, StatusLinesOnlyWhenNotATerminalAndSuccessOnlyWhenLast) {
+    TerminalHost host(fields, status, nullptr);
     host.setStatus("");
     host.setProgressRange(300);
     host.setStatus("Waiting for start signal.");
@@ -101,13 +94,9 @@ TEST_F(TerminalHostTest, StatusLinesOnlyWhenNotATerminal) {
     host.setStatus("Download succeeded.");
     host.setProgressPosition(300);
     host.enableStart();
-    EXPECT_EQ(status.text(), "Waiting for start signal.\nDownload succeeded.\n");
+    EXPECT_EQ(textOf(status), "Waiting for start signal.\nDownload succeeded.\n");
     EXPECT_TRUE(host.succeeded());
-}
-
-TEST_F(TerminalHostTest, SuccessMeansTheLastTextWasTheSuccessText) {
-    TerminalHost host(fields, status.file(), nullptr);
-    host.setStatus("Download succeeded.");
+    // Success means the last text was the success text.
     host.setStatus("ERROR: cannot enter AT command mode change back to original baudrate.");
     EXPECT_FALSE(host.succeeded());
     host.setStatus("Download succeeded.");
@@ -116,7 +105,7 @@ TEST_F(TerminalHostTest, SuccessMeansTheLastTextWasTheSuccessText) {
 }
 
 TEST_F(TerminalHostTest, BarIsClearedForEachStatusLineAndEndsWithALineEnd) {
-    TerminalHost host(fields, status.file(), bar.file());
+    TerminalHost host(fields, status, bar);
     host.setProgressRange(300);
     host.setStatus("Firmware download in progress.");
     host.setProgressPosition(10);  // the thirtieth shown from the first block
@@ -125,13 +114,13 @@ TEST_F(TerminalHostTest, BarIsClearedForEachStatusLineAndEndsWithALineEnd) {
         host.setProgressPosition(p);
     }
     host.enableStart();
-    const std::string drawn = bar.text();
+    const std::string drawn = textOf(bar);
     EXPECT_NE(drawn.find("\r\033[K"), std::string::npos);  // cleared for the status line
     EXPECT_NE(drawn.find("[##############################] 100%  300/300 blocks  100 blk/s"),
               std::string::npos)
         << drawn;
     EXPECT_EQ(drawn.back(), '\n');
-    EXPECT_EQ(status.text(), "Firmware download in progress.\n");
+    EXPECT_EQ(textOf(status), "Firmware download in progress.\n");
 }
 
 TEST(ProgressLine, PercentBlocksThroughputAndTimeLeft) {

@@ -1,6 +1,5 @@
 // The simulator's command line, its scripted loader answers and its reading of the image.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -8,6 +7,7 @@
 
 #include "modem_sim/expected_image.h"
 #include "modem_sim/sim_options.h"
+#include "support/test_image.h"
 
 namespace kestrel::sim {
 namespace {
@@ -84,52 +84,32 @@ TEST(SimOptions, ScriptedAnswersPerBlockAndAttempt) {
     EXPECT_EQ(a(40, 0).kind, BlockAnswer::Kind::Vanish);
 }
 
-class ImageFile {
-  public:
-    explicit ImageFile(const std::vector<uint8_t>& bytes) {
-        char name[] = "/tmp/kestrel-sim-image-XXXXXX";
-        const int fd = mkstemp(name);
-        EXPECT_GE(fd, 0);
-        EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        close(fd);
-        path_ = name;
-    }
-    ~ImageFile() { unlink(path_.c_str()); }
-    const char* path() const { return path_.c_str(); }
-
-  private:
-    std::string path_;
-};
-
-const std::vector<uint8_t> kRecords = {2, 0xAA, 0xBB, 0, 1, 0x00};
-
-TEST(ExpectedImage, PlainRecordsFile) {
-    ImageFile f(kRecords);
+// The records loaded from a file holding `bytes`, or an empty list with `error` set.
+std::vector<std::vector<uint8_t>> load(const std::vector<uint8_t>& bytes, std::string* error) {
+    const std::string path = test::writeTempFile(bytes);
     std::vector<std::vector<uint8_t>> records;
-    std::string error;
-    ASSERT_TRUE(loadExpectedRecords(f.path(), &records, &error)) << error;
-    EXPECT_EQ(records, (std::vector<std::vector<uint8_t>>{{2, 0xAA, 0xBB}, {0}, {1, 0x00}}));
+    if (!loadExpectedRecords(path.c_str(), &records, error)) records.clear();
+    std::remove(path.c_str());
+    return records;
 }
 
-TEST(ExpectedImage, PackedProgramTakesWhatFollowsTheFirstMarker) {
-    std::vector<uint8_t> file = {0x7F, 'E', 'L', 'F', 0x00, 0x01, 0x02};  // a false start
+TEST(ExpectedImage, PlainRecordsOrWhatFollowsThePackedProgramsFirstMarker) {
+    const std::vector<uint8_t> records = {2, 0xAA, 0xBB, 0, 1, 0x00};
+    const std::vector<std::vector<uint8_t>> expected = {{2, 0xAA, 0xBB}, {0}, {1, 0x00}};
+    std::vector<uint8_t> packed = {0x7F, 'E', 'L', 'F', 0x00, 0x01, 0x02};  // a false start
     for (int i = 0; i < 256; ++i)
-        file.push_back(static_cast<uint8_t>(i));
-    file.insert(file.end(), kRecords.begin(), kRecords.end());
-    ImageFile f(file);
-    std::vector<std::vector<uint8_t>> records;
+        packed.push_back(static_cast<uint8_t>(i));
+    packed.insert(packed.end(), records.begin(), records.end());
     std::string error;
-    ASSERT_TRUE(loadExpectedRecords(f.path(), &records, &error)) << error;
-    EXPECT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[0], (std::vector<uint8_t>{2, 0xAA, 0xBB}));
+    EXPECT_EQ(load(records, &error), expected) << error;
+    EXPECT_EQ(load(packed, &error), expected) << error;
 }
 
 TEST(ExpectedImage, CutRecordOrMissingFileIsRefused) {
-    ImageFile cut({3, 1, 2});
-    std::vector<std::vector<uint8_t>> records;
     std::string error;
-    EXPECT_FALSE(loadExpectedRecords(cut.path(), &records, &error));
+    EXPECT_TRUE(load({3, 1, 2}, &error).empty());
     EXPECT_NE(error.find("record 0"), std::string::npos) << error;
+    std::vector<std::vector<uint8_t>> records;
     EXPECT_FALSE(loadExpectedRecords("/nonexistent/kestrel.img", &records, &error));
 }
 

@@ -26,41 +26,24 @@
 
 namespace {
 
-using kestrel::sim::SideReply;
-using kestrel::sim::SideRequest;
-
+namespace sim = kestrel::sim;
 using IoctlFn = int (*)(int, unsigned long, ...);
 
 pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
 int g_socket = -1;
 int g_lines = 0;  // TIOCM_DTR / TIOCM_RTS as last set by the tool
 
-IoctlFn realIoctl() {
-    static IoctlFn real = reinterpret_cast<IoctlFn>(dlsym(RTLD_NEXT, "ioctl"));
-    return real;
-}
-
-// Unix98 pty slaves are character devices with majors 136 to 143.
-bool isPtySlave(int fd, uint64_t* device) {
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-    const unsigned major = major(st.st_rdev);
-    *device = st.st_rdev;
-    return major >= 136 && major <= 143;
-}
-
 // Called with g_lock held.
 bool connectSideChannel() {
     if (g_socket >= 0) return true;
-    const char* path = getenv(kestrel::sim::kSideChannelEnv);
+    const char* path = getenv(sim::kSideChannelEnv);
     sockaddr_un addr{};
     if (path == nullptr || strlen(path) >= sizeof addr.sun_path) return false;
     addr.sun_family = AF_UNIX;
     strcpy(addr.sun_path, path);
     const int s = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (s < 0) return false;
-    // A simulator that stops answering must not hang the tool.
-    timeval limit{2, 0};
+    timeval limit{2, 0};  // a simulator that stops answering must not hang the tool
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     if (connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         close(s);
@@ -70,10 +53,10 @@ bool connectSideChannel() {
     return true;
 }
 
-// One request, one reply. Called with g_lock held.
-bool ask(uint8_t command, uint8_t arg, uint64_t device, SideReply* reply) {
+// One request, one reply; true when the simulator served it. Called with g_lock held.
+bool ask(uint8_t command, uint8_t arg, uint64_t device, sim::SideReply* reply) {
     if (!connectSideChannel()) return false;
-    SideRequest request;
+    sim::SideRequest request;
     request.command = command;
     request.arg = arg;
     request.device = device;
@@ -83,55 +66,43 @@ bool ask(uint8_t command, uint8_t arg, uint64_t device, SideReply* reply) {
         g_socket = -1;
         return false;
     }
-    return reply->status == kestrel::sim::kServed;
+    return reply->status == sim::kServed;
 }
 
 // Sends the lines in `changed` at their levels in `lines`.
 bool setLines(int lines, int changed, uint64_t device) {
-    SideReply reply;
-    if ((changed & TIOCM_DTR) != 0 &&
-        !ask(kestrel::sim::kSetDtr, (lines & TIOCM_DTR) ? 1 : 0, device, &reply))
+    sim::SideReply reply;
+    if ((changed & TIOCM_DTR) && !ask(sim::kSetDtr, (lines & TIOCM_DTR) ? 1 : 0, device, &reply))
         return false;
-    if ((changed & TIOCM_RTS) != 0 &&
-        !ask(kestrel::sim::kSetRts, (lines & TIOCM_RTS) ? 1 : 0, device, &reply))
+    if ((changed & TIOCM_RTS) && !ask(sim::kSetRts, (lines & TIOCM_RTS) ? 1 : 0, device, &reply))
         return false;
     g_lines = (g_lines & ~changed) | (lines & changed);
     return true;
 }
 
 bool serve(unsigned long request, void* arg, uint64_t device) {
-    SideReply reply;
+    sim::SideReply reply;
+    const auto bits = [arg] { return *static_cast<const int*>(arg) & (TIOCM_DTR | TIOCM_RTS); };
     switch (request) {
-        case TIOCMGET: {
-            if (!ask(kestrel::sim::kQueryLines, 0, device, &reply)) return false;
+        case TIOCMGET:
+            if (!ask(sim::kQueryLines, 0, device, &reply)) return false;
             *static_cast<int*>(arg) = g_lines | (reply.cts ? TIOCM_CTS : 0);
             return true;
-        }
-        case TIOCMBIS: {
-            const int bits = *static_cast<const int*>(arg) & (TIOCM_DTR | TIOCM_RTS);
-            return setLines(bits, bits, device);
-        }
-        case TIOCMBIC: {
-            const int bits = *static_cast<const int*>(arg) & (TIOCM_DTR | TIOCM_RTS);
-            return setLines(0, bits, device);
-        }
+        case TIOCMBIS:
+            return setLines(bits(), bits(), device);
+        case TIOCMBIC:
+            return setLines(0, bits(), device);
         case TIOCMSET:
-            return setLines(*static_cast<const int*>(arg), TIOCM_DTR | TIOCM_RTS, device);
+            return setLines(bits(), TIOCM_DTR | TIOCM_RTS, device);
         case TIOCGICOUNT: {
-            if (!ask(kestrel::sim::kQueryErrors, 0, device, &reply)) return false;
+            if (!ask(sim::kQueryErrors, 0, device, &reply)) return false;
             serial_icounter_struct counts{};
             counts.frame = static_cast<int>(reply.frameErrors);
             memcpy(arg, &counts, sizeof counts);
             return true;
         }
-        default:
-            return false;
     }
-}
-
-bool isModemLineRequest(unsigned long request) {
-    return request == TIOCMGET || request == TIOCMBIS || request == TIOCMBIC ||
-           request == TIOCMSET || request == TIOCGICOUNT;
+    return false;
 }
 
 // Connecting at load time tells the simulator that DTR comes from us, before the tool opens
@@ -149,21 +120,23 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     va_start(args, request);
     void* arg = va_arg(args, void*);
     va_end(args);
-
-    IoctlFn real = realIoctl();
+    static const IoctlFn real = reinterpret_cast<IoctlFn>(dlsym(RTLD_NEXT, "ioctl"));
     if (real == nullptr) {
         errno = ENOSYS;
         return -1;
     }
     const int result = real(fd, request, arg);
-    uint64_t device = 0;
-    if (result == 0 || errno != ENOTTY || !isModemLineRequest(request) || arg == nullptr ||
-        !isPtySlave(fd, &device))
+    const bool modemLines = request == TIOCMGET || request == TIOCMBIS || request == TIOCMBIC ||
+                            request == TIOCMSET || request == TIOCGICOUNT;
+    // Unix98 pty slaves are character devices with majors 136 to 143.
+    struct stat st {};
+    if (result == 0 || errno != ENOTTY || !modemLines || arg == nullptr || fstat(fd, &st) != 0 ||
+        !S_ISCHR(st.st_mode) || major(st.st_rdev) < 136 || major(st.st_rdev) > 143)
         return result;
 
     const int savedErrno = errno;
     pthread_mutex_lock(&g_lock);
-    const bool served = serve(request, arg, device);
+    const bool served = serve(request, arg, st.st_rdev);
     pthread_mutex_unlock(&g_lock);
     if (served) return 0;
     errno = savedErrno;
