@@ -14,46 +14,29 @@
 namespace kestrel {
 namespace {
 
-TEST(DeviceNamespaceForm, PutsTheFourCharacterPrefixInFrontEvenOfAPrefixedName) {
+TEST(DeviceNamespaceForm, PrefixesEvenAPrefixedNameAndNeverWritesPastTheBuffer) {
     SerialOs& os = platformSerialOs();
-    char out[272];
+    char out[300];
     ASSERT_TRUE(os.deviceNamespaceForm("COM5", out, sizeof out));
     EXPECT_STREQ(out, "\\\\.\\COM5");
     ASSERT_TRUE(os.deviceNamespaceForm("\\\\.\\COM5", out, sizeof out));
     EXPECT_STREQ(out, "\\\\.\\\\\\.\\COM5");
-}
 
-TEST(DeviceNamespaceForm, ANameThatDoesNotFitIsRefusedWithoutWritingPastTheBuffer) {
-    SerialOs& os = platformSerialOs();
     const std::string name(259, 'C');
-    char out[300];
-    std::memset(out, '#', sizeof out);
     EXPECT_TRUE(os.deviceNamespaceForm(name.c_str(), out, 264));  // 4 + 259 + NUL
     EXPECT_EQ(std::strlen(out), 263u);
     std::memset(out, '#', sizeof out);
     EXPECT_FALSE(os.deviceNamespaceForm(name.c_str(), out, 263));
-    for (char c : out)
-        EXPECT_EQ(c, '#');
-}
-
-TEST(OpenPortOnWin32, NamesOfNoDeviceLeaveThePortClosed) {
-    const std::string longName = "COM" + std::string(256, '9');  // 259 characters
-    for (const std::string& name : {std::string("COM250"), std::string("\\\\.\\COM250"), longName,
-                                    std::string(""), std::string("NUL:"), std::string("\\\\.\\")}) {
-        EXPECT_EQ(openPort(name.c_str(), 115200, false), 0) << name;
-        EXPECT_FALSE(portIsOpen());
-        closePort();  // harmless after a failed open
-    }
+    EXPECT_EQ(std::string(out, sizeof out), std::string(sizeof out, '#'));
 }
 
 TEST(OpenPortOnWin32, AFileThatIsNoSerialDeviceIsRefusedAndReleased) {
     const std::string path = test::writeTempFile({1, 2, 3});
     EXPECT_EQ(openPort(path.c_str(), 115200, false), 0);  // opens, but refuses the settings
     EXPECT_FALSE(portIsOpen());
-    // The handle was closed again: nobody holds the file now.
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                            nullptr);
-    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);  // nobody holds the file now
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     DeleteFileA(path.c_str());
 }

@@ -1,53 +1,51 @@
 #!/usr/bin/env python3
-"""Runs one Windows program under wine, optionally against kestrel-modem-sim on a COM port.
-
-The simulator's pseudo-terminal is linked into the wine prefix as dosdevices/comN, which wine
-opens as COMN (and as \\\\.\\COMN). The program gets the port's name in KESTREL_TEST_PORT.
-Then the program's exit code and output, and the simulator's summary, are checked.
-
-  wine_case.py --runner WINE_RUN --prefix PREFIX [--sim SIM --com N [--sim-arg ARG]...
-               [--sim-once]] [--expect-exit N] [--expect-line TEXT]... [--expect-last TEXT]
-               [--expect-sim TEXT]... [--timeout S] [--no-display] -- PROGRAM [ARGS...]
-
-Exit 0 when every expectation held, 1 when one did not (saying which), 2 on wrong usage.
-"""
+"""Runs one Windows program under wine, optionally against kestrel-modem-sim on a COM port
+(its pty linked into the prefix as dosdevices/comN; the program finds the name in
+KESTREL_TEST_PORT), then checks the exit code, the output and the simulator's summary.
+Exit 0 when every expectation held, 1 when one did not (saying which), 2 on wrong usage."""
 
 import argparse
+import contextlib
 import os
 import select
-import shutil
 import signal
 import subprocess
 import sys
 import tempfile
-import time
 
 
-def start_simulator(sim, link, extra):
-    proc = subprocess.Popen([sim, "--link", link] + extra, stdout=subprocess.PIPE,
-                            stderr=subprocess.STDOUT, text=True, errors="replace")
-    ready = ""
-    deadline = time.monotonic() + 10
-    while time.monotonic() < deadline:
-        r, _, _ = select.select([proc.stdout], [], [], 0.2)
-        if r:
-            ready = proc.stdout.readline()
-            break
-        if proc.poll() is not None:
-            break
-    if "ready" not in ready:
-        proc.kill()
-        raise RuntimeError("the simulator did not come up: " + ready + proc.stdout.read())
-    return proc, ready
+@contextlib.contextmanager
+def com_port(sim, prefix, com, sim_args):
+    """kestrel-modem-sim behind a pty that the prefix serves as COM<com>; yields the process."""
+    with tempfile.TemporaryDirectory(prefix="kestrel-wine-") as tmp:
+        link = os.path.join(tmp, "port")
+        dosdevice = os.path.join(prefix, "dosdevices", "com%d" % com)
+        proc = subprocess.Popen([sim, "--link", link] + sim_args, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, text=True, errors="replace")
+        try:
+            ready = proc.stdout.readline() if select.select([proc.stdout], [], [], 10)[0] else ""
+            if "ready" not in ready:
+                proc.kill()
+                raise RuntimeError("the simulator did not come up: " + ready + proc.stdout.read())
+            print(ready.rstrip())
+            if os.path.lexists(dosdevice):
+                os.unlink(dosdevice)
+            os.symlink(link, dosdevice)
+            yield proc
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.communicate()
+            if os.path.lexists(dosdevice):
+                os.unlink(dosdevice)
 
 
 def finish_simulator(proc, once, timeout):
+    """(exit code, output): a --once simulator ends by itself, another one is stopped."""
     if once:
-        try:
+        with contextlib.suppress(subprocess.TimeoutExpired):
             out, _ = proc.communicate(timeout=timeout)
             return proc.returncode, out
-        except subprocess.TimeoutExpired:
-            pass
     proc.send_signal(signal.SIGTERM)
     try:
         out, _ = proc.communicate(timeout=10)
@@ -57,9 +55,30 @@ def finish_simulator(proc, once, timeout):
     return (None if once else 0), out
 
 
-def lines_of(text):
+def text_of(output):
+    return output.decode(errors="replace") if isinstance(output, bytes) else output or ""
+
+
+def run_program(args, program, env, failures):
+    try:
+        run = subprocess.run([args.runner, args.prefix] + program, env=env, timeout=args.timeout,
+                             stdin=subprocess.DEVNULL, capture_output=True)
+        code, out, err = run.returncode, run.stdout, run.stderr
+    except subprocess.TimeoutExpired as e:
+        code, out, err = None, e.stdout, e.stderr
+        failures.append("the program did not end within %.0f s" % args.timeout)
+    out, err = text_of(out), text_of(err)
+    print("== program (exit %s): %s\n%s" % (code, " ".join(program), out.rstrip()))
+    if err.strip():
+        print("== its standard error\n" + err.rstrip())
+    if code is not None and code != args.expect_exit:
+        failures.append("exit code %s, expected %d" % (code, args.expect_exit))
     # Status lines may end in CR LF (the C runtime's text mode) or CR (a progress line).
-    return [line for line in text.replace("\r\n", "\n").replace("\r", "\n").split("\n") if line]
+    lines = [l for l in out.replace("\r\n", "\n").replace("\r", "\n").split("\n") if l]
+    failures += ["no line %r in the program's output" % want
+                 for want in args.expect_line if want not in lines]
+    if args.expect_last is not None and lines[-1:] != [args.expect_last]:
+        failures.append("last line %r, expected %r" % (lines[-1:], args.expect_last))
 
 
 def main():
@@ -68,12 +87,11 @@ def main():
     ap.add_argument("--prefix", required=True)
     ap.add_argument("--sim")
     ap.add_argument("--com", type=int)
-    ap.add_argument("--sim-arg", action="append", default=[])
+    for repeated in ("--sim-arg", "--expect-line", "--expect-sim"):
+        ap.add_argument(repeated, action="append", default=[])
     ap.add_argument("--sim-once", action="store_true")
     ap.add_argument("--expect-exit", type=int, default=0)
-    ap.add_argument("--expect-line", action="append", default=[])
     ap.add_argument("--expect-last")
-    ap.add_argument("--expect-sim", action="append", default=[])
     ap.add_argument("--timeout", type=float, default=120)
     ap.add_argument("--no-display", action="store_true", help="run without DISPLAY")
     ap.add_argument("program", nargs=argparse.REMAINDER)
@@ -84,73 +102,25 @@ def main():
         return 2
 
     failures = []
-    tmp = tempfile.mkdtemp(prefix="kestrel-wine-")
-    dosdevice = None
-    sim = None
     env = dict(os.environ)
     if args.no_display:
         env.pop("DISPLAY", None)
     try:
-        if args.sim:
-            link = os.path.join(tmp, "port")
+        if not args.sim:
+            run_program(args, program, env, failures)
+        else:
             sim_args = (["--once"] if args.sim_once else []) + args.sim_arg
-            sim, ready = start_simulator(args.sim, link, sim_args)
-            print(ready.rstrip())
-            dosdevice = os.path.join(args.prefix, "dosdevices", "com%d" % args.com)
-            if os.path.lexists(dosdevice):
-                os.unlink(dosdevice)
-            os.symlink(link, dosdevice)
-            env["KESTREL_TEST_PORT"] = "COM%d" % args.com
-
-        started = time.monotonic()
-        try:
-            run = subprocess.run([args.runner, args.prefix] + program, env=env,
-                                 stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                                 errors="replace", timeout=args.timeout)
-            code, out, err = run.returncode, run.stdout, run.stderr
-        except subprocess.TimeoutExpired as e:
-            code, out, err = None, e.stdout or "", e.stderr or ""
-            if isinstance(out, bytes):
-                out = out.decode(errors="replace")
-            if isinstance(err, bytes):
-                err = err.decode(errors="replace")
-            failures.append("the program did not end within %.0f s" % args.timeout)
-        seconds = time.monotonic() - started
-        print("== program (%.1f s, exit %s): %s" % (seconds, code, " ".join(program)))
-        print(out.rstrip())
-        if err.strip():
-            print("== its standard error")
-            print(err.rstrip())
-
-        if code is not None and code != args.expect_exit:
-            failures.append("exit code %s, expected %d" % (code, args.expect_exit))
-        lines = lines_of(out)
-        for want in args.expect_line:
-            if want not in lines:
-                failures.append("no line %r in the program's output" % want)
-        if args.expect_last is not None and (not lines or lines[-1] != args.expect_last):
-            failures.append("last line %r, expected %r" % (lines[-1] if lines else None,
-                                                           args.expect_last))
-
-        if sim:
-            sim_code, sim_out = finish_simulator(sim, args.sim_once, 30)
-            sim = None
-            print("== simulator")
-            print(sim_out.rstrip())
+            with com_port(args.sim, args.prefix, args.com, sim_args) as sim:
+                env["KESTREL_TEST_PORT"] = "COM%d" % args.com
+                run_program(args, program, env, failures)
+                sim_code, sim_out = finish_simulator(sim, args.sim_once, 30)
+            print("== simulator\n" + sim_out.rstrip())
             if args.sim_once and sim_code != 0:
                 failures.append("simulator exit %s, expected 0" % sim_code)
-            for want in args.expect_sim:
-                if want not in sim_out:
-                    failures.append("the simulator never said %r" % want)
+            failures += ["the simulator never said %r" % want
+                         for want in args.expect_sim if want not in sim_out]
     except RuntimeError as e:
         failures.append(str(e))
-    finally:
-        if sim:
-            finish_simulator(sim, False, 0)
-        if dosdevice and os.path.lexists(dosdevice):
-            os.unlink(dosdevice)
-        shutil.rmtree(tmp, ignore_errors=True)
-
     for f in failures:
         print("FAILED: " + f)
     return 1 if failures else 0
