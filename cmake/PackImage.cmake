@@ -75,3 +75,17 @@ function(kestrel_pack_image target)
   set_target_properties(${target} PROPERTIES KESTREL_PACKED_FILE ${packed})
   set(KESTREL_PACKED_${target} ${packed} PARENT_SCOPE)
 endfunction()
+
+# kestrel_pack_copy(<target> <image> <output>)
+# A stripped copy of <target> packed with another image, for tests and benchmarks that want a
+# smaller image than the shipped one. Depend on <output> by its path.
+function(kestrel_pack_copy target image output)
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND ${CMAKE_STRIP} --strip-all -o ${output}.stripped $<TARGET_FILE:${target}>
+    COMMAND kestrel-pack ${output}.stripped ${image} ${output}
+    DEPENDS ${target} kestrel-pack ${image}
+    BYPRODUCTS ${output}.stripped
+    COMMENT "Packing ${target} with ${image}"
+    VERBATIM)
+endfunction()
