@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing Kestrel need, skipping those that are
-# already there. Needs root (or sudo) only when something is missing.
+# Installs the Debian packages that building and testing Kestrel need, plus any named as
+# arguments, skipping those that are already there. Needs root (or sudo) only when something is
+# missing.
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
   qt6-base-dev                     # the window
   xvfb xauth xdotool               # the window under a virtual display, with real key presses
   python3                          # the end-to-end driver
+  "$@"
 )
 
 missing=()

@@ -7,25 +7,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(
-  cmake g++ make python3             # the build and the test drivers (the host tools too)
-  g++-mingw-w64-x86-64-posix         # the cross compiler (-posix: GoogleTest needs threads)
-  googletest                         # GoogleTest's sources, built with the cross compiler
-  wine64                             # runs the tests
-  xvfb xauth xdotool                 # the window's tests: a display, and keys pressed on it
-)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# The cross compiler (-posix: GoogleTest needs threads), GoogleTest's sources (built with it),
+# wine to run the tests, and a display with key presses for the window's tests.
+scripts/install-deps.sh g++-mingw-w64-x86-64-posix googletest wine64
 
 build=${KESTREL_WIN32_BUILD_DIR:-build-win32}
 jobs=${KESTREL_JOBS:-$(nproc 2>/dev/null || echo 2)}
