@@ -13,10 +13,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <cstdio>
-#include <cstring>
+#include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "ui/app_icon.h"
 #include "ui/bounded_text.h"
@@ -28,10 +28,6 @@
 namespace kestrel {
 
 namespace {
-
-constexpr int kNumberedPorts = 9;
-const char* const kListedRates[] = {"57600", "115200", "230400", "460800"};
-constexpr char kDefaultRate[] = "115200";
 
 // Texts cross into the update logic as the locale's 8-bit bytes, at most 259 of them.
 void toText(const QString& from, char (&to)[kTextCapacity]) {
@@ -64,7 +60,8 @@ bool chooseFileWithDialog(QWidget* owner, const OpenFileRequest& request, QStrin
     return true;
 }
 
-MainWindow::MainWindow(MainWindowSetup setup) : setup_(std::move(setup)) {
+MainWindow::MainWindow(MainWindowSetup setup)
+    : setup_(std::move(setup)), model_(*this, setup_.settings.get(), setup_.usbLookups.get()) {
     const DialogTemplate& layout = *setup_.layout;
     setWindowFlags(windowFlagsFor(layout));
     setWindowTitle(QString::fromLatin1(layout.caption));
@@ -72,11 +69,8 @@ MainWindow::MainWindow(MainWindowSetup setup) : setup_(std::move(setup)) {
     controls_ = built.controls;
     start_ = qobject_cast<QPushButton*>(control(kStartId));
     port_ = qobject_cast<QComboBox*>(control(kPortId));
-    rate_ = qobject_cast<QComboBox*>(control(kRateId));
     progress_ = qobject_cast<QProgressBar*>(control(kProgressId));
     status_ = qobject_cast<QLineEdit*>(control(kStatusId));
-    usbOption_ = qobject_cast<QCheckBox*>(control(kUsbOptionId));
-    noFirmware_ = qobject_cast<QCheckBox*>(control(kNoFirmwareId));
     relay_ = std::make_shared<SessionRelay>(this, this);
 
     // Linux device names are case-sensitive and long: the port field keeps what is typed and
@@ -86,16 +80,18 @@ MainWindow::MainWindow(MainWindowSetup setup) : setup_(std::move(setup)) {
 
     connect(start_, &QPushButton::clicked, this, [this] { startSession(); });
     connect(port_, qOverload<int>(&QComboBox::activated), this,
-            [this](int index) { refreshUsbOption(RefreshReason::SelectionChanged, index); });
+            [this](int index) { model_.refreshUsbOption(RefreshReason::SelectionChanged, index); });
     if (auto* browse = qobject_cast<QPushButton*>(control(kBrowseId)))
         connect(browse, &QPushButton::clicked, this, [this] { browseFirmwareFile(); });
 
     centreOnWorkArea();
     setWindowIcon(programIcon());
-    fillLists();
-    loadStoredSettings();
-    checkListedRate();
-    refreshUsbOption(RefreshReason::Initialisation);
+    const std::vector<std::string> devices = listSerialDevices(setup_.devRoot);
+    std::vector<const char*> devicePorts;
+    for (const std::string& device : devices)
+        devicePorts.push_back(device.c_str());
+    model_.initialise(devicePorts.data(), devicePorts.size());
+    fitPortListWidth();
     // The first control with a tab stop takes the focus.
     for (size_t i = 0; i < layout.controlCount; ++i) {
         QWidget* w = control(layout.controls[i].id);
@@ -124,78 +120,59 @@ void MainWindow::centreOnWorkArea() {
     move(at.x, at.y);
 }
 
-void MainWindow::fillLists() {
-    for (int i = 1; i <= kNumberedPorts; ++i)
-        port_->addItem(QStringLiteral("COM%1").arg(i));
-    for (const std::string& device : listSerialDevices(setup_.devRoot))
-        port_->addItem(QString::fromLocal8Bit(device.c_str()));
+void MainWindow::fitPortListWidth() {
     QAbstractItemView* list = port_->view();
     list->setMinimumWidth(list->sizeHintForColumn(0) +
                           list->verticalScrollBar()->sizeHint().width() + 2 * list->frameWidth());
-    port_->setCurrentIndex(-1);
-    port_->setEditText(QStringLiteral("COM1"));
-
-    for (const char* listed : kListedRates)
-        rate_->addItem(QString::fromLatin1(listed));
-    rate_->setCurrentIndex(-1);  // the field starts empty; the rate check fills it
-    rate_->setEditText(QString());
 }
 
-QString MainWindow::fieldText(int id) const {
-    if (auto* combo = qobject_cast<QComboBox*>(control(id))) return combo->currentText();
-    if (auto* edit = qobject_cast<QLineEdit*>(control(id))) return edit->text();
-    return QString();  // a field the layout does not have reads as empty
-}
-
-void MainWindow::setFieldText(int id, const QString& text) {
+void MainWindow::fieldText(int id, char (&text)[kTextCapacity]) {
     if (auto* combo = qobject_cast<QComboBox*>(control(id)))
-        combo->setEditText(text);
+        toText(combo->currentText(), text);
     else if (auto* edit = qobject_cast<QLineEdit*>(control(id)))
-        edit->setText(text);
+        toText(edit->text(), text);
+    else
+        text[0] = '\0';  // a field the layout does not have reads as empty
 }
 
-void MainWindow::loadStoredSettings() {
-    if (!setup_.settings) return;
-    SettingsTexts texts;
-    toText(fieldText(kFirmwareNameId), texts.firmwareFile);
-    toText(fieldText(kPortId), texts.comPort);
-    toText(fieldText(kRateId), texts.baudRate);
-    loadSettings(*setup_.settings, &texts);
-    setFieldText(kFirmwareNameId, QString::fromLocal8Bit(texts.firmwareFile));
-    setFieldText(kPortId, QString::fromLocal8Bit(texts.comPort));
-    setFieldText(kRateId, QString::fromLocal8Bit(texts.baudRate));
+void MainWindow::setFieldText(int id, const char* text) {
+    if (auto* combo = qobject_cast<QComboBox*>(control(id)))
+        combo->setEditText(QString::fromLocal8Bit(text));
+    else if (auto* edit = qobject_cast<QLineEdit*>(control(id)))
+        edit->setText(QString::fromLocal8Bit(text));
 }
 
-void MainWindow::saveStoredSettings() {
-    if (!setup_.settings) return;
-    SettingsTexts texts;
-    toText(fieldText(kFirmwareNameId), texts.firmwareFile);
-    toText(fieldText(kPortId), texts.comPort);
-    toText(fieldText(kRateId), texts.baudRate);
-    saveSettings(*setup_.settings, texts);
+void MainWindow::addListEntry(int id, const char* text) {
+    auto* combo = qobject_cast<QComboBox*>(control(id));
+    if (!combo) return;
+    const QString shown = combo->currentText();
+    const bool first = combo->count() == 0;
+    combo->addItem(QString::fromLocal8Bit(text));
+    if (first) {
+        // The first entry of a list becomes the current one; the field keeps its own text.
+        combo->setCurrentIndex(-1);
+        combo->setEditText(shown);
+    }
 }
 
-void MainWindow::checkListedRate() {
-    char text[kTextCapacity];
-    toText(fieldText(kRateId), text);
-    for (const char* listed : kListedRates)
-        if (std::strcmp(text, listed) == 0) return;
-    setFieldText(kRateId, QString::fromLatin1(kDefaultRate));
+void MainWindow::listEntryText(int id, int index, char (&text)[kTextCapacity]) {
+    auto* combo = qobject_cast<QComboBox*>(control(id));
+    toText(combo ? combo->itemText(index) : QString(), text);
 }
 
-void MainWindow::refreshUsbOption(RefreshReason reason, int selectedIndex) {
-    if (!setup_.usbLookups) return;
-    char field[kTextCapacity], entry[kTextCapacity], name[kTextCapacity];
-    toText(port_->currentText(), field);
-    toText(selectedIndex >= 0 ? port_->itemText(selectedIndex) : QString(), entry);
-    refreshPortName(reason, field, selectedIndex, entry, name);
-    usbOption_->setChecked(isModemUsbPort(name, *setup_.usbLookups));
+bool MainWindow::isChecked(int id) {
+    auto* box = qobject_cast<QCheckBox*>(control(id));
+    return box && box->isChecked();
+}
+
+void MainWindow::setChecked(int id, bool checked) {
+    if (auto* box = qobject_cast<QCheckBox*>(control(id))) box->setChecked(checked);
 }
 
 void MainWindow::browseFirmwareFile() {
     OpenFileRequest request;
     char current[kTextCapacity];
-    toText(fieldText(kFirmwareNameId), current);
+    fieldText(kFirmwareNameId, current);
     request.initialName = QString::fromLocal8Bit(current);
     request.filters = {QStringLiteral("Firmware Files (*.usf)"),
                        QStringLiteral("Block Update Files (*.uusf)")};
@@ -203,8 +180,9 @@ void MainWindow::browseFirmwareFile() {
     QString chosen;
     if (!setup_.chooseFile || !setup_.chooseFile(this, request, &chosen)) return;
     // The name must fit the 260-byte buffers it later passes through.
-    if (chosen.toLocal8Bit().size() < static_cast<qsizetype>(kTextCapacity))
-        setFieldText(kFirmwareNameId, chosen);
+    const QByteArray bytes = chosen.toLocal8Bit();
+    if (bytes.size() < static_cast<qsizetype>(kTextCapacity))
+        setFieldText(kFirmwareNameId, bytes.constData());
 }
 
 void MainWindow::startSession() {
@@ -222,11 +200,7 @@ void MainWindow::startSession() {
 }
 
 void MainWindow::readFields(SessionFields* fields) {
-    toText(fieldText(kPortId), fields->portName);
-    toText(fieldText(kRateId), fields->rateText);
-    fields->usb = usbOption_->isChecked();
-    fields->noFirmware = noFirmware_->isChecked();
-    toText(fieldText(kFirmwareNameId), fields->firmwareName);
+    model_.readFields(fields);
 }
 
 void MainWindow::setStatus(const char* text) {
@@ -235,8 +209,8 @@ void MainWindow::setStatus(const char* text) {
 }
 
 void MainWindow::setProgressRange(int32_t maximum) {
-    // The bar's range is 16 bits wide.
-    progressMaximum_ = static_cast<uint16_t>(static_cast<uint32_t>(maximum));
+    // The whole block count: the bar fills exactly at the last block.
+    progressMaximum_ = maximum < 0 ? 0 : maximum;
     // QProgressBar shows 0..0 as "busy"; 0..1 at 0 shows the same empty bar.
     progress_->setRange(0, progressMaximum_ == 0 ? 1 : progressMaximum_);
 }
@@ -253,7 +227,7 @@ void MainWindow::enableStart() {
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == port_ && event->type() == QEvent::FocusOut &&
         static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason)
-        refreshUsbOption(RefreshReason::FocusLost);
+        model_.refreshUsbOption(RefreshReason::FocusLost);
     return QDialog::eventFilter(watched, event);
 }
 
@@ -269,7 +243,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::closeWindow() {
     if (closed_) return;
     closed_ = true;
-    saveStoredSettings();
+    model_.saveSettings();
     relay_->detach();  // from here on the session's calls do nothing
     hide();
     if (setup_.endProcess)

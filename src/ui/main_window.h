@@ -12,10 +12,8 @@
 
 #include "session/status_reporter.h"
 #include "ui/dialog_template.h"
-#include "ui/settings_store.h"
-#include "ui/usb_port_detection.h"
+#include "ui/window_model.h"
 
-class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QProgressBar;
@@ -56,7 +54,9 @@ struct MainWindowSetup {
     FileChooser chooseFile = chooseFileWithDialog;
 };
 
-class MainWindow : public QDialog, public SessionHost {
+// The Qt half of the window: widgets from the template, events, the worker and the reports.
+// The rest is the WindowModel's, over the widgets as WindowFields.
+class MainWindow : public QDialog, public SessionHost, private WindowFields {
   public:
     explicit MainWindow(MainWindowSetup setup);
     ~MainWindow() override;
@@ -71,8 +71,6 @@ class MainWindow : public QDialog, public SessionHost {
     // The control with `id`, or nullptr when the layout has none.
     QWidget* control(int id) const;
 
-    // Sets the USB option from the port the field or the list names.
-    void refreshUsbOption(RefreshReason reason, int selectedIndex = -1);
     // The browse button: the open-file dialog, its result into the firmware-name field.
     void browseFirmwareFile();
 
@@ -82,27 +80,27 @@ class MainWindow : public QDialog, public SessionHost {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // WindowFields, over the widgets; texts cross as the locale's 8-bit bytes.
+    void fieldText(int id, char (&text)[kTextCapacity]) override;
+    void setFieldText(int id, const char* text) override;
+    void addListEntry(int id, const char* text) override;
+    void listEntryText(int id, int index, char (&text)[kTextCapacity]) override;
+    bool isChecked(int id) override;
+    void setChecked(int id, bool checked) override;
+
     void centreOnWorkArea();
-    void fillLists();
-    void loadStoredSettings();
-    void saveStoredSettings();
-    void checkListedRate();
+    void fitPortListWidth();
     void startSession();
     void closeWindow();
 
-    QString fieldText(int id) const;
-    void setFieldText(int id, const QString& text);
-
     MainWindowSetup setup_;
+    WindowModel model_;
     QHash<int, QWidget*> controls_;
     QPushButton* start_ = nullptr;
     QComboBox* port_ = nullptr;
-    QComboBox* rate_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLineEdit* status_ = nullptr;
-    QCheckBox* usbOption_ = nullptr;
-    QCheckBox* noFirmware_ = nullptr;
-    int progressMaximum_ = 100;  // the range as set; the bar cannot show 0..0 as empty
+    int progressMaximum_ = 100;  // the range as set; the bar itself cannot show 0..0 as empty
     bool closed_ = false;
     std::shared_ptr<SessionRelay> relay_;
 };

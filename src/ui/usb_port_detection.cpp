@@ -11,7 +11,6 @@ namespace {
 
 constexpr char kDevicePrefix[] = "\\\\.\\";  // the four characters \\.\ of
 constexpr size_t kDevicePrefixLength = 4;    // the device namespace
-constexpr int kNumberedPorts = 9;            // COM1..COM9 head the port list
 
 }  // namespace
 

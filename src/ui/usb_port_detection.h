@@ -10,6 +10,9 @@ namespace kestrel {
 
 enum class RefreshReason { Initialisation, FocusLost, SelectionChanged };
 
+// COM1..COM9 head the port list, in this order: entry i names port i + 1.
+constexpr int kNumberedPorts = 9;
+
 // The two places that name the modem's port. Each yields a text of at most 259 characters or
 // nothing (false).
 class UsbPortLookups {

@@ -175,15 +175,19 @@ TEST_F(WindowTest, ClosingDuringASessionEndsAtOnceAndLaterReportsDoNothing) {
     EXPECT_TRUE(waitUntil(finished));  // no event loop runs: nothing could serve a call
 }
 
-TEST_F(WindowTest, TheReportsKeepTheBarsSixteenBitRangeAndShowALongTextsBeginning) {
+TEST_F(WindowTest, TheBarFillsExactlyAtTheLastBlockAndALongTextShowsItsBeginning) {
     create();
-    window->setProgressRange(70000);
-    EXPECT_EQ(progress()->maximum(), 70000 - 65536);
-    window->setProgressRange(-1);
-    EXPECT_EQ(progress()->maximum(), 65535);
-    window->setProgressRange(300);
-    window->setProgressPosition(500);
-    EXPECT_EQ(progress()->value(), 300);
+    // Counts past 16 bits keep their whole range.
+    for (int32_t blocks : {300, 65535, 65536, 70000, 35987 * 64}) {
+        window->setProgressRange(blocks);
+        EXPECT_EQ(progress()->maximum(), blocks);
+        window->setProgressPosition(blocks - 1);
+        EXPECT_LT(progress()->value(), progress()->maximum()) << blocks;
+        window->setProgressPosition(blocks);
+        EXPECT_EQ(progress()->value(), progress()->maximum()) << blocks;
+        window->setProgressPosition(blocks + 1);  // the bar keeps the position in its range
+        EXPECT_EQ(progress()->value(), blocks);
+    }
     window->setProgressPosition(-4);
     EXPECT_EQ(progress()->value(), 0);
     // An image without records: 0..0, shown as an empty bar rather than a busy one.
