@@ -28,13 +28,13 @@ double nowMicroseconds() {
 }
 
 // openImage + countRecords + closeImage; the record count, or -1 when the image is not found.
-int32_t countThroughReader() {
-    if (!kestrel::openImage("")) {
-        kestrel::closeImage();
+int32_t countThroughReader(const char* program) {
+    kestrel::FirmwareImage image(program);
+    if (!image.openImage("")) {
         return -1;
     }
-    const int32_t records = kestrel::countRecords();
-    kestrel::closeImage();
+    const int32_t records = image.countRecords();
+    image.closeImage();
     return records;
 }
 
@@ -69,11 +69,10 @@ int main(int argc, char** argv) {
     }
     const int repetitions = argc == 3 ? std::atoi(argv[2]) : 200;
     if (repetitions < 1) return 2;
-    kestrel::overrideOwnProgramPath(argv[1]);
     std::vector<unsigned char> buffer(64 * 1024);
 
     // Warm the cache and check that there is an image at all.
-    const int32_t records = countThroughReader();
+    const int32_t records = countThroughReader(argv[1]);
     volatile uint64_t sink = readPlain(argv[1], &buffer);
     if (records <= 0 || sink == 0) {
         std::fprintf(stderr, "kestrel-bench-image-reader: no image in %s\n", argv[1]);
@@ -83,7 +82,7 @@ int main(int argc, char** argv) {
     std::vector<double> reader, plain;
     for (int i = 0; i < repetitions; ++i) {
         double t0 = nowMicroseconds();
-        if (countThroughReader() != records) return 1;
+        if (countThroughReader(argv[1]) != records) return 1;
         reader.push_back(nowMicroseconds() - t0);
         t0 = nowMicroseconds();
         sink = sink + readPlain(argv[1], &buffer);

@@ -35,7 +35,12 @@ int main(int argc, char** argv) {
             break;
     }
     // The bar only where someone watches; a log or a pipe gets the status lines alone.
-    TerminalHost host(fields, stdout, isatty(STDERR_FILENO) ? stderr : nullptr);
-    runUpdateSession(host);
-    return host.succeeded() ? kExitSucceeded : kExitFailed;
+    TerminalHost host(fields, stdout, isatty(STDERR_FILENO) ? stderr : nullptr, systemClock());
+    const SessionOutcome outcome = runUpdateSession(host);
+    if (outcome.succeeded()) return kExitSucceeded;
+    // The status line says what failed; the system's words say why, where it gave any.
+    char reason[2 * kTextCapacity];
+    describeSystemError(outcome.reason, reason, sizeof reason);
+    if (reason[0] != '\0') std::fprintf(stderr, "kestrel-cli: %s\n", reason);
+    return kExitFailed;
 }

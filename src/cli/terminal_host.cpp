@@ -46,15 +46,14 @@ void formatProgressLine(char* out, size_t capacity, int32_t position, int32_t ma
                   static_cast<int>(part * 100), position, maximum, rate, left);
 }
 
-TerminalHost::TerminalHost(const SessionFields& fields, FILE* status, FILE* bar)
-    : fields_(fields), status_(status), bar_(bar) {}
+TerminalHost::TerminalHost(const SessionFields& fields, FILE* status, FILE* bar, Clock& clock)
+    : fields_(fields), status_(status), bar_(bar), clock_(clock) {}
 
 void TerminalHost::readFields(SessionFields* fields) {
     *fields = fields_;
 }
 
 void TerminalHost::setStatus(const char* text) {
-    copyText(lastStatus_, text);
     if (text[0] == '\0') return;
     clearBar();
     std::fputs(text, status_);
@@ -72,7 +71,7 @@ void TerminalHost::setProgressRange(int32_t maximum) {
 }
 
 void TerminalHost::setProgressPosition(int32_t position) {
-    const uint32_t now = nowMs();
+    const uint32_t now = clock_.nowMs();
     if (!sampling_ && position_ > 0 && position > position_) {
         // The bar's first move jumps to a thirtieth of its length: measure from the next.
         sampling_ = true;
@@ -95,13 +94,9 @@ void TerminalHost::enableStart() {
     if (bar_ != nullptr) std::fflush(bar_);
 }
 
-bool TerminalHost::succeeded() const {
-    return std::strcmp(lastStatus_, "Download succeeded.") == 0;
-}
-
 void TerminalHost::drawBar(bool force) {
     if (bar_ == nullptr || maximum_ <= 0) return;
-    const uint32_t now = nowMs();
+    const uint32_t now = clock_.nowMs();
     if (!force && barShown_ && now - lastDrawMs_ < kRedrawMs) return;
     lastDrawMs_ = now;
     char line[160];

@@ -5,14 +5,16 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/clock.h"
 #include "session/status_reporter.h"
 
 namespace kestrel {
 
 class TerminalHost final : public SessionHost {
   public:
-    // `bar` is where the progress bar is drawn (a terminal), or null for none.
-    TerminalHost(const SessionFields& fields, FILE* status, FILE* bar);
+    // `bar` is where the progress bar is drawn (a terminal), or null for none; `clock`
+    // paces its redraws and measures the throughput.
+    TerminalHost(const SessionFields& fields, FILE* status, FILE* bar, Clock& clock);
 
     void readFields(SessionFields* fields) override;
     // Every non-empty text on a line of its own, flushed at once; an empty one only clears.
@@ -21,9 +23,6 @@ class TerminalHost final : public SessionHost {
     void setProgressPosition(int32_t position) override;
     void enableStart() override;
 
-    // Whether the last status text was the one of a successful update.
-    bool succeeded() const;
-
   private:
     void drawBar(bool force);
     void clearBar();
@@ -31,7 +30,7 @@ class TerminalHost final : public SessionHost {
     SessionFields fields_;
     FILE* status_;
     FILE* bar_;
-    char lastStatus_[kTextCapacity] = {};
+    Clock& clock_;
     bool barShown_ = false;
 
     int32_t maximum_ = 0;

@@ -1,10 +1,13 @@
-// The firmware image appended to the program's own file: a 256-byte marker (the values
-// 0x00..0xFF ascending) within the first 100000 bytes, followed by records of one length
-// byte and that many payload bytes, up to the end of the file. The payloads are carried,
-// never interpreted. One image per process, read by the session's worker thread only.
+// The firmware image appended to a program file: a 256-byte marker (the values 0x00..0xFF
+// ascending) within the first 100000 bytes, followed by records of one length byte and that
+// many payload bytes, up to the end of the file. The payloads are carried, never interpreted.
+// One object per session, used by that session's thread only.
 #pragma once
 
 #include <cstdint>
+
+#include "platform/own_file.h"
+#include "platform/system_error.h"
 
 namespace kestrel {
 
@@ -14,24 +17,52 @@ constexpr uint32_t kImageMarkerLength = 256;
 // The longest payload a record can carry.
 constexpr uint32_t kMaxRecordPayload = 255;
 
-// Opens the program's own file and positions it at the first record. `firmwareName` has no
-// effect on which image is read. 1 when the image was found, else 0 (closeImage() still
-// releases the file). Call only while no image is open.
-int openImage(const char* firmwareName);
+class FirmwareImage {
+  public:
+    // The image behind the program file at `programPath` (normally the program's own file,
+    // see ownProgramPath()); nullptr or a path too long to keep opens nothing.
+    explicit FirmwareImage(const char* programPath);
+    ~FirmwareImage() { closeImage(); }
+    FirmwareImage(const FirmwareImage&) = delete;
+    FirmwareImage& operator=(const FirmwareImage&) = delete;
 
-// Number of whole records from the first one on; puts the read position back. 0 when no
-// image is open. A cut-off last record is not counted (and its warning is printed).
-int32_t countRecords();
+    // Opens the program file and positions it at the first record. `firmwareName` has no
+    // effect on which image is read. 1 when the image was found, else 0 with lastError() set
+    // (closeImage() still releases the file). Call only while no image is open.
+    int openImage(const char* firmwareName);
 
-// Reads the next record: the payload into `payload` (room for 255 bytes), its length into
-// `*length`. 0 at the end of the image, on a read error, or for a record cut short by the
-// end of the file (which prints a warning on standard output).
-int readRecord(uint8_t* payload, uint8_t* length);
+    // Number of whole records from the first one on; puts the read position back. 0 when no
+    // image is open. A cut-off last record is not counted (and its warning is printed).
+    int32_t countRecords();
 
-// Whether countRecords() met a record cut short by the end of the file (a damaged image).
-bool imageIsTruncated();
+    // Reads the next record: the payload into `payload` (room for 255 bytes), its length into
+    // `*length`. 0 at the end of the image, on a read error, or for a record cut short by the
+    // end of the file (which prints a warning on standard output).
+    int readRecord(uint8_t* payload, uint8_t* length);
 
-// Closes the file; harmless when none is open.
-void closeImage();
+    // Whether countRecords() met a record cut short by the end of the file (a damaged image).
+    bool imageIsTruncated() const { return truncated_; }
+
+    // Closes the file; harmless when none is open.
+    void closeImage();
+
+    bool imageIsOpen() const { return found_ && file_.isOpen(); }
+    // Why the last openImage() or countRecords() failed.
+    const SystemError& lastError() const { return error_; }
+
+  private:
+    enum class RecordResult { Whole, End, Cut, Error };
+    RecordResult readOneRecord(uint8_t* payload, uint8_t* length);
+    int failOpen(int code, const char* what);
+
+    char path_[kReasonPathCapacity] = {};
+    ReadOnlyFile file_;
+    // Set only once the marker was found: after a failed openImage the file may still be
+    // open (closeImage releases it), but its bytes are no image and must not be read.
+    bool found_ = false;
+    uint32_t dataStart_ = 0;
+    bool truncated_ = false;  // set by countRecords when the last record is cut short
+    SystemError error_;
+};
 
 }  // namespace kestrel

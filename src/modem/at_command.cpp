@@ -2,9 +2,6 @@
 
 #include <cstring>
 
-#include "platform/clock.h"
-#include "serial/serial_port.h"
-
 namespace kestrel {
 
 namespace {
@@ -18,9 +15,9 @@ constexpr unsigned kProbeCapacity = 2000;
 
 // Appends bytes from the port until a gap, until `capacity` - 1 bytes are held (the byte
 // read at the limit is dropped), or - with `stopAtOk` - right behind the first "OK\r\n".
-void collect(char* text, size_t length, unsigned capacity, bool stopAtOk) {
+void collect(SerialPort& port, char* text, size_t length, unsigned capacity, bool stopAtOk) {
     uint8_t b = 0;
-    while (readByteNow(&b)) {
+    while (port.readByteNow(&b)) {
         if (length >= capacity - 1) break;
         text[length++] = static_cast<char>(b);
         text[length] = '\0';
@@ -38,15 +35,17 @@ bool containsOk(const char* text) {
     return std::strstr(text, "OK\r\n") != nullptr;
 }
 
-int readReply(const char* command, char* reply, unsigned capacity, bool stopAtOk) {
+int readReply(SerialPort& port, const char* command, char* reply, unsigned capacity,
+              bool stopAtOk) {
     reply[0] = '\0';
-    const uint32_t start = nowMs();
+    Clock& clock = port.clock();
+    const uint32_t start = clock.nowMs();
     const char* echo = command;
     uint8_t b = 0;
     for (;;) {
-        if (elapsedSince(start) >= kFirstByteBudgetMs) return 0;
-        if (!readByteNow(&b)) {
-            sleepMs(kIdlePollMs);
+        if (clock.elapsedSince(start) >= kFirstByteBudgetMs) return 0;
+        if (!port.readByteNow(&b)) {
+            clock.sleepMs(kIdlePollMs);
             continue;
         }
         // The echo is matched strictly in order; the first byte that is not the next
@@ -59,29 +58,29 @@ int readReply(const char* command, char* reply, unsigned capacity, bool stopAtOk
     }
     reply[0] = static_cast<char>(b);
     reply[1] = '\0';
-    sleepMs(kSettleAfterFirstByteMs);
-    collect(reply, 1, capacity, stopAtOk);
+    clock.sleepMs(kSettleAfterFirstByteMs);
+    collect(port, reply, 1, capacity, stopAtOk);
     return 1;
 }
 
-int sendAtCommand(const char* command, char* reply, unsigned capacity) {
+int sendAtCommand(SerialPort& port, const char* command, char* reply, unsigned capacity) {
     const uint16_t length = static_cast<uint16_t>(strnlen(command, 0xFFFF));
     for (int send = 0; send < 2; ++send) {
-        sleepMs(kBeforeSendMs);
-        writeBytes(reinterpret_cast<const uint8_t*>(command), length);
+        port.clock().sleepMs(kBeforeSendMs);
+        port.writeBytes(reinterpret_cast<const uint8_t*>(command), length);
         // Only silence earns a second send; a wrong answer is final.
-        if (readReply(command, reply, capacity, true)) return containsOk(reply) ? 1 : 0;
+        if (readReply(port, command, reply, capacity, true)) return containsOk(reply) ? 1 : 0;
     }
     return 0;
 }
 
-int probeAtMode() {
+int probeAtMode(SerialPort& port) {
     static const char kProbe[] = "ATE1V1Q0\r";
-    purgePort();
-    writeBytes(reinterpret_cast<const uint8_t*>(kProbe), sizeof kProbe - 1);
-    sleepMs(kProbeWaitMs);
+    port.purgePort();
+    port.writeBytes(reinterpret_cast<const uint8_t*>(kProbe), sizeof kProbe - 1);
+    port.clock().sleepMs(kProbeWaitMs);
     char text[kProbeCapacity];
-    collect(text, 0, kProbeCapacity, false);
+    collect(port, text, 0, kProbeCapacity, false);
     return containsOk(text) ? 1 : 0;
 }
 

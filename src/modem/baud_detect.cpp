@@ -1,7 +1,6 @@
 #include "modem/baud_detect.h"
 
 #include "modem/at_command.h"
-#include "serial/serial_port.h"
 
 namespace kestrel {
 
@@ -14,33 +13,33 @@ constexpr int32_t kFixedRates[kSlots] = {0, 460800, 230400, 115200, 57600, 38400
 
 // Switches the port to `rate` and probes there; the switch's result does not matter, only
 // whether the module answers.
-bool answersAt(int32_t rate) {
-    setBaudRate(static_cast<uint32_t>(rate));
-    return probeAtMode() == 1;
+bool answersAt(SerialPort& port, int32_t rate) {
+    port.setBaudRate(static_cast<uint32_t>(rate));
+    return probeAtMode(port) == 1;
 }
 
-int32_t confirm(int32_t found, int32_t requested) {
+int32_t confirm(SerialPort& port, int32_t found, int32_t requested) {
     if (found == requested) return found;
     // The requested rate may just have missed the first probe: give it one more chance.
-    if (answersAt(requested)) return requested;
-    setBaudRate(static_cast<uint32_t>(found));
+    if (answersAt(port, requested)) return requested;
+    port.setBaudRate(static_cast<uint32_t>(found));
     return found;
 }
 
 }  // namespace
 
-int32_t detectBaudRate(int32_t requestedRate) {
+int32_t detectBaudRate(SerialPort& port, int32_t requestedRate) {
     for (int pass = 0; pass < kPasses; ++pass) {
         for (int slot = 0; slot < kSlots; ++slot) {
             int32_t candidate = kFixedRates[slot];
             if (slot == 0) {
-                restartModule();
+                port.restartModule();
                 candidate = requestedRate;
             } else if (candidate == requestedRate) {
                 continue;
             }
             if (candidate == 0) continue;
-            if (answersAt(candidate)) return confirm(candidate, requestedRate);
+            if (answersAt(port, candidate)) return confirm(port, candidate, requestedRate);
         }
     }
     return -1;

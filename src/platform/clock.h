@@ -2,7 +2,8 @@
 //
 // The millisecond tick is an unsigned 32-bit counter that wraps every 49.7 days; every
 // timeout compares `now - start` (unsigned) with its limit, never an absolute deadline.
-// Tests install a virtual clock whose time moves only when the code waits.
+// Each port and session is handed the clock it waits on; tests hand in a virtual one whose
+// time moves only when the code waits.
 #pragma once
 
 #include <cstdint>
@@ -16,27 +17,13 @@ class Clock {
     virtual uint32_t nowMs() = 0;
     // Blocks for `ms` whole milliseconds; 0 only yields the processor.
     virtual void sleepMs(uint32_t ms) = 0;
+
+    // Milliseconds since `start`, correct across the wrap of the counter.
+    uint32_t elapsedSince(uint32_t start) { return nowMs() - start; }
 };
 
-// The clock every wait of the program goes through (the system clock unless replaced).
-Clock& clock();
-
-// Replaces the clock; nullptr restores the system clock. Not thread-safe: set it before
-// any session starts.
-void setClock(Clock* replacement);
-
-// The platform's own clock (CLOCK_MONOTONIC on POSIX, GetTickCount on Win32).
+// The platform's own clock (CLOCK_MONOTONIC on POSIX, GetTickCount on Win32). It keeps no
+// state, so every thread may share it.
 Clock& systemClock();
-
-inline uint32_t nowMs() {
-    return clock().nowMs();
-}
-inline void sleepMs(uint32_t ms) {
-    clock().sleepMs(ms);
-}
-// Milliseconds since `start`, correct across the wrap of the counter.
-inline uint32_t elapsedSince(uint32_t start) {
-    return clock().nowMs() - start;
-}
 
 }  // namespace kestrel

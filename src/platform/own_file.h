@@ -1,7 +1,8 @@
 // Where the running program's own file lives, and plain read-only access to a file.
 //
-// The firmware image is appended to the program file, so the image reader needs the
-// program's own path; tests point it at files they build instead.
+// The firmware image is appended to the program file, so the image reader is handed the
+// program's own path; tests hand it files they build instead. A failed call leaves its reason
+// in lastSystemErrorCode().
 #pragma once
 
 #include <cstddef>
@@ -12,9 +13,6 @@ namespace kestrel {
 // Writes the path of the running program's own file (NUL-terminated) into `buf`.
 // Returns false when it cannot be found or does not fit into `capacity` bytes.
 bool ownProgramPath(char* buf, size_t capacity);
-
-// Makes ownProgramPath() report `path` instead (nullptr restores the real one). For tests.
-void overrideOwnProgramPath(const char* path);
 
 // A file opened for reading, one at a time. Positions are 32-bit: the image reader never
 // needs more, and the Win32 calls it mirrors work the same way.

@@ -8,22 +8,8 @@
 
 namespace kestrel {
 
-namespace {
-const char* g_override = nullptr;
-}
-
-void overrideOwnProgramPath(const char* path) {
-    g_override = path;
-}
-
 bool ownProgramPath(char* buf, size_t capacity) {
     if (capacity == 0) return false;
-    if (g_override) {
-        size_t n = std::strlen(g_override);
-        if (n + 1 > capacity) return false;
-        std::memcpy(buf, g_override, n + 1);
-        return true;
-    }
     // readlink does not terminate and truncates silently: a full buffer means "too long".
     ssize_t n = readlink("/proc/self/exe", buf, capacity);
     if (n <= 0 || static_cast<size_t>(n) >= capacity) return false;

@@ -8,26 +8,14 @@ namespace kestrel {
 
 namespace {
 
-const char* g_override = nullptr;
-
 HANDLE handleOf(intptr_t h) {
     return reinterpret_cast<HANDLE>(h);
 }
 
 }  // namespace
 
-void overrideOwnProgramPath(const char* path) {
-    g_override = path;
-}
-
 bool ownProgramPath(char* buf, size_t capacity) {
     if (capacity == 0) return false;
-    if (g_override) {
-        const size_t n = std::strlen(g_override);
-        if (n + 1 > capacity) return false;
-        std::memcpy(buf, g_override, n + 1);
-        return true;
-    }
     // The path of our own module. A full buffer means the path was cut (and, on older
     // systems, left without its NUL): that is no path at all.
     const DWORD size = capacity > MAX_PATH ? MAX_PATH : static_cast<DWORD>(capacity);

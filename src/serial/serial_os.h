@@ -1,14 +1,16 @@
-// The operating system's side of the serial port, kept as small as the driver needs.
+// The operating system's side of a serial port, kept as small as the driver needs.
 //
-// One object stands for the one device of the process. Everything portable (retries,
-// waits, the line settings record, the CTS wait, the timed reads) lives in serial_port.cpp
-// above this interface; an implementation only talks to its platform. Every operation
-// except open() is called only while the device is open.
+// One object stands for one device. Everything portable (waits, the line settings record,
+// the CTS wait, the timed reads) lives in SerialPort above this interface; an implementation
+// only talks to its platform, and maps the operator's port name to its own device names.
+// Every operation except open() is called only while the device is open.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
+#include "platform/system_error.h"
 #include "serial/line_settings.h"
 
 namespace kestrel {
@@ -17,13 +19,11 @@ class SerialOs {
   public:
     virtual ~SerialOs() = default;
 
-    // Opens the device under exactly this name for reading and writing. False when no
-    // device of that name can be opened (or the name is not a serial device).
-    virtual bool open(const char* name) = 0;
-    // The alternative name tried when open(name) fails (Win32: "\\.\%s"). Writes a
-    // NUL-terminated name into `out`; false when it does not fit into `capacity` bytes.
-    virtual bool deviceNamespaceForm(const char* name, char* out, size_t capacity) = 0;
-    // Applies the whole record, DTR and RTS modes included. False when refused.
+    // Opens the device the operator named `name` (as typed) for reading and writing, in the
+    // platform's own way of naming ports. False when it is no serial device or cannot be
+    // opened, with the system's reason and the path it concerned in `why`.
+    virtual bool open(const char* name, SystemError* why) = 0;
+    // Applies the whole record, DTR and RTS included. False when refused.
     virtual bool applySettings(const LineSettings& settings) = 0;
     // Reads back the rate the device actually runs at.
     virtual bool readRate(uint32_t* rate) = 0;
@@ -47,7 +47,7 @@ class SerialOs {
     virtual void close() = 0;
 };
 
-// The platform's implementation (serial_os_posix.cpp or serial_os_win32.cpp).
-SerialOs& platformSerialOs();
+// A new device object of the platform (serial_os_posix.cpp or serial_os_win32.cpp).
+std::unique_ptr<SerialOs> createPlatformSerialOs();
 
 }  // namespace kestrel

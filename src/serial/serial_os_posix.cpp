@@ -30,6 +30,8 @@ namespace kestrel {
 namespace {
 
 constexpr int kReadTimeoutMs = 5;
+// A mapped device path: /dev/ plus the longest name a field holds.
+constexpr size_t kPathCapacity = 272;
 
 class PosixSerialOs final : public SerialOs {
   public:
@@ -44,28 +46,29 @@ class PosixSerialOs final : public SerialOs {
     // for root). Then best effort: TIOCSSERIAL with ASYNC_LOW_LATENCY (a USB adapter
     // otherwise holds each one-byte answer up to 16 ms), and a TIOCGICOUNT baseline for
     // the line-error query. Any failure closes the device again.
-    bool open(const char* name) override {
+    bool open(const char* name, SystemError* why) override {
         close();
-        if (name == nullptr || name[0] == '\0') return false;
-        fd_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd_ < 0) return false;
-        if (!isatty(fd_)) return failOpen();
-        if (flock(fd_, LOCK_EX | LOCK_NB) != 0) return failOpen();
+        char path[kPathCapacity];
+        if (name == nullptr || !posixDeviceName(name, path, sizeof path)) {
+            why->set(0, name, "not a serial port name");
+            return false;
+        }
+        fd_ = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd_ < 0) return failOpen(why, path);
+        if (!isatty(fd_)) {
+            why->set(0, path, "not a terminal device");
+            return failOpen(nullptr, path);
+        }
+        if (flock(fd_, LOCK_EX | LOCK_NB) != 0) return failOpen(why, path);
         locked_ = true;
-        if (ioctl(fd_, TIOCEXCL) != 0) return failOpen();
+        if (ioctl(fd_, TIOCEXCL) != 0) return failOpen(why, path);
         exclusive_ = true;
         requestLowLatency();
         haveCounts_ = ioctl(fd_, TIOCGICOUNT, &counts_) == 0;
         return true;
     }
 
-    // deviceNamespaceForm(): the /dev path for a COM-style or bare device name
-    // (device_name_posix.h).
-    bool deviceNamespaceForm(const char* name, char* out, size_t capacity) override {
-        return posixDeviceName(name, out, capacity);
-    }
-
-    // applySettings(): tcsetattr() with the framing of the record and everything raw (no
+    // applySettings(): tcsetattr() with 8N1 and everything raw (no
     // input or output processing, no echo, no signals, no XON/XOFF, no RTS/CTS flow,
     // CLOCAL|CREAD, HUPCL so DTR drops even if the tool dies), verified by tcgetattr();
     // then the rate through termios2 (any whole rate). A rate of 0 is refused (B0 means
@@ -76,15 +79,15 @@ class PosixSerialOs final : public SerialOs {
     // microseconds on a built-in UART, a few milliseconds on a USB adapter, where every
     // setting above is a control transfer.
     bool applySettings(const LineSettings& s) override {
-        if (fd_ < 0 || s.rate == 0 || s.rate > INT32_MAX || !recordIsSupported(s)) return false;
+        if (fd_ < 0 || s.rate == 0 || s.rate > INT32_MAX) return false;
         termios t{};
         if (tcgetattr(fd_, &t) != 0) return false;
-        makeRaw(&t, s);
+        makeRaw(&t);
         if (tcsetattr(fd_, TCSANOW, &t) != 0 || !framingTookEffect(t)) return false;
         if (!setTermios2Rate(fd_, s.rate)) return false;
         requestedRate_ = s.rate;
-        switchLine(TIOCM_RTS, s.rtsMode == LineMode::Enable);
-        switchLine(TIOCM_DTR, s.dtrMode == LineMode::Enable);
+        switchLine(TIOCM_RTS, true);
+        switchLine(TIOCM_DTR, s.dtrOn);
         return true;
     }
 
@@ -153,7 +156,7 @@ class PosixSerialOs final : public SerialOs {
     bool readByte(uint8_t* byte, bool* got) override {
         *got = false;
         if (fd_ < 0) return false;
-        const uint32_t start = nowMs();
+        const uint32_t start = systemClock().nowMs();
         pollfd p{fd_, POLLIN, 0};
         const int ready = poll(&p, 1, kReadTimeoutMs);
         if (ready == 0) return true;  // the whole 5 ms passed in poll()
@@ -214,7 +217,9 @@ class PosixSerialOs final : public SerialOs {
     }
 
   private:
-    bool failOpen() {
+    // Records errno (when `why` is given) before close() can change it.
+    bool failOpen(SystemError* why, const char* path) {
+        if (why != nullptr) why->set(errno, path);
         close();
         return false;
     }
@@ -226,27 +231,6 @@ class PosixSerialOs final : public SerialOs {
         ioctl(fd_, TIOCSSERIAL, &ss);  // a driver that refuses just stays slower
     }
 
-    // Settings of the record that termios has no counterpart for must be off; they are
-    // in the one record the driver uses, and anything else would be silently ignored.
-    static bool recordIsSupported(const LineSettings& s) {
-        return s.dataBits >= 5 && s.dataBits <= 8 && (s.stopBits == 1 || s.stopBits == 2) &&
-               !s.parityCheck && s.binary && !s.outxDsrFlow && !s.dsrSensitivity &&
-               !s.errorCharReplace && !s.nullDiscard && !s.abortOnError;
-    }
-
-    static tcflag_t charSize(uint8_t dataBits) {
-        switch (dataBits) {
-            case 5:
-                return CS5;
-            case 6:
-                return CS6;
-            case 7:
-                return CS7;
-            default:
-                return CS8;
-        }
-    }
-
     static constexpr tcflag_t kInputProcessing = IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK |
                                                  ISTRIP | INLCR | IGNCR | ICRNL | IUCLC | IXON |
                                                  IXANY | IXOFF | IMAXBEL;
@@ -256,17 +240,13 @@ class PosixSerialOs final : public SerialOs {
     // CS8 and clears PARENB), and the record asks for no parity anyway.
     static constexpr tcflag_t kCheckedControl = CSIZE | CSTOPB | CRTSCTS | CLOCAL | CREAD;
 
-    // Raw transfer: no byte is translated, dropped or taken as a control character.
-    static void makeRaw(termios* t, const LineSettings& s) {
+    // Raw 8N1 transfer: no byte is translated, dropped or taken as a control character.
+    static void makeRaw(termios* t) {
         t->c_iflag &= ~kInputProcessing;
-        if (s.outX) t->c_iflag |= IXON;
-        if (s.inX) t->c_iflag |= IXOFF;
         t->c_oflag &= ~static_cast<tcflag_t>(OPOST);
         t->c_lflag &= ~kLocalProcessing;
         t->c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
-        t->c_cflag |= charSize(s.dataBits) | CLOCAL | CREAD | HUPCL;
-        if (s.stopBits == 2) t->c_cflag |= CSTOPB;
-        if (s.outxCtsFlow) t->c_cflag |= CRTSCTS;
+        t->c_cflag |= CS8 | CLOCAL | CREAD | HUPCL;
         t->c_cc[VMIN] = 0;
         t->c_cc[VTIME] = 0;
     }
@@ -296,9 +276,10 @@ class PosixSerialOs final : public SerialOs {
     }
 
     static void sleepRestOfReadTimeout(uint32_t start) {
-        const uint32_t spent = nowMs() - start;
+        Clock& clock = systemClock();
+        const uint32_t spent = clock.elapsedSince(start);
         if (spent < static_cast<uint32_t>(kReadTimeoutMs))
-            sleepMs(static_cast<uint32_t>(kReadTimeoutMs) - spent);
+            clock.sleepMs(static_cast<uint32_t>(kReadTimeoutMs) - spent);
     }
 
     int fd_ = -1;
@@ -311,9 +292,8 @@ class PosixSerialOs final : public SerialOs {
 
 }  // namespace
 
-SerialOs& platformSerialOs() {
-    static PosixSerialOs instance;
-    return instance;
+std::unique_ptr<SerialOs> createPlatformSerialOs() {
+    return std::make_unique<PosixSerialOs>();
 }
 
 }  // namespace kestrel

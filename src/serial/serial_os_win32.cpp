@@ -9,15 +9,12 @@
 
 #include <cstring>
 
+#include "serial/com_port_name.h"
 #include "serial/serial_os.h"
 
 namespace kestrel {
 
 namespace {
-
-// The device-namespace prefix, the four characters \\.\ .
-constexpr char kNamespacePrefix[] = "\\\\.\\";
-constexpr size_t kNamespacePrefixLength = sizeof kNamespacePrefix - 1;
 
 // Everything ClearCommError counts as a receive error: framing, overrun, input-buffer
 // overflow, parity and break. Transmit-side flags are not ours to care about.
@@ -30,56 +27,41 @@ class Win32SerialOs final : public SerialOs {
   public:
     ~Win32SerialOs() override { close(); }
 
-    // open(): CreateFileA for reading and writing, shared for reading and writing, an existing
-    // device only, no flags: transfers block (no overlapped I/O).
-    bool open(const char* name) override {
+    // open(): CreateFileA for reading and writing, shared for reading and writing, an
+    // existing device only, no flags: transfers block (no overlapped I/O). First under the
+    // name as Windows wants it, then once more in the device namespace (com_port_name.h).
+    bool open(const char* name, SystemError* why) override {
         close();
-        if (name == nullptr) return false;
-        handle_ =
-            CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, 0, nullptr);
-        return handle_ != INVALID_HANDLE_VALUE;
+        char first[kComPathCapacity];
+        char second[kComPathCapacity];
+        if (!comPortPaths(name, first, second)) {
+            why->set(0, name, "port name too long");
+            return false;
+        }
+        if (createFile(first) || createFile(second)) return true;
+        why->set(lastSystemErrorCode(), first);
+        return false;
     }
 
-    // deviceNamespaceForm(): "\\.\%s" of the name, a prefix already present included.
-    bool deviceNamespaceForm(const char* name, char* out, size_t capacity) override {
-        const size_t n = std::strlen(name);
-        if (kNamespacePrefixLength + n + 1 > capacity) return false;
-        std::memcpy(out, kNamespacePrefix, kNamespacePrefixLength);
-        std::memcpy(out + kNamespacePrefixLength, name, n + 1);
-        return true;
-    }
-
-    // applySettings(): SetCommState with a DCB holding the record field for field; every
-    // DCB field the record does not name stays zero.
+    // applySettings(): SetCommState with a DCB for 8N1, binary, no flow control of any kind,
+    // RTS on, DTR as the record says; every other DCB field stays zero.
     bool applySettings(const LineSettings& s) override {
         DCB dcb;
         std::memset(&dcb, 0, sizeof dcb);
         dcb.DCBlength = sizeof dcb;
         dcb.BaudRate = s.rate;
-        dcb.ByteSize = s.dataBits;
-        dcb.Parity = s.parityCheck ? EVENPARITY : NOPARITY;
-        dcb.fParity = s.parityCheck ? 1 : 0;
-        dcb.StopBits = s.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
-        dcb.fBinary = s.binary ? 1 : 0;
-        dcb.fOutxCtsFlow = s.outxCtsFlow ? 1 : 0;
-        dcb.fOutxDsrFlow = s.outxDsrFlow ? 1 : 0;
-        dcb.fDtrControl = s.dtrMode == LineMode::Enable ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-        dcb.fDsrSensitivity = s.dsrSensitivity ? 1 : 0;
-        dcb.fOutX = s.outX ? 1 : 0;
-        dcb.fInX = s.inX ? 1 : 0;
-        dcb.fTXContinueOnXoff = s.txContinueOnXoff ? 1 : 0;
-        dcb.fErrorChar = s.errorCharReplace ? 1 : 0;
-        dcb.fNull = s.nullDiscard ? 1 : 0;
-        dcb.fRtsControl = s.rtsMode == LineMode::Enable ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
-        dcb.fAbortOnError = s.abortOnError ? 1 : 0;
-        dcb.XonLim = s.xonLim;
-        dcb.XoffLim = s.xoffLim;
-        dcb.XonChar = static_cast<char>(s.xonChar);
-        dcb.XoffChar = static_cast<char>(s.xoffChar);
-        dcb.ErrorChar = static_cast<char>(s.errorChar);
-        dcb.EofChar = static_cast<char>(s.eofChar);
-        dcb.EvtChar = static_cast<char>(s.evtChar);
+        dcb.ByteSize = 8;
+        dcb.Parity = NOPARITY;
+        dcb.StopBits = ONESTOPBIT;
+        dcb.fBinary = 1;
+        dcb.fDtrControl = s.dtrOn ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+        dcb.fRtsControl = RTS_CONTROL_ENABLE;
+        // None of these take effect, since the features that use them are off.
+        dcb.XonChar = 0x6E;
+        dcb.XoffChar = 0x66;
+        dcb.ErrorChar = 0x72;
+        dcb.EofChar = 0x00;
+        dcb.EvtChar = 0x76;
         return SetCommState(handle_, &dcb) != 0;
     }
 
@@ -159,16 +141,20 @@ class Win32SerialOs final : public SerialOs {
     }
 
   private:
+    bool createFile(const char* path) {
+        handle_ =
+            CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        return handle_ != INVALID_HANDLE_VALUE;
+    }
+
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
-// At namespace scope, not function-local: see clock_win32.cpp.
-Win32SerialOs g_serialOs;
-
 }  // namespace
 
-SerialOs& platformSerialOs() {
-    return g_serialOs;
+std::unique_ptr<SerialOs> createPlatformSerialOs() {
+    return std::unique_ptr<SerialOs>(new Win32SerialOs);
 }
 
 }  // namespace kestrel

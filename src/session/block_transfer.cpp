@@ -1,8 +1,6 @@
-#include "image/firmware_image.h"
-#include "platform/clock.h"
-#include "serial/serial_port.h"
 #include "session/session_phases.h"
 #include "session/status_text.h"
+#include "session/status_texts.h"
 
 namespace kestrel {
 
@@ -20,78 +18,83 @@ constexpr uint8_t kBusy = 0x04;
 enum class Answer { Accepted, Failed };
 
 // Sends one record and waits for the loader's verdict, resending while it asks for it.
+Answer failBlock(Session& s, BlockFailure failure, int answer) {
+    s.outcome.blockFailure = failure;
+    s.outcome.blockIndex = s.blockIndex;
+    s.outcome.answerByte = answer;
+    return Answer::Failed;
+}
+
 Answer sendRecord(Session& s, const uint8_t* wire, uint16_t wireLength) {
-    StatusReporter& r = *s.reporter;
+    StatusReporter& r = s.reporter;
     for (;;) {
-        writeBytes(wire, wireLength);
+        s.port.writeBytes(wire, wireLength);
         uint8_t answer = 0;
         do {
             // A busy loader may take as long as it needs, one 5000 ms wait at a time.
-            if (!readByteTimed(&answer, kAnswerTimeoutMs)) {
-                reportf(r, "ERROR: Timout waiting fo response after block no.%d", s.blockIndex);
-                return Answer::Failed;
+            if (!s.port.readByteTimed(&answer, kAnswerTimeoutMs)) {
+                reportf(r, status::kAnswerTimeout, s.blockIndex);
+                return failBlock(s, BlockFailure::NoAnswer, -1);
             }
         } while (answer == kBusy);
 
         if (answer == kNext) return Answer::Accepted;
         if (answer == kAgain) {
             if (++s.resendCount > kMaxResends) {
-                reportf(r, "ERROR: too many retries in block %d.", s.blockIndex);
-                return Answer::Failed;
+                reportf(r, status::kTooManyRetries, s.blockIndex);
+                return failBlock(s, BlockFailure::TooManyRetries, answer);
             }
             continue;
         }
-        if (s.blockIndex == 4)
-            reportf(r, "ERROR: fatal response (0x%02x) to block %d, possible version conflict.",
-                    answer, s.blockIndex);
-        else
-            reportf(r, "ERROR: unexpected or fatal response (0x%02x) to block %d.", answer,
-                    s.blockIndex);
-        return Answer::Failed;
+        reportf(r, s.blockIndex == 4 ? status::kVersionConflict : status::kFatalAnswer, answer,
+                s.blockIndex);
+        return failBlock(s, BlockFailure::FatalAnswer, answer);
     }
 }
 
 }  // namespace
 
 bool awaitStartSignal(Session& s) {
-    StatusReporter& r = *s.reporter;
-    r.setStatus("Waiting for start signal.");
+    StatusReporter& r = s.reporter;
+    r.setStatus(status::kWaitingForStart);
     const int limit = s.fallbackUsed ? 22 : 19;
     for (int tries = 1;; ++tries) {
         uint8_t b = 0;
-        const int got = s.usbMode ? readByteTimed(&b, kStartSignalTimeoutMs)
-                                  : readByteChecked(&b, kStartSignalTimeoutMs);
+        const int got = s.usbMode ? s.port.readByteTimed(&b, kStartSignalTimeoutMs)
+                                  : s.port.readByteChecked(&b, kStartSignalTimeoutMs);
         if (!got) {
-            r.setStatus("ERROR: timout waiting for start character.");
+            r.setStatus(status::kStartTimeout);
+            s.outcome.result = SessionResult::NoStartSignal;
             return false;
         }
         if (b == kStart) return true;
         if (tries < limit) {
-            reportf(r, "WARNING: invalid start acknowledgement (0x%02x) received (Try %d)", b,
-                    tries);
+            reportf(r, status::kInvalidStartWarning, b, tries);
         } else {
             // The transfer still begins: the loader may be ready all the same.
-            reportf(r, "ERROR: invalid start acknowledgement (0x%02x) received (Try %d)", b, tries);
+            reportf(r, status::kInvalidStartError, b, tries);
             return true;
         }
     }
 }
 
 void transferBlocks(Session& s) {
-    StatusReporter& r = *s.reporter;
-    r.setStatus("Firmware download in progress.");
+    StatusReporter& r = s.reporter;
+    r.setStatus(status::kInProgress);
     // The length byte and the payload leave in one write, exactly as stored.
     uint8_t wire[1 + kMaxRecordPayload];
     for (s.blockIndex = 0;; ++s.blockIndex) {
         uint8_t length = 0;
-        if (!readRecord(wire + 1, &length)) {
+        if (!s.image.readRecord(wire + 1, &length)) {
             // Fewer records than counted means the image broke while being read: the module
             // did not get the whole firmware, so this must not pass for success.
             if (s.blockIndex < s.totalBlocks) {
-                r.setStatus("ERROR: Cannot open Firmware-File.");
+                r.setStatus(status::kCannotOpenImage);
                 s.failed = true;
+                failBlock(s, BlockFailure::ImageBroken, -1);
+                s.outcome.reason = s.image.lastError();
             } else {
-                r.setStatus("Download succeeded, finishing update process.");
+                r.setStatus(status::kTransferDone);
             }
             return;
         }

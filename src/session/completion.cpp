@@ -1,10 +1,7 @@
-#include <cstdio>
-
-#include "modem/at_command.h"
 #include "modem/baud_detect.h"
-#include "platform/clock.h"
-#include "serial/serial_port.h"
+#include "modem/module_commands.h"
 #include "session/session_phases.h"
+#include "session/status_texts.h"
 
 namespace kestrel {
 
@@ -15,39 +12,37 @@ constexpr int kRestoreAttempts = 5;
 // Moves the module back to the rate it had before the update and switches it off.
 bool restoreOriginalRate(Session& s) {
     for (int attempt = 0; attempt < kRestoreAttempts; ++attempt) {
-        closePort();
-        sleepMs(1000);
-        if (!openPort(s.devicePath, static_cast<uint32_t>(s.requestedRate), false)) {
-            s.reporter->setStatus(
-                "ERROR: cannot access COM port to change back to original baudrate.");
+        s.port.closePort();
+        s.clock.sleepMs(1000);
+        if (!s.port.openPort(s.portName, static_cast<uint32_t>(s.requestedRate), false)) {
+            s.reporter.setStatus(status::kCannotRestorePort);
+            s.outcome.reason = s.port.lastError();
             return false;
         }
-        if (detectBaudRate(s.requestedRate) == -1) continue;
+        if (detectBaudRate(s.port, s.requestedRate) == -1) continue;
 
-        char command[32];
-        std::snprintf(command, sizeof command, "AT+IPR=%d\r", s.originalRate);
-        char reply[kReplyCapacity];
-        sendAtCommand(command, reply, sizeof reply);
-        setBaudRate(static_cast<uint32_t>(s.originalRate));
-        sleepMs(1000);
-        sendAtCommand("AT^SMSO\r", reply, sizeof reply);
+        moveModuleRate(s.port, s.originalRate);
+        s.port.setBaudRate(static_cast<uint32_t>(s.originalRate));
+        s.clock.sleepMs(1000);
+        switchModuleOff(s.port);
         return true;
     }
-    s.reporter->setStatus("ERROR: cannot enter AT command mode change back to original baudrate.");
+    s.reporter.setStatus(status::kCannotRestoreAt);
     return false;
 }
 
 // After a block update the module only needs a restart to run its updated firmware.
 bool finishBlockUpdate(Session& s) {
-    closePort();
-    sleepMs(1000);
-    if (!openPort(s.devicePath, static_cast<uint32_t>(s.requestedRate), false)) {
-        s.reporter->setStatus("ERROR: cannot access COM port to perform block update.");
+    s.port.closePort();
+    s.clock.sleepMs(1000);
+    if (!s.port.openPort(s.portName, static_cast<uint32_t>(s.requestedRate), false)) {
+        s.reporter.setStatus(status::kCannotFinishBlockUpdate);
+        s.outcome.reason = s.port.lastError();
         return false;
     }
-    restartModule();
-    sleepMs(5000);
-    closePort();
+    s.port.restartModule();
+    s.clock.sleepMs(5000);
+    s.port.closePort();
     return true;
 }
 

@@ -4,12 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "modem/rate_text.h"
+
 namespace kestrel {
 
 // Every text taken from a field or a stored setting: at most 259 characters and a NUL.
 constexpr size_t kTextCapacity = 260;
-// A port name with the four-character device-namespace prefix in front.
-constexpr size_t kDevicePathCapacity = kTextCapacity + 4;
 
 // The fields of a front end, as texts and flags.
 struct SessionFields {
@@ -29,17 +29,9 @@ struct SessionSettings {
     char firmwareName[kTextCapacity] = {};
 };
 
-// Decimal conversion of a rate text: leading white space and a sign accepted, stops at the
-// first non-digit, 0 without digits. Values past 32 bits are clamped, not undefined.
-int32_t convertRateText(const char* text);
-
 // Copies `src` into a text buffer of kTextCapacity bytes, cutting it at 259 characters.
 void copyText(char (&dst)[kTextCapacity], const char* src);
 
 SessionSettings takeSnapshot(const SessionFields& fields);
-
-// The device path a session opens: names longer than 4 characters beginning with "COM" get
-// the "\\.\" prefix (COM10 becomes \\.\COM10); others stay as they are.
-void normalizePortName(const char* portName, char (&devicePath)[kDevicePathCapacity]);
 
 }  // namespace kestrel

@@ -1,16 +1,26 @@
-// The state of one running session, shared by its phases (entry, transfer, hand-back).
+// The state of one running session, shared by its phases (entry, transfer, hand-back), and
+// the port, image and front end it works with.
 #pragma once
 
 #include <cstdint>
 
+#include "image/firmware_image.h"
+#include "serial/serial_port.h"
+#include "session/session_outcome.h"
 #include "session/session_settings.h"
 #include "session/status_reporter.h"
 
 namespace kestrel {
 
 struct Session {
-    StatusReporter* reporter = nullptr;
-    char devicePath[kDevicePathCapacity] = {};
+    Session(SerialPort& p, FirmwareImage& i, StatusReporter& r)
+        : port(p), image(i), clock(p.clock()), reporter(r) {}
+
+    SerialPort& port;
+    FirmwareImage& image;
+    Clock& clock;
+    StatusReporter& reporter;
+    char portName[kTextCapacity] = {};  // as the operator named it, for every open
     int32_t requestedRate = 0;
     bool usbMode = false;
     bool noFirmware = false;
@@ -21,6 +31,7 @@ struct Session {
     bool failed = false;        // the block transfer ended in an error
     int32_t blockIndex = 0;
     int32_t resendCount = 0;
+    SessionOutcome outcome;
 };
 
 }  // namespace kestrel

@@ -2,10 +2,8 @@
 
 #include <cstring>
 
-#include "image/firmware_image.h"
-#include "platform/clock.h"
-#include "serial/serial_port.h"
 #include "session/session_phases.h"
+#include "session/status_texts.h"
 
 namespace kestrel {
 
@@ -26,35 +24,48 @@ bool namesBlockUpdate(const char* name) {
 }
 
 bool reopenUsbPort(Session& s) {
-    closePort();
-    sleepMs(2000);
+    s.port.closePort();
+    s.clock.sleepMs(2000);
     for (int attempt = 0; attempt < 80; ++attempt) {
-        sleepMs(100);
-        if (openPort(s.devicePath, static_cast<uint32_t>(s.requestedRate), s.usbMode)) return true;
+        s.clock.sleepMs(100);
+        if (s.port.openPort(s.portName, static_cast<uint32_t>(s.requestedRate), s.usbMode))
+            return true;
     }
-    s.reporter->setStatus("ERROR: Cannot reopen USB port.");
+    s.reporter.setStatus(status::kCannotReopenUsb);
+    s.outcome.result = SessionResult::UsbPortNotReopened;
+    s.outcome.reason = s.port.lastError();
     return false;
+}
+
+bool openImageFor(Session& s, const SessionSettings& settings) {
+    StatusReporter& r = s.reporter;
+    if (!s.image.openImage(settings.firmwareName)) {
+        s.port.closePort();
+        r.setStatus(status::kCannotOpenImage);
+        return false;
+    }
+    s.blockUpdateMode = namesBlockUpdate(settings.firmwareName);
+    s.totalBlocks = s.image.countRecords();
+    // A damaged image must never reach the module: refuse it before anything is sent.
+    if (s.image.imageIsTruncated()) {
+        r.setStatus(status::kCannotOpenImage);
+        return false;
+    }
+    return true;
 }
 
 // Steps from the opened port to the final report; returns when the session ends.
 void runOpenedSession(Session& s, const SessionSettings& settings) {
-    StatusReporter& r = *s.reporter;
-    if (!openImage(settings.firmwareName)) {
-        closePort();
-        r.setStatus("ERROR: Cannot open Firmware-File.");
-        return;
-    }
-    s.blockUpdateMode = namesBlockUpdate(settings.firmwareName);
-    s.totalBlocks = countRecords();
-    // A damaged image must never reach the module: refuse it before anything is sent.
-    if (imageIsTruncated()) {
-        r.setStatus("ERROR: Cannot open Firmware-File.");
+    StatusReporter& r = s.reporter;
+    if (!openImageFor(s, settings)) {
+        s.outcome.result = SessionResult::ImageUnreadable;
+        s.outcome.reason = s.image.lastError();
         return;
     }
     // The full count, not a 16-bit one: a bar for more than 65535 blocks must still fill.
     r.setProgressRange(s.totalBlocks);
     r.setProgressPosition(0);
-    sleepMs(1000);
+    s.clock.sleepMs(1000);
 
     if (s.noFirmware) {
         enterDownloadModeBlind(s);
@@ -65,7 +76,7 @@ void runOpenedSession(Session& s, const SessionSettings& settings) {
             case EntryResult::Failed:
                 return;
             case EntryResult::NotDetected:
-                r.setStatus("WARNING: AT-Command-Mode not detected (trying fall back with 57600).");
+                r.setStatus(status::kNotDetected);
                 enterDownloadModeBlind(s);
                 break;
         }
@@ -75,34 +86,41 @@ void runOpenedSession(Session& s, const SessionSettings& settings) {
 
     transferBlocks(s);
     const bool handedBack = completeSession(s);
-    if (!s.failed && handedBack) r.setStatus("Download succeeded.");
+    if (s.failed)
+        s.outcome.result = SessionResult::TransferFailed;
+    else if (!handedBack)
+        s.outcome.result = SessionResult::HandBackFailed;
+    s.outcome.handBackFailed = !handedBack;
+    if (s.outcome.succeeded()) r.setStatus(status::kSucceeded);
     r.setProgressPosition(s.totalBlocks);
 }
 
 }  // namespace
 
-void runUpdateSession(SessionHost& host) {
+SessionOutcome runUpdateSession(SessionHost& host, SerialPort& port, FirmwareImage& image) {
     SessionFields fields;
     host.readFields(&fields);
     const SessionSettings settings = takeSnapshot(fields);
 
-    Session s;
-    s.reporter = &host;
-    normalizePortName(settings.portName, s.devicePath);
+    Session s(port, image, host);
+    copyText(s.portName, settings.portName);
     s.requestedRate = settings.rate;
     s.usbMode = settings.usb;
     s.noFirmware = settings.noFirmware;
 
     host.setStatus("");
-    if (!openPort(s.devicePath, static_cast<uint32_t>(s.requestedRate), s.usbMode)) {
-        host.setStatus("ERROR: Cannot open COM-Port.");
+    if (!port.openPort(s.portName, static_cast<uint32_t>(s.requestedRate), s.usbMode)) {
+        host.setStatus(status::kCannotOpenPort);
+        s.outcome.result = SessionResult::PortNotOpened;
+        s.outcome.reason = port.lastError();
     } else {
         runOpenedSession(s, settings);
     }
     // Every way out releases port and image and gives START back.
-    closePort();
-    closeImage();
+    port.closePort();
+    image.closeImage();
     host.enableStart();
+    return s.outcome;
 }
 
 }  // namespace kestrel

@@ -30,25 +30,20 @@ Bytes image(const std::vector<Record>& records, size_t program = kLongestProgram
 
 class ImageReaderTest : public testing::Test {
   protected:
-    void SetUp() override { closeImage(); }
     void TearDown() override {
-        closeImage();
-        overrideOwnProgramPath(nullptr);
+        image_->closeImage();
         EXPECT_EQ(printed_, "") << "nothing else may be printed";
     }
 
     // Makes `file` the program's own file.
-    void use(const Bytes& file) {
-        test::writeFile(program_, file);
-        overrideOwnProgramPath(program_.c_str());
-    }
+    void use(const Bytes& file) { test::writeFile(program_, file); }
 
     // The next record, length byte first; empty at the end of the image.
     Record next() {
         uint8_t payload[255];
         uint8_t length = 0xEE;
         testing::internal::CaptureStdout();
-        const int ok = readRecord(payload, &length);
+        const int ok = image_->readRecord(payload, &length);
         printed_ += testing::internal::GetCapturedStdout();
         if (!ok) {
             EXPECT_EQ(length, 0xEE) << "the length must be left alone when no record was read";
@@ -68,7 +63,7 @@ class ImageReaderTest : public testing::Test {
 
     size_t count() {
         testing::internal::CaptureStdout();
-        const int32_t n = countRecords();
+        const int32_t n = image_->countRecords();
         printed_ += testing::internal::GetCapturedStdout();
         return static_cast<size_t>(n);
     }
@@ -78,6 +73,7 @@ class ImageReaderTest : public testing::Test {
 
     test::TempDir dir_;
     const std::string program_ = dir_.file("program");
+    std::unique_ptr<FirmwareImage> image_ = std::make_unique<FirmwareImage>(program_.c_str());
     std::string printed_;
 };
 
@@ -119,21 +115,22 @@ TEST_F(ImageReaderTest, FindsTheImageOnlyWhenTheMarkerEndsWithinTheFirst100000By
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         use(c.file);
-        EXPECT_EQ(openImage("firmware.bin"), c.found);
+        EXPECT_EQ(image_->openImage("firmware.bin"), c.found);
         EXPECT_EQ(count(), c.records.size());
         // The first record read proves where the data start was put; after a failed open
         // what follows the first 100000 bytes must not be handed out as records.
         EXPECT_EQ(rest(), c.records);
-        closeImage();
+        image_->closeImage();
     }
 }
 
 TEST_F(ImageReaderTest, ProgramFileThatCannotBeOpenedOrReadHasNoImage) {
     // A folder opens, but does not read.
     for (const std::string& path : {dir_.file("missing"), dir_.path, "/" + std::string(300, 'x')}) {
-        overrideOwnProgramPath(path.c_str());
-        EXPECT_EQ(openImage(""), 0) << path;
-        closeImage();
+        FirmwareImage image(path.c_str());
+        EXPECT_EQ(image.openImage(""), 0) << path;
+        EXPECT_TRUE(image.lastError().known()) << path;
+        image.closeImage();
     }
 }
 
@@ -143,10 +140,10 @@ TEST_F(ImageReaderTest, FirmwareNameHasNoEffectOnWhichImageIsRead) {
     const auto own = makeRecords(2, {16, 24});
     use(image(own));
     for (const std::string& name : {std::string(), std::string("update.UUSF"), other}) {
-        ASSERT_EQ(openImage(name.c_str()), 1) << name;
+        ASSERT_EQ(image_->openImage(name.c_str()), 1) << name;
         EXPECT_EQ(count(), 2u);
         EXPECT_EQ(rest(), own);
-        closeImage();
+        image_->closeImage();
     }
 }
 
@@ -154,7 +151,7 @@ TEST_F(ImageReaderTest, CountingKeepsTheReadPositionAndReopeningStartsAgain) {
     // Zero-length and full 255-byte records among them, one of each at the ends.
     const auto records = makeRecords(8, {0, 16, 255, 1, 0, 72, 8, 0});
     use(image(records));
-    ASSERT_EQ(openImage(""), 1);
+    ASSERT_EQ(image_->openImage(""), 1);
     EXPECT_EQ(count(), 8u);
     EXPECT_EQ(next(), records[0]);
     EXPECT_EQ(next(), records[1]);
@@ -162,9 +159,9 @@ TEST_F(ImageReaderTest, CountingKeepsTheReadPositionAndReopeningStartsAgain) {
     EXPECT_EQ(rest(), std::vector<Record>(records.begin() + 2, records.end()));
     EXPECT_EQ(count(), 8u) << "counting at the end";
     EXPECT_EQ(next(), Record{}) << "the end stays the end";
-    EXPECT_FALSE(imageIsTruncated());
-    closeImage();
-    ASSERT_EQ(openImage(""), 1);
+    EXPECT_FALSE(image_->imageIsTruncated());
+    image_->closeImage();
+    ASSERT_EQ(image_->openImage(""), 1);
     EXPECT_EQ(next(), records[0]);
 }
 
@@ -177,22 +174,22 @@ TEST_F(ImageReaderTest, CutLastRecordIsNotCountedAndWarnsOnEveryRead) {
         char warning[80];
         std::snprintf(warning, sizeof warning,
                       "Warning: unexpected end of file detected %d / %d.\n", present, length);
-        ASSERT_EQ(openImage(""), 1);
+        ASSERT_EQ(image_->openImage(""), 1);
         EXPECT_EQ(count(), 3u);
         EXPECT_EQ(printed(), warning) << "counting warns once";
-        EXPECT_TRUE(imageIsTruncated());
+        EXPECT_TRUE(image_->imageIsTruncated());
         EXPECT_EQ(rest(), whole);
         EXPECT_EQ(printed(), warning) << "reading the cut record warns again and ends the image";
         EXPECT_EQ(next(), Record{});
         EXPECT_EQ(printed(), "") << "behind it is the plain end of the file";
-        closeImage();
+        image_->closeImage();
     }
     // A whole image after a damaged one.
     use(image(whole));
-    ASSERT_EQ(openImage(""), 1);
-    EXPECT_FALSE(imageIsTruncated());
+    ASSERT_EQ(image_->openImage(""), 1);
+    EXPECT_FALSE(image_->imageIsTruncated());
     EXPECT_EQ(count(), 3u);
-    EXPECT_FALSE(imageIsTruncated());
+    EXPECT_FALSE(image_->imageIsTruncated());
 }
 
 TEST_F(ImageReaderTest, NothingIsReadWhileNoImageIsOpenAndClosingIsAlwaysHarmless) {
@@ -200,12 +197,12 @@ TEST_F(ImageReaderTest, NothingIsReadWhileNoImageIsOpenAndClosingIsAlwaysHarmles
     use(image(records));
     EXPECT_EQ(count(), 0u) << "never opened";
     EXPECT_EQ(next(), Record{});
-    ASSERT_EQ(openImage(""), 1);
-    closeImage();
-    closeImage();
+    ASSERT_EQ(image_->openImage(""), 1);
+    image_->closeImage();
+    image_->closeImage();
     EXPECT_EQ(count(), 0u) << "after closeImage";
     EXPECT_EQ(next(), Record{});
-    ASSERT_EQ(openImage(""), 1) << "a double close leaves the reader usable";
+    ASSERT_EQ(image_->openImage(""), 1) << "a double close leaves the reader usable";
     EXPECT_EQ(next(), records[0]);
 }
 

@@ -9,22 +9,23 @@
 
 int main(int argc, char** argv) {
     using namespace kestrel;
-    if (argc > 1) overrideOwnProgramPath(argv[1]);
-    if (!openImage("")) {
+    char own[kReasonPathCapacity] = {};
+    if (argc == 1 && !ownProgramPath(own, sizeof own)) return 1;
+    FirmwareImage image(argc > 1 ? argv[1] : own);
+    if (!image.openImage("")) {
         std::printf("no image found\n");
-        closeImage();
         return 1;
     }
-    const int32_t count = countRecords();
+    const int32_t count = image.countRecords();
     uint8_t payload[kMaxRecordPayload];
     uint8_t length = 0;
     int read = 0;
     int lengthOfRecord4 = -1;
-    while (readRecord(payload, &length)) {
+    while (image.readRecord(payload, &length)) {
         if (read == 4) lengthOfRecord4 = length;
         ++read;
     }
-    closeImage();
+    image.closeImage();
     std::printf("records=%d read=%d record4=%d\n", static_cast<int>(count), read, lengthOfRecord4);
-    return count > 0 && count == read && !imageIsTruncated() ? 0 : 1;
+    return count > 0 && count == read && !image.imageIsTruncated() ? 0 : 1;
 }

@@ -131,7 +131,7 @@ TEST(AtCommand, NoiseAtAWrongRateIsAReplyWithoutTheMarker) {
     ASSERT_EQ(r.text.size(), 8u);
     for (char c : r.text)
         EXPECT_NE(c & 0x80, 0);
-    EXPECT_EQ(probeAtMode(), 0);
+    EXPECT_EQ(probeAtMode(link.w.port), 0);
 }
 
 // --- the probe ---------------------------------------------------------------------------
@@ -139,7 +139,7 @@ TEST(AtCommand, NoiseAtAWrongRateIsAReplyWithoutTheMarker) {
 TEST(AtProbe, PurgeThenTheProbeAtOnceAndEchoAndOkInOneBurstAnswer) {
     ModemLink link;
     const uint32_t t0 = link.w.clock.elapsed();
-    EXPECT_EQ(probeAtMode(), 1);
+    EXPECT_EQ(probeAtMode(link.w.port), 1);
     EXPECT_EQ(link.w.clock.elapsed() - t0, 200u + 5u);  // the wait, then one empty read
     const auto& ev = link.w.os.events;
     ASSERT_GE(ev.size(), link.firstEvent + 2);
@@ -152,7 +152,7 @@ TEST(AtProbe, AnswerMustBeginWithinTheWaitAndOneReadTimeout) {
     for (uint32_t late : {204u, 205u, 206u, 300u}) {
         ModemLink link(module([late](auto& c) { c.lateAnswerMs = late; }));
         const uint32_t t0 = link.w.clock.elapsed();
-        EXPECT_EQ(probeAtMode(), late <= 205 ? 1 : 0) << late;
+        EXPECT_EQ(probeAtMode(link.w.port), late <= 205 ? 1 : 0) << late;
         if (late > 205) {
             EXPECT_EQ(link.w.clock.elapsed() - t0, 205u) << late;
         }
@@ -163,13 +163,13 @@ TEST(AtProbe, StaleOkIsPurgedAndTheProbeBufferHolds1999Bytes) {
     {
         ModemLink stale(kSilent);
         stale.moduleSends("\r\nOK\r\n", 0);
-        EXPECT_EQ(probeAtMode(), 0);
+        EXPECT_EQ(probeAtMode(stale.w.port), 0);
     }
     for (const auto& c :
          {std::make_pair(1995u, 1), std::make_pair(1996u, 0), std::make_pair(2996u, 0)}) {
         ModemLink link(kSilent);
         link.moduleSends(letters(c.first) + "OK\r\n", 1);  // after the probe's purge
-        EXPECT_EQ(probeAtMode(), c.second) << c.first;
+        EXPECT_EQ(probeAtMode(link.w.port), c.second) << c.first;
     }
 }
 
@@ -180,7 +180,7 @@ TEST(AtProbe, TheProbeItselfTurnsOnEchoVerboseResultsAndResultCodes) {
         c.quiet = true;
     }));
     EXPECT_EQ(link.send("AT\r").result, 0);  // nothing a reply could be made of
-    EXPECT_EQ(probeAtMode(), 1);
+    EXPECT_EQ(probeAtMode(link.w.port), 1);
     const auto r = link.send("AT\r");
     EXPECT_EQ(r.result, 1);
     EXPECT_EQ(escaped(r.text), "\\r\\nOK\\r\\n");

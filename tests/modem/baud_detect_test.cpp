@@ -23,10 +23,10 @@ struct Detection {
 Detection detect(sim::ModuleConfig config, int32_t requested, std::set<uint32_t> refused = {}) {
     VirtualWorld w(std::move(config));
     w.os.refusedRates = std::move(refused);
-    EXPECT_EQ(openPort("COM1", 115200, false), 1);
+    EXPECT_EQ(w.port.openPort("COM1", 115200, false), 1);
     const size_t opened = transcript(w.os).size();
     const uint32_t t0 = w.clock.elapsed();
-    const int32_t result = detectBaudRate(requested);
+    const int32_t result = detectBaudRate(w.port, requested);
     Detection d{result, transcript(w.os), w.os.rate(), w.clock.elapsed() - t0};
     d.dialogue.erase(d.dialogue.begin(), d.dialogue.begin() + static_cast<long>(opened));
     return d;
@@ -131,9 +131,9 @@ TEST(RateSearch, FoundRatesConfirmationAndWhereThePortIsLeft) {
 
 TEST(RateSearch, RestartWithoutCtsIsNotReportedAndTheSearchGoesOn) {
     VirtualWorld w(moduleAt(115200));
-    ASSERT_EQ(openPort("COM1", 115200, false), 1);
+    ASSERT_EQ(w.port.openPort("COM1", 115200, false), 1);
     w.os.modemStatusFails = true;  // CTS can never be read
-    EXPECT_EQ(detectBaudRate(115200), 115200);
+    EXPECT_EQ(detectBaudRate(w.port, 115200), 115200);
     EXPECT_EQ(probeRates(w.os), std::vector<uint32_t>{115200});
 }
 

@@ -32,8 +32,8 @@ sim::ModuleConfig module(Change change) {
 struct ModemLink {
     explicit ModemLink(sim::ModuleConfig config = {}, uint32_t portRate = 115200)
         : w(std::move(config)) {
-        EXPECT_EQ(openPort("COM1", portRate, false), 1);
-        restartModule();
+        EXPECT_EQ(w.port.openPort("COM1", portRate, false), 1);
+        w.port.restartModule();
         startMs = w.clock.elapsed();
         firstEvent = w.os.events.size();
     }
@@ -48,7 +48,7 @@ struct ModemLink {
     Reply send(const char* command, unsigned capacity = kReplyCapacity) {
         std::vector<char> buffer(capacity, 'J');
         const uint32_t t0 = w.clock.elapsed();
-        const int result = sendAtCommand(command, buffer.data(), capacity);
+        const int result = sendAtCommand(w.port, command, buffer.data(), capacity);
         const size_t length = strnlen(buffer.data(), capacity);
         EXPECT_LT(length, capacity) << "reply not terminated";
         return {result, std::string(buffer.data(), length), w.clock.elapsed() - t0};
@@ -69,7 +69,7 @@ struct ModemLink {
     std::string leftInPort() {
         std::string rest;
         uint8_t b = 0;
-        while (readByteNow(&b))
+        while (w.port.readByteNow(&b))
             rest.push_back(static_cast<char>(b));
         return rest;
     }

@@ -16,7 +16,7 @@ class PtyLineTest : public PtyPortTest {
         EXPECT_EQ(out, rate);
         EXPECT_EQ(in, rate);
         if (reported) {
-            EXPECT_EQ(portLineSettings().rate, rate);
+            EXPECT_EQ(port_.portLineSettings().rate, rate);
         }
     }
     VirtualClock clock_;
@@ -27,19 +27,19 @@ TEST_F(PtyLineTest, OpenRunsTheSlaveAtAnyWholeRate) {
         SCOPED_TRACE(rate);
         // The input rate must follow even where another program split it off.
         ASSERT_TRUE(leaveStaleInputRate(master_));
-        ASSERT_EQ(openPort(slave(), rate, false), 1);
+        ASSERT_EQ(port_.openPort(slave(), rate, false), 1);
         expectSlaveAt(rate);
-        closePort();
+        port_.closePort();
     }
 }
 
 TEST_F(PtyLineTest, SetBaudRateMovesTheSlaveAndSettles) {
-    ASSERT_EQ(openPort(slave(), 115200, true), 1);
-    setClock(&clock_);
+    ASSERT_EQ(port_.openPort(slave(), 115200, true), 1);
+    useClock(clock_);
     for (uint32_t rate : {921600u, 123456u, 19200u}) {
         SCOPED_TRACE(rate);
         const uint32_t start = clock_.nowMs();
-        EXPECT_EQ(setBaudRate(rate), 1);
+        EXPECT_EQ(port_.setBaudRate(rate), 1);
         EXPECT_EQ(clock_.nowMs() - start, 2400u);
         expectSlaveAt(rate);
     }
@@ -49,19 +49,19 @@ TEST_F(PtyLineTest, RatesThatAreNoRateAreRefused) {
     const int before = openDescriptorCount();
     // 0 would mean "hang up"; the others are negative rates as an int passes them.
     for (uint32_t rate : {0u, static_cast<uint32_t>(-9600), 0x80000000u, 0xFFFFFFFFu}) {
-        EXPECT_EQ(openPort(slave(), rate, false), 0) << rate;
-        EXPECT_FALSE(portIsOpen());
+        EXPECT_EQ(port_.openPort(slave(), rate, false), 0) << rate;
+        EXPECT_FALSE(port_.portIsOpen());
         EXPECT_EQ(openDescriptorCount(), before);
     }
-    ASSERT_EQ(openPort(slave(), 115200, false), 1);
-    setClock(&clock_);
+    ASSERT_EQ(port_.openPort(slave(), 115200, false), 1);
+    useClock(clock_);
     for (uint32_t rate : {0u, static_cast<uint32_t>(-1)}) {
         SCOPED_TRACE(rate);
-        EXPECT_EQ(setBaudRate(rate), 0);
+        EXPECT_EQ(port_.setBaudRate(rate), 0);
         EXPECT_EQ(clock_.elapsed(), 0u);  // no settling wait, no DTR pulse
         expectSlaveAt(115200, false);
     }
-    EXPECT_TRUE(portIsOpen());
+    EXPECT_TRUE(port_.portIsOpen());
 }
 
 TEST(PosixReadBackRate, WithinOnePercentCountsAsTheRequest) {
@@ -78,34 +78,21 @@ TEST(PosixReadBackRate, WithinOnePercentCountsAsTheRequest) {
 // A pty has no modem lines and no error counters: the calls that need them fail, and the
 // driver acts on that.
 TEST_F(PtyLineTest, WithoutModemLinesTheCtsWaitEndsAtOnceAndBytesStillArrive) {
-    ASSERT_EQ(openPort(slave(), 115200, true), 1);
+    ASSERT_EQ(port_.openPort(slave(), 115200, true), 1);
     const double start = wallMs();
-    EXPECT_EQ(waitForCts(1, 15000), 0);
+    EXPECT_EQ(port_.waitForCts(1, 15000), 0);
     EXPECT_LT(wallMs() - start, 100.0);
     bool flag = true;
-    EXPECT_FALSE(platformSerialOs().readCts(&flag));
-    EXPECT_FALSE(platformSerialOs().setDtr(true));
-    EXPECT_FALSE(platformSerialOs().setDtr(false));
-    EXPECT_FALSE(platformSerialOs().takeLineErrors(&flag));
+    EXPECT_FALSE(os_->readCts(&flag));
+    EXPECT_FALSE(os_->setDtr(true));
+    EXPECT_FALSE(os_->setDtr(false));
+    EXPECT_FALSE(os_->takeLineErrors(&flag));
 
     const uint8_t ack = 0x01;
     ASSERT_TRUE(send(&ack, 1));
     uint8_t b = 0;
-    ASSERT_EQ(readByteChecked(&b, 500), 1);
+    ASSERT_EQ(port_.readByteChecked(&b, 500), 1);
     EXPECT_EQ(b, 0x01);
-}
-
-TEST_F(PtyLineTest, SettingsATerminalCannotCarryAreRefused) {
-    SerialOs& os = platformSerialOs();
-    ASSERT_TRUE(os.open(slave()));
-    LineSettings s = makeLineSettings(115200, false);
-    s.dataBits = 7;  // the pty forces 8 data bits
-    EXPECT_FALSE(os.applySettings(s));
-    s = makeLineSettings(115200, false);
-    s.outxDsrFlow = true;  // termios has no DSR flow control
-    EXPECT_FALSE(os.applySettings(s));
-    EXPECT_TRUE(os.applySettings(makeLineSettings(115200, false)));
-    os.close();
 }
 
 }  // namespace

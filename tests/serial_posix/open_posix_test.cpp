@@ -44,7 +44,7 @@ class PtyOpenTest : public PtyPortTest {
         ASSERT_EQ(chmod(slave(), 0666), 0);  // let an unprivileged child reach it
     }
     int openInChild() {
-        return inUnprivilegedChild([&] { return openPort(slave(), 115200, false); });
+        return inUnprivilegedChild([&] { return port_.openPort(slave(), 115200, false); });
     }
     // Another program's descriptor on the slave.
     int openOther() { return open(slave(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }
@@ -52,8 +52,8 @@ class PtyOpenTest : public PtyPortTest {
 
 TEST_F(PtyOpenTest, OpensTheSlaveRawAndNonBlockingAndReleasesItOnClose) {
     const int before = openDescriptorCount();
-    ASSERT_EQ(openPort(slave(), 115200, false), 1);
-    EXPECT_TRUE(portIsOpen());
+    ASSERT_EQ(port_.openPort(slave(), 115200, false), 1);
+    EXPECT_TRUE(port_.portIsOpen());
     EXPECT_EQ(openDescriptorCount(), before + 1);
     const int fd = descriptorOn(slave());
     ASSERT_GE(fd, 0);
@@ -73,10 +73,10 @@ TEST_F(PtyOpenTest, OpensTheSlaveRawAndNonBlockingAndReleasesItOnClose) {
     EXPECT_EQ(t.c_cc[VMIN], 0);
     EXPECT_EQ(t.c_cc[VTIME], 0);
 
-    closePort();
-    EXPECT_FALSE(portIsOpen());
+    port_.closePort();
+    EXPECT_FALSE(port_.portIsOpen());
     EXPECT_EQ(descriptorOn(slave()), -1);
-    closePort();  // harmless a second time
+    port_.closePort();  // harmless a second time
     EXPECT_EQ(openDescriptorCount(), before);
 
     // Lock and exclusive flag are gone: another program can take the port now.
@@ -96,10 +96,10 @@ TEST_F(PtyOpenTest, NamesThatAreNoTerminalDoNotOpen) {
     const int before = openDescriptorCount();
     for (const char* name : {static_cast<const char*>(file), "/dev/null", missing.c_str(), "/tmp",
                              "", "\\\\.\\", "kestrel-no-such-device"}) {
-        EXPECT_EQ(openPort(name, 115200, false), 0) << name;
-        EXPECT_FALSE(portIsOpen());
+        EXPECT_EQ(port_.openPort(name, 115200, false), 0) << name;
+        EXPECT_FALSE(port_.portIsOpen());
         EXPECT_EQ(openDescriptorCount(), before) << name;
-        closePort();
+        port_.closePort();
     }
     unlink(file);
 }
@@ -107,7 +107,7 @@ TEST_F(PtyOpenTest, NamesThatAreNoTerminalDoNotOpen) {
 TEST_F(PtyOpenTest, RetriesUnderTheNameWithoutTheWin32PrefixInUsbModeToo) {
     // A pty has no modem lines, which USB mode does without.
     const std::string prefixed = std::string("\\\\.\\") + slave();
-    EXPECT_EQ(openPort(prefixed.c_str(), 115200, true), 1);
+    EXPECT_EQ(port_.openPort(prefixed.c_str(), 115200, true), 1);
 }
 
 TEST_F(PtyOpenTest, PortHeldByAnotherProgramDoesNotOpen) {
@@ -115,8 +115,8 @@ TEST_F(PtyOpenTest, PortHeldByAnotherProgramDoesNotOpen) {
     ASSERT_EQ(openInChild(), 1) << "the child can reach the slave at all";
     int other = openOther();
     ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(openPort(slave(), 115200, false), 0);
-    EXPECT_FALSE(portIsOpen());
+    EXPECT_EQ(port_.openPort(slave(), 115200, false), 0);
+    EXPECT_FALSE(port_.portIsOpen());
     EXPECT_EQ(openDescriptorCount(), before + 1);
     close(other);
 
@@ -125,11 +125,11 @@ TEST_F(PtyOpenTest, PortHeldByAnotherProgramDoesNotOpen) {
     ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
     EXPECT_EQ(openInChild(), 0);
     close(other);
-    EXPECT_EQ(openPort(slave(), 115200, false), 1);
+    EXPECT_EQ(port_.openPort(slave(), 115200, false), 1);
 }
 
 TEST_F(PtyOpenTest, OpenPortKeepsOthersOut) {
-    ASSERT_EQ(openPort(slave(), 115200, false), 1);
+    ASSERT_EQ(port_.openPort(slave(), 115200, false), 1);
     // Programs that lock the port are refused, root included.
     const int other = openOther();
     if (other >= 0) {
@@ -141,7 +141,7 @@ TEST_F(PtyOpenTest, OpenPortKeepsOthersOut) {
     }
     // Ordinary users cannot even open it (TIOCEXCL).
     EXPECT_EQ(inUnprivilegedChild([&] { return openOther() < 0 && errno == EBUSY ? 0 : 1; }), 0);
-    EXPECT_TRUE(portIsOpen());
+    EXPECT_TRUE(port_.portIsOpen());
 }
 
 }  // namespace

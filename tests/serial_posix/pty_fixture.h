@@ -14,10 +14,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "platform/clock.h"
 #include "serial/serial_port.h"
+#include "support/switchable_clock.h"
 
 namespace kestrel::test {
 
@@ -47,7 +49,6 @@ inline int openDescriptorCount() {
 class PtyPortTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        setSerialOs(nullptr);
         // O_CLOEXEC: a master inherited by a forked child would hide the hang-up.
         master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         char name[128];
@@ -56,10 +57,11 @@ class PtyPortTest : public ::testing::Test {
         slave_ = name;
     }
     void TearDown() override {
-        closePort();
-        setClock(nullptr);
+        port_.closePort();
         closeMaster();
     }
+    // From now on the port waits on `clock`.
+    void useClock(Clock& clock) { time_.to = &clock; }
 
     const char* slave() const { return slave_.c_str(); }
     // Hangs the line up: the slave's reads see POLLHUP and its writes fail.
@@ -94,6 +96,9 @@ class PtyPortTest : public ::testing::Test {
 
     int master_ = -1;
     std::string slave_;
+    std::unique_ptr<SerialOs> os_ = createPlatformSerialOs();
+    SwitchableClock time_;
+    SerialPort port_{*os_, time_};
 };
 
 }  // namespace kestrel::test

@@ -13,7 +13,7 @@ class PtyTransferTest : public PtyPortTest {
   protected:
     void SetUp() override {
         PtyPortTest::SetUp();
-        ASSERT_EQ(openPort(slave(), 115200, false), 1);
+        ASSERT_EQ(port_.openPort(slave(), 115200, false), 1);
     }
     // Runs `f` after `ms` of real time on a thread of its own, while the test goes on.
     template <typename F>
@@ -31,7 +31,7 @@ TEST_F(PtyTransferTest, EveryByteValuePassesUnchangedBothWays) {
         sent.push_back(static_cast<uint8_t>(i));
 
     // Tool to module first: after a 0x13 taken as XOFF, the tool's output would stop.
-    EXPECT_EQ(writeBytes(sent.data(), 256), 256);
+    EXPECT_EQ(port_.writeBytes(sent.data(), 256), 256);
     std::vector<uint8_t> got(sent.size());
     EXPECT_EQ(receive(got.data(), got.size()), sent.size());
     EXPECT_EQ(got, sent);
@@ -39,13 +39,13 @@ TEST_F(PtyTransferTest, EveryByteValuePassesUnchangedBothWays) {
     ASSERT_TRUE(send(sent.data(), sent.size()));
     got.clear();
     uint8_t b = 0;
-    while (got.size() < sent.size() && readByteTimed(&b, 500) == 1)
+    while (got.size() < sent.size() && port_.readByteTimed(&b, 500) == 1)
         got.push_back(b);
     EXPECT_EQ(got, sent);
 
     // Nothing was added on the way (no CR/LF translation, no echo).
     EXPECT_EQ(receive(&b, 1, 20), 0u);
-    EXPECT_EQ(readByteNow(&b), 0);
+    EXPECT_EQ(port_.readByteNow(&b), 0);
 }
 
 TEST_F(PtyTransferTest, WriteLargerThanTheKernelBufferWaitsForRoom) {
@@ -57,7 +57,7 @@ TEST_F(PtyTransferTest, WriteLargerThanTheKernelBufferWaitsForRoom) {
     size_t receivedCount = 0;
     std::thread reader =
         later(50, [&] { receivedCount = receive(received.data(), received.size(), 3000); });
-    EXPECT_EQ(writeBytes(sent.data(), 65535), 65535);
+    EXPECT_EQ(port_.writeBytes(sent.data(), 65535), 65535);
     reader.join();
     ASSERT_EQ(receivedCount, sent.size());
     EXPECT_EQ(received, sent);
@@ -67,26 +67,26 @@ TEST_F(PtyTransferTest, PurgeDiscardsBytesWaitingToBeRead) {
     const uint8_t stale[] = {'O', 'K', '\r', '\n'};
     ASSERT_TRUE(send(stale, sizeof stale));
     std::this_thread::sleep_for(std::chrono::milliseconds(30));  // let the pty deliver them
-    EXPECT_EQ(purgePort(), 1);
+    EXPECT_EQ(port_.purgePort(), 1);
     uint8_t b = 0;
-    EXPECT_EQ(readByteTimed(&b, 30), 0);
+    EXPECT_EQ(port_.readByteTimed(&b, 30), 0);
 
     ASSERT_TRUE(send(stale, 1));
-    ASSERT_EQ(readByteTimed(&b, 500), 1);
+    ASSERT_EQ(port_.readByteTimed(&b, 500), 1);
     EXPECT_EQ(b, 'O');
 }
 
 TEST_F(PtyTransferTest, TimedReadLastsItsLimitOrEndsWithAByteThatArrives) {
     uint8_t b = 0;
     double start = wallMs();
-    EXPECT_EQ(readByteTimed(&b, 100), 0);
+    EXPECT_EQ(port_.readByteTimed(&b, 100), 0);
     EXPECT_GE(wallMs() - start, 99.0);
     EXPECT_LT(wallMs() - start, 400.0);
 
     const uint8_t ack = 0x01;
     std::thread module = later(40, [&] { send(&ack, 1); });
     start = wallMs();
-    const int got = readByteTimed(&b, 1000);
+    const int got = port_.readByteTimed(&b, 1000);
     const double waited = wallMs() - start;
     module.join();
     ASSERT_EQ(got, 1);
@@ -100,7 +100,7 @@ TEST_F(PtyTransferTest, HungUpLineWaitsOutReadsWithoutSpinningAndEndsWrites) {
     closeMaster();
     uint8_t b = 0;
     const double wall0 = wallMs(), cpu0 = cpuMs();
-    EXPECT_EQ(readByteTimed(&b, 200), 0);
+    EXPECT_EQ(port_.readByteTimed(&b, 200), 0);
     const double wall = wallMs() - wall0, cpu = cpuMs() - cpu0;
     EXPECT_GE(wall, 199.0);
     EXPECT_LT(wall, 600.0);
@@ -109,13 +109,13 @@ TEST_F(PtyTransferTest, HungUpLineWaitsOutReadsWithoutSpinningAndEndsWrites) {
     // Each single read still takes its 5 ms.
     const double single0 = wallMs();
     for (int i = 0; i < 10; ++i)
-        EXPECT_EQ(readByteNow(&b), 0);
+        EXPECT_EQ(port_.readByteNow(&b), 0);
     EXPECT_GE(wallMs() - single0, 10 * 4.0);
 
     // A write ends at once and counts what was taken.
     const std::vector<uint8_t> bytes(100, 0x55);
     const double write0 = wallMs();
-    EXPECT_EQ(writeBytes(bytes.data(), 100), 0);
+    EXPECT_EQ(port_.writeBytes(bytes.data(), 100), 0);
     EXPECT_LT(wallMs() - write0, 100.0);
 }
 

@@ -133,7 +133,7 @@ TEST(DamagedImage, ImageThatBreaksDuringTheTransferIsNoSuccess) {
                     return byte(0x01);
                 }),
                 true);
-    path = r.w.image->path();
+    path = r.w.file->path();
     testing::internal::CaptureStdout();
     r.run();
     testing::internal::GetCapturedStdout();

@@ -11,8 +11,8 @@ using Texts = std::vector<std::string>;
 
 struct Entry {
     explicit Entry(sim::ModuleConfig config, int32_t requested = 115200, bool usb = false)
-        : w(std::move(config)), s(phaseSession(w.host, requested, usb)) {
-        EXPECT_EQ(openPort("COM1", static_cast<uint32_t>(requested), usb), 1);
+        : w(std::move(config)), s(phaseSession(w, requested, usb)) {
+        EXPECT_EQ(w.port.openPort("COM1", static_cast<uint32_t>(requested), usb), 1);
         result = enterDownloadMode(s);
         dialogue = transcript(w.os);
     }

@@ -12,10 +12,10 @@ using Texts = std::vector<std::string>;
 struct HandBack {
     HandBack(sim::ModuleConfig config, int32_t originalRate, bool blockUpdate = false,
              bool usb = false)
-        : w(std::move(config)), s(phaseSession(w.host, 115200, usb)) {
+        : w(std::move(config)), s(phaseSession(w, 115200, usb)) {
         s.originalRate = originalRate;
         s.blockUpdateMode = blockUpdate;
-        EXPECT_EQ(openPort("COM1", 115200, usb), 1);
+        EXPECT_EQ(w.port.openPort("COM1", 115200, usb), 1);
         startMs = w.clock.elapsed();
     }
     bool run() {

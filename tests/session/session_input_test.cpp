@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "serial/com_port_name.h"
 #include "session/session_settings.h"
 #include "session/session_test_util.h"
 
@@ -29,40 +30,41 @@ TEST(RateText, ConvertsLikeTheStandardDecimalConversionButClamps) {
         EXPECT_EQ(convertRateText(c.first), c.second) << c.first;
 }
 
-TEST(PortName, OnlyLongComNamesGetTheDeviceNamespacePrefix) {
+TEST(PortName, WindowsOpensLongComNamesInTheDeviceNamespaceThenRetriesPrefixed) {
     const std::string longName = "COM" + std::string(256, '1');  // the longest field text
+    const std::string p = "\\\\.\\";
     const std::pair<std::string, std::string> cases[] = {
-        {"COM10", "\\\\.\\COM10"},
-        {"COM12", "\\\\.\\COM12"},
+        {"COM10", p + "COM10"},
+        {"COM12", p + "COM12"},
         {"COM9", "COM9"},
         {"COM3", "COM3"},
         {"com12", "com12"},
-        {"\\\\.\\COM3", "\\\\.\\COM3"},
+        {p + "COM3", p + "COM3"},
         {"", ""},
         {"/dev/ttyUSB0", "/dev/ttyUSB0"},
-        {"COMX1", "\\\\.\\COMX1"},
-        {longName, "\\\\.\\" + longName},
+        {"COMX1", p + "COMX1"},
+        {longName, p + longName},
     };
     for (const auto& c : cases) {
-        char path[kDevicePathCapacity];
-        normalizePortName(c.first.c_str(), path);
-        EXPECT_EQ(std::string(path), c.second) << c.first;
+        char first[kComPathCapacity];
+        char second[kComPathCapacity];
+        ASSERT_TRUE(comPortPaths(c.first.c_str(), first, second)) << c.first;
+        EXPECT_EQ(std::string(first), c.second) << c.first;
+        EXPECT_EQ(std::string(second), p + c.second) << c.first;
     }
 }
 
-TEST(PortName, Com12OpensUnderItsPrefixedNameAndLowerCaseIsRetriedByTheDriver) {
-    // The driver opens what the session made of the name, then retries in the device form.
-    const std::vector<std::string> com12{"open \\\\.\\COM12"};
-    const std::vector<std::string> lower{"open failed com12", "open \\\\.\\com12"};
-    for (const auto& c : {std::make_pair("COM12", com12), std::make_pair("com12", lower)}) {
+TEST(PortName, TheSessionHandsEveryOpenTheNameAsTyped) {
+    for (const char* name : {"COM12", "com12", "/dev/ttyUSB0"}) {
         UpdateRun r(makeRecords(1), loaderModule(), true);
-        copyText(r.w.host.fields.portName, c.first);
-        r.w.os.devices = {std::string("\\\\.\\") + c.first};
+        copyText(r.w.host.fields.portName, name);
+        r.w.os.devices = {name};
         r.run();
-        const auto dialogue = r.dialogue();
-        EXPECT_EQ(std::vector<std::string>(dialogue.begin(), dialogue.begin() + c.second.size()),
-                  c.second);
+        for (const Event& e : r.w.os.eventsOf(Event::Kind::Open))
+            EXPECT_EQ(e.text, name);
+        EXPECT_EQ(r.w.os.eventsOf(Event::Kind::Open).size(), 2u) << name;  // start, fallback
         EXPECT_EQ(r.w.host.lastStatus(), "Download succeeded.");
+        EXPECT_TRUE(r.outcome.succeeded());
     }
 }
 
@@ -81,6 +83,7 @@ TEST_P(PortThatCannotOpen, EndsWithTheOpenErrorAndGivesStartBack) {
     r.run();
     EXPECT_EQ(r.w.host.texts(), (std::vector<std::string>{"", "ERROR: Cannot open COM-Port."}));
     EXPECT_EQ(r.w.host.rangeMax, -1);  // the image was never touched
+    EXPECT_EQ(r.outcome.result, SessionResult::PortNotOpened);
     r.expectReleased();
 }
 
@@ -99,9 +102,11 @@ TEST(Image, MissingOrShortProgramFileEndsWithTheImageErrorAndClosesThePort) {
     };
     for (const std::string& path : paths) {
         UpdateRun r({}, loaderModule(), true);
-        overrideOwnProgramPath(path.c_str());
+        r.w.image = std::make_unique<FirmwareImage>(path.c_str());
         r.run();
         EXPECT_EQ(r.w.host.lastStatus(), "ERROR: Cannot open Firmware-File.") << path;
+        EXPECT_EQ(r.outcome.result, SessionResult::ImageUnreadable);
+        EXPECT_STREQ(r.outcome.reason.path, path.c_str());
         EXPECT_EQ(r.w.os.eventsOf(Event::Kind::Close).size(), 1u);
         r.expectReleased();
         std::remove(path.c_str());

@@ -58,7 +58,7 @@ struct UpdateRun {
         return c;
     }
     UpdateRun& run() {
-        runUpdateSession(w.host);
+        outcome = w.runSession();
         return *this;
     }
     std::vector<std::string> dialogue() const { return transcript(w.os, records); }
@@ -69,17 +69,17 @@ struct UpdateRun {
     void expectReleased() const {
         EXPECT_EQ(w.host.startEnabled, 1);
         EXPECT_FALSE(w.os.isOpen());
-        EXPECT_EQ(countRecords(), 0) << "image left open";
+        EXPECT_FALSE(w.image->imageIsOpen()) << "image left open";
     }
     std::vector<Record> records;
     VirtualWorld w;
+    SessionOutcome outcome;
 };
 
 // A session as the driver has it when it reaches the entry or the hand-back.
-inline Session phaseSession(RecordingHost& host, int32_t requestedRate, bool usb = false) {
-    Session s;
-    s.reporter = &host;
-    std::strcpy(s.devicePath, "COM1");
+inline Session phaseSession(VirtualWorld& w, int32_t requestedRate, bool usb = false) {
+    Session s(w.port, *w.image, w.host);
+    std::strcpy(s.portName, "COM1");
     s.requestedRate = requestedRate;
     s.usbMode = usb;
     return s;

@@ -1,5 +1,6 @@
 #include "support/fake_serial_os.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -20,9 +21,10 @@ bool FakeSerialOs::deviceAlive() const {
     return module_.portPresent(now()) && !(module_.vanished() && module_.config().usb);
 }
 
-bool FakeSerialOs::open(const char* name) {
+bool FakeSerialOs::open(const char* name, SystemError* why) {
     if (devices.count(name) == 0 || !module_.portPresent(now())) {
         record(Event::Kind::OpenFailed, name);
+        why->set(ENOENT, name);
         return false;
     }
     open_ = true;
@@ -31,18 +33,13 @@ bool FakeSerialOs::open(const char* name) {
     return true;
 }
 
-bool FakeSerialOs::deviceNamespaceForm(const char* name, char* out, size_t capacity) {
-    int n = std::snprintf(out, capacity, "\\\\.\\%s", name);
-    return n >= 0 && static_cast<size_t>(n) < capacity;
-}
-
 bool FakeSerialOs::applySettings(const LineSettings& s) {
     if (refusedRates.count(s.rate)) return false;
     auto sub = substitutes.find(s.rate);
     rate_ = sub == substitutes.end() ? s.rate : sub->second;
-    record(Event::Kind::Settings, {}, s.rate, s.dtrMode == LineMode::Enable);
+    record(Event::Kind::Settings, {}, s.rate, s.dtrOn);
     // Applying the record drives DTR to its recorded mode, as a real device does.
-    setDtr(s.dtrMode == LineMode::Enable);
+    setDtr(s.dtrOn);
     return true;
 }
 

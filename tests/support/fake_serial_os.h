@@ -46,8 +46,7 @@ class FakeSerialOs final : public SerialOs {
     std::vector<Event> eventsOf(Event::Kind kind) const;
 
     // --- SerialOs ---
-    bool open(const char* name) override;
-    bool deviceNamespaceForm(const char* name, char* out, size_t capacity) override;
+    bool open(const char* name, SystemError* why) override;
     bool applySettings(const LineSettings& settings) override;
     bool readRate(uint32_t* rate) override;
     bool applyTimeouts() override;

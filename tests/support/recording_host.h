@@ -23,7 +23,8 @@ class RecordingHost final : public SessionHost {
     int startEnabled = 0;
     int fieldReads = 0;
 
-    RecordingHost() {
+    // Stamps each status with `clock`'s time.
+    explicit RecordingHost(Clock& clock) : clock_(clock) {
         copyText(fields.portName, "COM1");
         copyText(fields.rateText, "115200");
     }
@@ -32,7 +33,7 @@ class RecordingHost final : public SessionHost {
         ++fieldReads;
         *out = fields;
     }
-    void setStatus(const char* text) override { statuses.push_back({text, nowMs()}); }
+    void setStatus(const char* text) override { statuses.push_back({text, clock_.nowMs()}); }
     void setProgressRange(int32_t maximum) override { rangeMax = maximum; }
     void setProgressPosition(int32_t position) override { positions.push_back(position); }
     void enableStart() override { ++startEnabled; }
@@ -49,6 +50,9 @@ class RecordingHost final : public SessionHost {
             out.push_back(s.text);
         return out;
     }
+
+  private:
+    Clock& clock_;
 };
 
 }  // namespace kestrel::test

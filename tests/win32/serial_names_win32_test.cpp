@@ -1,10 +1,11 @@
-// Port names the Win32 serial backend cannot open, and the device-namespace form it retries
-// with. Needs no port: every name here names no device.
+// Port names the Win32 serial backend cannot open, and what it says about them. Needs no
+// port: every name here names no device.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "serial/serial_os.h"
@@ -14,26 +15,23 @@
 namespace kestrel {
 namespace {
 
-TEST(DeviceNamespaceForm, PrefixesEvenAPrefixedNameAndNeverWritesPastTheBuffer) {
-    SerialOs& os = platformSerialOs();
-    char out[300];
-    ASSERT_TRUE(os.deviceNamespaceForm("COM5", out, sizeof out));
-    EXPECT_STREQ(out, "\\\\.\\COM5");
-    ASSERT_TRUE(os.deviceNamespaceForm("\\\\.\\COM5", out, sizeof out));
-    EXPECT_STREQ(out, "\\\\.\\\\\\.\\COM5");
-
-    const std::string name(259, 'C');
-    EXPECT_TRUE(os.deviceNamespaceForm(name.c_str(), out, 264));  // 4 + 259 + NUL
-    EXPECT_EQ(std::strlen(out), 263u);
-    std::memset(out, '#', sizeof out);
-    EXPECT_FALSE(os.deviceNamespaceForm(name.c_str(), out, 263));
-    EXPECT_EQ(std::string(out, sizeof out), std::string(sizeof out, '#'));
+TEST(OpenPortOnWin32, AMissingPortKeepsTheSystemsReasonAndTheRetriedPath) {
+    const std::unique_ptr<SerialOs> os = createPlatformSerialOs();
+    SerialPort port(*os, systemClock());
+    EXPECT_EQ(port.openPort("COM231", 115200, false), 0);
+    EXPECT_NE(port.lastError().code, 0);
+    EXPECT_STREQ(port.lastError().path, "\\\\.\\COM231");
+    char text[300];
+    describeSystemError(port.lastError(), text, sizeof text);
+    EXPECT_NE(std::string(text).find("\\\\.\\COM231: "), std::string::npos) << text;
 }
 
 TEST(OpenPortOnWin32, AFileThatIsNoSerialDeviceIsRefusedAndReleased) {
     const std::string path = test::writeTempFile({1, 2, 3});
-    EXPECT_EQ(openPort(path.c_str(), 115200, false), 0);  // opens, but refuses the settings
-    EXPECT_FALSE(portIsOpen());
+    const std::unique_ptr<SerialOs> os = createPlatformSerialOs();
+    SerialPort port(*os, systemClock());
+    EXPECT_EQ(port.openPort(path.c_str(), 115200, false), 0);  // opens, but refuses the settings
+    EXPECT_FALSE(port.portIsOpen());
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                            nullptr);
     EXPECT_NE(h, INVALID_HANDLE_VALUE);  // nobody holds the file now

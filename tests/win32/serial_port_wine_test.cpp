@@ -11,10 +11,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "serial/serial_os.h"
 #include "serial/serial_port.h"
+#include "support/switchable_clock.h"
 #include "support/virtual_clock.h"
 
 namespace kestrel {
@@ -29,12 +31,14 @@ class WinePort : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(portName().empty()) << "KESTREL_TEST_PORT is not set (run by wine_case.py)";
-        ASSERT_EQ(openPort(portName().c_str(), 115200, false), 1) << portName();
+        ASSERT_EQ(port_.openPort(portName().c_str(), 115200, false), 1) << portName();
     }
-    void TearDown() override {
-        setClock(nullptr);
-        closePort();
-    }
+    void TearDown() override { port_.closePort(); }
+    void useClock(Clock& clock) { time_.to = &clock; }
+
+    std::unique_ptr<SerialOs> os_ = createPlatformSerialOs();
+    test::SwitchableClock time_;
+    SerialPort port_{*os_, time_};
 };
 
 TEST_F(WinePort, TheLineSettingsReachTheDeviceUnderEitherName) {
@@ -54,30 +58,30 @@ TEST_F(WinePort, TheLineSettingsReachTheDeviceUnderEitherName) {
     EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
     EXPECT_EQ(dcb.fOutxCtsFlow + dcb.fOutX + dcb.fInX, 0u);
 
-    closePort();
-    EXPECT_EQ(openPort(device.c_str(), 57600, false), 1);
+    port_.closePort();
+    EXPECT_EQ(port_.openPort(device.c_str(), 57600, false), 1);
     uint32_t rate = 0;
-    EXPECT_TRUE(platformSerialOs().readRate(&rate));
+    EXPECT_TRUE(os_->readRate(&rate));
     EXPECT_EQ(rate, 57600u);
 }
 
 TEST_F(WinePort, ARateThePortTakesIsSettledWithItsPulseAnotherIsReportedAtOnce) {
     test::VirtualClock clock;
-    setClock(&clock);
-    EXPECT_EQ(setBaudRate(460800), 1);
+    useClock(clock);
+    EXPECT_EQ(port_.setBaudRate(460800), 1);
     EXPECT_EQ(clock.elapsed(), 2400u);  // 1500, DTR off 400, 500
     uint32_t rate = 0;
-    EXPECT_TRUE(platformSerialOs().readRate(&rate));
+    EXPECT_TRUE(os_->readRate(&rate));
     EXPECT_EQ(rate, 460800u);
 
-    EXPECT_EQ(setBaudRate(123456), 0);
-    EXPECT_EQ(clock.elapsed(), 2400u);           // no settling wait, no pulse
-    EXPECT_EQ(portLineSettings().rate, 38400u);  // what wine made of it
-    EXPECT_EQ(setBaudRate(115200), 1);           // and the port is still usable
+    EXPECT_EQ(port_.setBaudRate(123456), 0);
+    EXPECT_EQ(clock.elapsed(), 2400u);                 // no settling wait, no pulse
+    EXPECT_EQ(port_.portLineSettings().rate, 38400u);  // what wine made of it
+    EXPECT_EQ(port_.setBaudRate(115200), 1);           // and the port is still usable
 }
 
 TEST_F(WinePort, WithoutModemLinesTheRestartIsShortAndFails) {
-    SerialOs& os = platformSerialOs();
+    SerialOs& os = *os_;
     SetLastError(0);
     if (os.setDtr(true)) GTEST_SKIP() << "this port has modem lines: not the pty wine gives";
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
@@ -85,22 +89,22 @@ TEST_F(WinePort, WithoutModemLinesTheRestartIsShortAndFails) {
     EXPECT_FALSE(os.readCts(&cts));
 
     test::VirtualClock clock;
-    setClock(&clock);
-    EXPECT_EQ(waitForCts(1, 15000), 0);
+    useClock(clock);
+    EXPECT_EQ(port_.waitForCts(1, 15000), 0);
     EXPECT_EQ(clock.elapsed(), 0u);  // the status cannot be read: no 15 s wait
-    EXPECT_EQ(restartModule(), 0);
+    EXPECT_EQ(port_.restartModule(), 0);
     EXPECT_EQ(clock.elapsed(), 400u);  // DTR off 100, on 300, and the failed CTS wait
-    EXPECT_EQ(portLineSettings().dtrMode, LineMode::Enable);
+    EXPECT_EQ(port_.portLineSettings().dtrOn, true);
 }
 
 TEST_F(WinePort, AReadWaitsAtMostTheFiveMillisecondTimeout) {
     Sleep(300);  // the module boots when the port is opened (the pty's "DTR")
-    ASSERT_EQ(purgePort(), 1);
+    ASSERT_EQ(port_.purgePort(), 1);
     uint8_t b = 0;
     const DWORD start = GetTickCount();
     int got = 0;
     for (int i = 0; i < 20; ++i)
-        got += readByteNow(&b);
+        got += port_.readByteNow(&b);
     const DWORD tookMs = GetTickCount() - start;
     EXPECT_EQ(got, 0);
     // Each read waited for its byte, and none for long.
@@ -109,16 +113,16 @@ TEST_F(WinePort, AReadWaitsAtMostTheFiveMillisecondTimeout) {
 }
 
 TEST_F(WinePort, ClosingReleasesTheDeviceAndAClosedPortFailsWithoutEffect) {
-    closePort();
-    closePort();
-    EXPECT_FALSE(portIsOpen());
+    port_.closePort();
+    port_.closePort();
+    EXPECT_FALSE(port_.portIsOpen());
     uint8_t b = 'A';
-    EXPECT_EQ(writeBytes(&b, 1), 0);
-    EXPECT_EQ(readByteNow(&b), 0);
-    EXPECT_EQ(purgePort(), 0);
-    EXPECT_EQ(setBaudRate(57600), 0);
-    EXPECT_EQ(openPort(portName().c_str(), 115200, true), 1);  // free to be opened again
-    EXPECT_EQ(portLineSettings().dtrMode, LineMode::Enable);   // the USB port's DTR
+    EXPECT_EQ(port_.writeBytes(&b, 1), 0);
+    EXPECT_EQ(port_.readByteNow(&b), 0);
+    EXPECT_EQ(port_.purgePort(), 0);
+    EXPECT_EQ(port_.setBaudRate(57600), 0);
+    EXPECT_EQ(port_.openPort(portName().c_str(), 115200, true), 1);  // free to be opened again
+    EXPECT_EQ(port_.portLineSettings().dtrOn, true);                 // the USB port's DTR
 }
 
 }  // namespace

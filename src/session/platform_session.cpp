@@ -1,0 +1,16 @@
+#include "platform/own_file.h"
+#include "session/update_session.h"
+
+namespace kestrel {
+
+SessionOutcome runUpdateSession(SessionHost& host) {
+    char programPath[kReasonPathCapacity];
+    // Without its own path the image reader opens nothing and says why.
+    if (!ownProgramPath(programPath, sizeof programPath)) programPath[0] = '\0';
+    FirmwareImage image(programPath);
+    const std::unique_ptr<SerialOs> os = createPlatformSerialOs();
+    SerialPort port(*os, systemClock());
+    return runUpdateSession(host, port, image);
+}
+
+}  // namespace kestrel
