@@ -15,6 +15,7 @@
 #include <stdint.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -37,32 +38,60 @@ class PosixSerialOs final : public SerialOs {
   public:
     ~PosixSerialOs() override { close(); }
 
-    // open(): `open(O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC)` opens without becoming our
-    // controlling terminal (no SIGHUP to the tool) and without leaking into child
-    // processes. isatty() turns away regular files and /dev/null, which open fine.
-    // flock(LOCK_EX|LOCK_NB) and TIOCEXCL take the port exclusively, so two programs can
-    // never write into one module: the flock holds against everyone (root included), and
-    // TIOCEXCL also against programs that do not flock (a second open gets EBUSY, except
-    // for root). Then best effort: TIOCSSERIAL with ASYNC_LOW_LATENCY (a USB adapter
-    // otherwise holds each one-byte answer up to 16 ms), and a TIOCGICOUNT baseline for
-    // the line-error query. Any failure closes the device again.
+    // open(): the name is mapped to a path (device_name_posix.h) and stat()ed first, links
+    // followed (udev's /dev/serial/by-id names are links): only a character device that is
+    // not the operator's own terminal or the console is opened at all, so a regular file, a
+    // fifo or the controlling terminal never see an open() of ours. Then exactly one
+    // `open(O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC)`: without becoming our controlling
+    // terminal (no SIGHUP to the tool) and without leaking into child processes. fstat()
+    // must find the device stat() approved (the path may have been swapped in between), and
+    // isatty() turns away character devices that are no terminal (/dev/null), all before
+    // any setting changes or any byte is written. flock(LOCK_EX|LOCK_NB) and TIOCEXCL take
+    // the port exclusively, so two programs can never write into one module: the flock
+    // holds against everyone (root included), and TIOCEXCL also against programs that do
+    // not flock (a second open gets EBUSY, except for root). The terminal's state is saved
+    // (TCGETS2) for close() to put back. Then best effort: TIOCSSERIAL with
+    // ASYNC_LOW_LATENCY (a USB adapter otherwise holds each one-byte answer up to 16 ms),
+    // and a TIOCGICOUNT baseline for the line-error query. Any failure closes the device
+    // again.
     bool open(const char* name, SystemError* why) override {
         close();
         char path[kPathCapacity];
-        if (name == nullptr || !posixDeviceName(name, path, sizeof path)) {
-            why->set(0, name, "not a serial port name");
+        if (const char* refusal = posixDeviceName(name, path, sizeof path)) {
+            why->set(0, name, refusal);
+            return false;
+        }
+        struct stat named {};
+        if (::stat(path, &named) != 0) {
+            why->set(errno, path);
+            return false;
+        }
+        const char* refusal =
+            S_ISCHR(named.st_mode) ? refusedTerminal(named.st_rdev) : "not a character device";
+        if (refusal != nullptr) {
+            why->set(0, path, refusal);
             return false;
         }
         fd_ = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd_ < 0) return failOpen(why, path);
+        struct stat opened {};
+        if (fstat(fd_, &opened) != 0) return failOpen(why, path);
+        if (!S_ISCHR(opened.st_mode) || opened.st_rdev != named.st_rdev) {
+            why->set(0, path, "the device changed while it was opened");
+            return failOpen(nullptr, path);
+        }
         if (!isatty(fd_)) {
             why->set(0, path, "not a terminal device");
             return failOpen(nullptr, path);
         }
         if (flock(fd_, LOCK_EX | LOCK_NB) != 0) return failOpen(why, path);
         locked_ = true;
+        int wasExclusive = 0;
+        if (ioctl(fd_, TIOCGEXCL, &wasExclusive) != 0) wasExclusive = 0;
         if (ioctl(fd_, TIOCEXCL) != 0) return failOpen(why, path);
-        exclusive_ = true;
+        exclusive_ = wasExclusive == 0;
+        if (!saveTerminal(fd_, &saved_)) return failOpen(why, path);
+        haveSaved_ = true;
         requestLowLatency();
         haveCounts_ = ioctl(fd_, TIOCGICOUNT, &counts_) == 0;
         return true;
@@ -200,11 +229,15 @@ class PosixSerialOs final : public SerialOs {
         return done;
     }
 
-    // close(): TIOCNXCL and flock(LOCK_UN) give up the claims open() made (only those it
-    // made: the exclusive flag belongs to the tty, not to our descriptor), then close().
-    // Harmless when nothing is open and after an open() that failed midway.
+    // close(): puts back the terminal's state as open() found it (flags, control
+    // characters, rate) and the low-latency flag if we set it, then gives up the claims
+    // open() made (only those it made: the exclusive flag belongs to the tty, not to our
+    // descriptor, and may have been another program's), then close(). A port is left as it
+    // was found. Harmless when nothing is open and after an open() that failed midway.
     void close() override {
         if (fd_ >= 0) {
+            if (haveSaved_) restoreTerminal(fd_, saved_);  // fails only on a dead device
+            if (lowLatencySet_) dropLowLatency();
             if (exclusive_) ioctl(fd_, TIOCNXCL);
             if (locked_) flock(fd_, LOCK_UN);
             ::close(fd_);
@@ -212,6 +245,8 @@ class PosixSerialOs final : public SerialOs {
         fd_ = -1;
         locked_ = false;
         exclusive_ = false;
+        haveSaved_ = false;
+        lowLatencySet_ = false;
         haveCounts_ = false;
         requestedRate_ = 0;
     }
@@ -228,7 +263,15 @@ class PosixSerialOs final : public SerialOs {
         serial_struct ss{};
         if (ioctl(fd_, TIOCGSERIAL, &ss) != 0 || (ss.flags & ASYNC_LOW_LATENCY) != 0) return;
         ss.flags |= ASYNC_LOW_LATENCY;
-        ioctl(fd_, TIOCSSERIAL, &ss);  // a driver that refuses just stays slower
+        // A driver that refuses just stays slower.
+        lowLatencySet_ = ioctl(fd_, TIOCSSERIAL, &ss) == 0;
+    }
+
+    void dropLowLatency() {
+        serial_struct ss{};
+        if (ioctl(fd_, TIOCGSERIAL, &ss) != 0) return;
+        ss.flags &= ~ASYNC_LOW_LATENCY;
+        ioctl(fd_, TIOCSSERIAL, &ss);
     }
 
     static constexpr tcflag_t kInputProcessing = IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK |
@@ -285,6 +328,9 @@ class PosixSerialOs final : public SerialOs {
     int fd_ = -1;
     bool locked_ = false;     // we hold the flock
     bool exclusive_ = false;  // we set TIOCEXCL
+    bool haveSaved_ = false;
+    SavedTerminal saved_{};  // the state open() found
+    bool lowLatencySet_ = false;
     bool haveCounts_ = false;
     serial_icounter_struct counts_{};
     uint32_t requestedRate_ = 0;

@@ -5,9 +5,27 @@
 
 #include <asm/termbits.h>
 
+#include <cstring>
+
 #include "serial/termios2_posix.h"
 
 namespace kestrel {
+
+static_assert(sizeof(struct termios2) <= sizeof(SavedTerminal::bytes),
+              "SavedTerminal holds a struct termios2");
+
+bool saveTerminal(int fd, SavedTerminal* saved) {
+    struct termios2 t {};
+    if (ioctl(fd, TCGETS2, &t) != 0) return false;
+    std::memcpy(saved->bytes, &t, sizeof t);
+    return true;
+}
+
+bool restoreTerminal(int fd, const SavedTerminal& saved) {
+    struct termios2 t {};
+    std::memcpy(&t, saved.bytes, sizeof t);
+    return ioctl(fd, TCSETSW2, &t) == 0;
+}
 
 // TCSETS2 with BOTHER in both speed fields: the kernel programs the nearest rate the
 // device can make and stores it in c_ispeed/c_ospeed, which TCGETS2 then reports.

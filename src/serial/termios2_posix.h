@@ -9,6 +9,20 @@
 
 namespace kestrel {
 
+// A terminal's whole state as the kernel keeps it (flags, control characters, line
+// discipline and both rates, any whole rate included), held as bytes for this header's sake.
+struct SavedTerminal {
+    alignas(8) unsigned char bytes[64];
+};
+
+// Reads the state (TCGETS2). False when the ioctl fails.
+bool saveTerminal(int fd, SavedTerminal* saved);
+
+// Puts the state back once the bytes written so far have left (TCSETSW2): the last command
+// must go out at the rate it was written for. Without flow control (the port runs without)
+// that wait ends when the buffer is empty; a pty's ends at once. False when the ioctl fails.
+bool restoreTerminal(int fd, const SavedTerminal& saved);
+
 // Sets input and output rate to `rate` bits per second (TCSETS2 with BOTHER). False when
 // the ioctl fails.
 bool setTermios2Rate(int fd, uint32_t rate);

@@ -7,57 +7,60 @@
 namespace kestrel {
 namespace {
 
-std::string mapped(const std::string& name, size_t capacity = 272) {
+// The path, or the reason the name maps to none.
+std::string mapped(const char* name, size_t capacity = 272) {
     std::string out(capacity, '#');
-    if (!posixDeviceName(name.c_str(), out.data(), capacity)) return "<none>";
-    return out.c_str();
+    const char* refusal = posixDeviceName(name, out.data(), capacity);
+    return refusal != nullptr ? std::string("<") + refusal + ">" : out.c_str();
 }
 
-// COMn counts from zero under /dev/ttyS; exactly the four characters \\.\ are dropped, as
-// often as they come; names that are no COM port go under /dev; paths stay as they are.
-TEST(PosixDeviceName, MapsComPortsDropsThePrefixAndKeepsPaths) {
-    EXPECT_EQ(mapped("COM1"), "/dev/ttyS0");
-    EXPECT_EQ(mapped("com3"), "/dev/ttyS2");
-    EXPECT_EQ(mapped("CoM12"), "/dev/ttyS11");
-    EXPECT_EQ(mapped("COM01"), "/dev/ttyS0");
-    EXPECT_EQ(mapped("COM256"), "/dev/ttyS255");
-    EXPECT_EQ(mapped("\\\\.\\COM12"), "/dev/ttyS11");
-    EXPECT_EQ(mapped("\\\\.\\com1"), "/dev/ttyS0");
-    EXPECT_EQ(mapped("\\\\.\\\\\\.\\COM5"), "/dev/ttyS4");
-    EXPECT_EQ(mapped("\\\\.\\ttyACM0"), "/dev/ttyACM0");
-    EXPECT_EQ(mapped("\\\\.\\/dev/ttyUSB2"), "/dev/ttyUSB2");
-    EXPECT_EQ(mapped("\\\\COM1"), "/dev/\\\\COM1");
-    EXPECT_EQ(mapped("ttyUSB0"), "/dev/ttyUSB0");
-    EXPECT_EQ(mapped("COM0"), "/dev/COM0");
-    EXPECT_EQ(mapped("COM"), "/dev/COM");
-    EXPECT_EQ(mapped("COM1a"), "/dev/COM1a");
-    EXPECT_EQ(mapped("COM-1"), "/dev/COM-1");
-    EXPECT_EQ(mapped("COM 1"), "/dev/COM 1");
-    EXPECT_EQ(mapped("XCOM1"), "/dev/XCOM1");
-    EXPECT_EQ(mapped("COM99999999999999999999"), "/dev/COM99999999999999999999");
-    EXPECT_EQ(mapped("/dev/ttyUSB1"), "/dev/ttyUSB1");
-    EXPECT_EQ(mapped("./COM1"), "./COM1");
-    EXPECT_EQ(mapped("pts/3"), "pts/3");
-}
-
-TEST(PosixDeviceName, EmptyNamesAndResultsTooLongForTheBufferMapToNothing) {
-    EXPECT_EQ(mapped(""), "<none>");
-    EXPECT_EQ(mapped("\\\\.\\"), "<none>");
-    EXPECT_EQ(mapped("\\\\.\\\\\\.\\"), "<none>");
+// COMn counts from zero under /dev/ttyS; other bare names go under /dev; only absolute paths
+// stay as they are: a relative one would depend on the working directory.
+TEST(PosixDeviceName, MapsComPortsAndBareNamesUnderDevAndKeepsOnlyAbsolutePaths) {
+    const std::string tooLong = "<port name too long>";
+    const std::string relative = "<not an absolute path>";
+    const struct {
+        std::string name;
+        std::string path;
+        size_t capacity = 272;
+    } cases[] = {
+        {"COM1", "/dev/ttyS0"},
+        {"com3", "/dev/ttyS2"},
+        {"CoM12", "/dev/ttyS11"},
+        {"COM01", "/dev/ttyS0"},
+        {"COM256", "/dev/ttyS255"},
+        {"ttyUSB0", "/dev/ttyUSB0"},
+        {"tty", "/dev/tty"},
+        {"COM0", "/dev/COM0"},
+        {"COM", "/dev/COM"},
+        {"COM1a", "/dev/COM1a"},
+        {"COM 1", "/dev/COM 1"},
+        {"XCOM1", "/dev/XCOM1"},
+        {"COM99999999999999999999", "/dev/COM99999999999999999999"},
+        {"\\\\.\\COM1", "/dev/\\\\.\\COM1"},  // the Windows namespace means nothing here
+        {"/dev/ttyUSB1", "/dev/ttyUSB1"},
+        {"/dev/serial/by-id/usb-x-if00", "/dev/serial/by-id/usb-x-if00"},
+        {"./COM1", relative},
+        {"pts/3", relative},
+        {"dev/ttyS0", relative},
+        {"ttyfoo/../x", relative},
+        {"\\\\.\\/dev/ttyUSB2", relative},
+        {"", "<not a serial port name>"},
+        // 10 characters and the NUL; a full 259-character field fits under /dev.
+        {"COM1", "/dev/ttyS0", 11},
+        {"COM1", tooLong, 10},
+        {"ttyUSB0", tooLong, 12},
+        {"/dev/x", "/dev/x", 7},
+        {"/dev/x", tooLong, 6},
+        {std::string(259, 'a'), "/dev/" + std::string(259, 'a')},
+        {std::string(267, 'a'), tooLong},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(mapped(c.name.c_str(), c.capacity), c.path) << c.name;
+    EXPECT_EQ(mapped(nullptr), "<not a serial port name>");
     char out[8];
-    EXPECT_FALSE(posixDeviceName(nullptr, out, sizeof out));
-    EXPECT_FALSE(posixDeviceName("COM1", nullptr, 8));
-    EXPECT_FALSE(posixDeviceName("COM1", out, 0));
-
-    EXPECT_EQ(mapped("COM1", 11), "/dev/ttyS0");  // 10 characters and the NUL
-    EXPECT_EQ(mapped("COM1", 10), "<none>");
-    EXPECT_EQ(mapped("ttyUSB0", 13), "/dev/ttyUSB0");
-    EXPECT_EQ(mapped("ttyUSB0", 12), "<none>");
-    EXPECT_EQ(mapped("/dev/x", 7), "/dev/x");
-    EXPECT_EQ(mapped("/dev/x", 6), "<none>");
-    // A full 259-character field fits the driver's buffer under /dev, one 267 long does not.
-    EXPECT_EQ(mapped(std::string(259, 'a')), "/dev/" + std::string(259, 'a'));
-    EXPECT_EQ(mapped(std::string(267, 'a')), "<none>");
+    EXPECT_STREQ(posixDeviceName("COM1", nullptr, 8), "port name too long");
+    EXPECT_STREQ(posixDeviceName("COM1", out, 0), "port name too long");
 }
 
 }  // namespace

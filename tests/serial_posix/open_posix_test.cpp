@@ -1,12 +1,16 @@
 // Opening and closing the port on real devices: what counts as a serial port, that the
-// port is taken exclusively, and that every way out releases the descriptor.
+// operator's own terminal is never touched, that the port is taken exclusively and left as it
+// was found, and that every way out releases the descriptor.
+#include <limits.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 
 #include <string>
+#include <vector>
 
 #include "serial_posix/pty_fixture.h"
 
@@ -42,12 +46,64 @@ class PtyOpenTest : public PtyPortTest {
     void SetUp() override {
         PtyPortTest::SetUp();
         ASSERT_EQ(chmod(slave(), 0666), 0);  // let an unprivileged child reach it
+        char dir[] = "/tmp/kestrel-serial-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        dir_ = dir;
+    }
+    void TearDown() override {
+        PtyPortTest::TearDown();
+        std::filesystem::remove_all(dir_);
     }
     int openInChild() {
         return inUnprivilegedChild([&] { return port_.openPort(slave(), 115200, false); });
     }
     // Another program's descriptor on the slave.
     int openOther() { return open(slave(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }
+
+    // One attempt of a child: "<openPort's result> <the reason as the front end shows it>".
+    void reportAttempt(int to, const char* name) {
+        const int opened = port_.openPort(name, 115200, false);
+        char reason[2 * kReasonPathCapacity];
+        describeSystemError(port_.lastError(), reason, sizeof reason);
+        char line[sizeof reason + 16];
+        const int n = snprintf(line, sizeof line, "%d %s\n", opened, reason);
+        if (write(to, line, static_cast<size_t>(n)) != n) _exit(2);
+        port_.closePort();
+    }
+
+    // Opens the slave as the operator's terminal in a child of a session of its own: first
+    // on standard input only, then as the controlling terminal with the streams elsewhere.
+    // Returns the child's report, a line per attempt.
+    std::string attemptsOnTheOperatorsTerminal() {
+        int pipeFds[2];
+        if (pipe2(pipeFds, O_CLOEXEC) != 0) return "no pipe";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            alarm(5);  // a child that hangs ends, and its report comes up short
+            if (setsid() < 0) _exit(3);
+            const int stream = open(slave(), O_RDWR | O_NOCTTY);
+            if (stream < 0 || dup2(stream, STDIN_FILENO) < 0) _exit(3);
+            reportAttempt(pipeFds[1], slave());
+            const int null = open("/dev/null", O_RDONLY);
+            // Without O_NOCTTY, a session leader's first terminal becomes its controlling one.
+            if (null < 0 || dup2(null, STDIN_FILENO) < 0 || open(slave(), O_RDWR) < 0) _exit(3);
+            reportAttempt(pipeFds[1], slave());
+            reportAttempt(pipeFds[1], "tty");
+            _exit(0);
+        }
+        close(pipeFds[1]);
+        std::string report;
+        char buffer[256];
+        for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+            report.append(buffer, static_cast<size_t>(n));
+        close(pipeFds[0]);
+        int status = 0;
+        if (pid < 0 || waitpid(pid, &status, 0) != pid || status != 0)
+            report += "child ended with status " + std::to_string(status);
+        return report;
+    }
+
+    std::string dir_;
 };
 
 TEST_F(PtyOpenTest, OpensTheSlaveRawAndNonBlockingAndReleasesItOnClose) {
@@ -87,27 +143,105 @@ TEST_F(PtyOpenTest, OpensTheSlaveRawAndNonBlockingAndReleasesItOnClose) {
     EXPECT_EQ(openInChild(), 1);
 }
 
-TEST_F(PtyOpenTest, NamesThatAreNoTerminalDoNotOpen) {
-    char file[] = "/tmp/kestrel-serial-XXXXXX";
-    const int fileFd = mkstemp(file);
+// Each refused with its reason, and nothing but a character device is opened at all.
+TEST_F(PtyOpenTest, WhatIsNoSerialPortIsRefusedWithItsReason) {
+    const std::string file = dir_ + "/file", fifo = dir_ + "/fifo";
+    ASSERT_TRUE(std::filesystem::create_directory(dir_ + "/dir"));
+    const int fileFd = open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(fileFd, 0);
     close(fileFd);
-    const std::string missing = std::string(slave()) + "-missing";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // inotify reports every open of the folder and of anything in it.
+    const int opens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(opens, 0);
+    ASSERT_GE(inotify_add_watch(opens, dir_.c_str(), IN_OPEN), 0);
+
+    struct Case {
+        std::string name;
+        int code;
+        const char* what;
+        std::string path;
+    };
+    const char* notChar = "not a character device";
+    const char* relative = "not an absolute path";
+    const char* controlling = "is the controlling terminal";
+    std::vector<Case> cases = {
+        {file, 0, notChar, file},
+        {dir_ + "/dir", 0, notChar, dir_ + "/dir"},
+        {fifo, 0, notChar, fifo},
+        {"null", 0, "not a terminal device", "/dev/null"},
+        {"kestrel-no-such-device", ENOENT, nullptr, "/dev/kestrel-no-such-device"},
+        {"dev/ttyS0", 0, relative, "dev/ttyS0"},
+        {"ttyfoo/../x", 0, relative, "ttyfoo/../x"},
+        {"", 0, "not a serial port name", ""},
+        {"tty", 0, controlling, "/dev/tty"},
+        {"/dev/tty", 0, controlling, "/dev/tty"},
+    };
+    struct stat console {};
+    if (stat("/dev/console", &console) == 0)
+        cases.push_back({"console", 0, "is the system console", "/dev/console"});
+    else
+        cases.push_back({"console", ENOENT, nullptr, "/dev/console"});
+
     const int before = openDescriptorCount();
-    for (const char* name : {static_cast<const char*>(file), "/dev/null", missing.c_str(), "/tmp",
-                             "", "\\\\.\\", "kestrel-no-such-device"}) {
-        EXPECT_EQ(port_.openPort(name, 115200, false), 0) << name;
+    for (const Case& c : cases) {
+        EXPECT_EQ(port_.openPort(c.name.c_str(), 115200, false), 0) << c.name;
+        const SystemError& why = port_.lastError();
+        EXPECT_EQ(why.code, c.code) << c.name;
+        EXPECT_STREQ(why.what, c.what) << c.name;
+        EXPECT_EQ(std::string(why.path), c.path) << c.name;
         EXPECT_FALSE(port_.portIsOpen());
-        EXPECT_EQ(openDescriptorCount(), before) << name;
-        port_.closePort();
+        EXPECT_EQ(openDescriptorCount(), before) << c.name;
     }
-    unlink(file);
+    alignas(inotify_event) char events[sizeof(inotify_event) + NAME_MAX + 1] = {};
+    EXPECT_EQ(read(opens, events, sizeof events), -1)
+        << "opened: " << reinterpret_cast<const inotify_event*>(events)->name;
+    close(opens);
 }
 
-TEST_F(PtyOpenTest, RetriesUnderTheNameWithoutTheWin32PrefixInUsbModeToo) {
+// The operator's terminal as the port: refused by name and as /dev/tty, with nothing
+// written into it and its settings as they were.
+TEST_F(PtyOpenTest, TheOperatorsTerminalIsRefusedAndLeftAlone) {
+    const std::string found = slaveState(master_);
+    ASSERT_FALSE(found.empty());
+    const std::string name = slave();
+    EXPECT_EQ(attemptsOnTheOperatorsTerminal(),
+              "0 " + name + ": is the terminal of a standard stream\n" +  //
+                  "0 " + name + ": is the controlling terminal\n" +       //
+                  "0 /dev/tty: is the controlling terminal\n");
+    uint8_t byte = 0;
+    EXPECT_EQ(receive(&byte, 1, 50), 0u);
+    EXPECT_EQ(slaveState(master_), found);
+}
+
+// udev's /dev/serial/by-id names are links to the device.
+TEST_F(PtyOpenTest, ALinkToTheDeviceOpensInUsbModeToo) {
+    const std::string link = dir_ + "/usb-Modem_1234-if00";
+    ASSERT_EQ(symlink(slave(), link.c_str()), 0);
     // A pty has no modem lines, which USB mode does without.
-    const std::string prefixed = std::string("\\\\.\\") + slave();
-    EXPECT_EQ(port_.openPort(prefixed.c_str(), 115200, true), 1);
+    EXPECT_EQ(port_.openPort(link.c_str(), 115200, true), 1);
+}
+
+// Odd settings another program left, separate input rate included, survive an update.
+TEST_F(PtyOpenTest, ClosingLeavesTheTerminalAsItWasFound) {
+    termios odd{};
+    ASSERT_EQ(tcgetattr(master_, &odd), 0);
+    odd.c_iflag |= ICRNL | IXON | IGNBRK;
+    odd.c_oflag |= OPOST | ONLCR;
+    odd.c_lflag |= ICANON | ECHO | ISIG;
+    odd.c_cflag = (odd.c_cflag | CSTOPB) & ~static_cast<tcflag_t>(CLOCAL | HUPCL);
+    odd.c_cc[VMIN] = 3;
+    odd.c_cc[VTIME] = 7;
+    ASSERT_EQ(cfsetspeed(&odd, B1200), 0);
+    ASSERT_EQ(tcsetattr(master_, TCSANOW, &odd), 0);
+    ASSERT_TRUE(leaveStaleInputRate(master_));
+    const std::string found = slaveState(master_);
+    ASSERT_FALSE(found.empty());
+
+    ASSERT_EQ(port_.openPort(slave(), 115200, false), 1);
+    EXPECT_NE(slaveState(master_), found);  // the port's own settings while it is open
+    port_.closePort();
+    EXPECT_EQ(slaveState(master_), found);
 }
 
 TEST_F(PtyOpenTest, PortHeldByAnotherProgramDoesNotOpen) {

@@ -25,6 +25,8 @@ namespace kestrel::test {
 
 // The input and output rate the slave runs at, as the master sees it (TCGETS2).
 bool slaveRates(int masterFd, uint32_t* inputRate, uint32_t* outputRate);
+// The slave's whole state (flags, control characters, both rates) as bytes; empty on failure.
+std::string slaveState(int masterFd);
 // Gives the slave a separate input rate of 38400, as another program may leave it.
 bool leaveStaleInputRate(int masterFd);
 

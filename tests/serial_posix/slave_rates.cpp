@@ -1,9 +1,11 @@
-// The slave's rates through the master with termios2 (declared in pty_fixture.h). A file of
-// its own because <asm/termbits.h> cannot share a translation unit with <termios.h>.
+// The slave's rates and state through the master with termios2 (declared in pty_fixture.h). A file
+// of its own because <asm/termbits.h> cannot share a translation unit with <termios.h>.
 #include <stdint.h>
 #include <sys/ioctl.h>
 
 #include <asm/termbits.h>
+
+#include <string>
 
 namespace kestrel::test {
 
@@ -13,6 +15,12 @@ bool slaveRates(int masterFd, uint32_t* inputRate, uint32_t* outputRate) {
     *inputRate = t.c_ispeed;
     *outputRate = t.c_ospeed;
     return true;
+}
+
+std::string slaveState(int masterFd) {
+    struct termios2 t {};
+    if (ioctl(masterFd, TCGETS2, &t) != 0) return std::string();
+    return std::string(reinterpret_cast<const char*>(&t), sizeof t);
 }
 
 bool leaveStaleInputRate(int masterFd) {
