@@ -120,15 +120,18 @@ TEST(StartSignal, NoByteWithin20sEndsTheSessionWithoutTransferOrHandBack) {
     r.expectReleased();
 }
 
-TEST(StartSignal, BytesWithLineErrorsAreDroppedOnRs232) {
-    auto config = loaderModule();
-    config.startPreamble.assign(3, 0x01);  // three start bytes, garbled by line errors
-    UpdateRun r(makeRecords(1), config, true);
-    r.w.os.lineErrorsOnNextReads = 3;
-    r.run();
-    // The three flagged bytes never count as tries; the clean 0x01 after them starts.
-    EXPECT_EQ(startWarnings(r.w.host), 0);
-    EXPECT_TRUE(r.w.module.imageComplete());
+TEST(StartSignal, StartByteWithALineErrorIsDroppedOnRs232ButTakenOnUsb) {
+    for (const bool usb : {false, true}) {
+        auto config = loaderModule();
+        config.usb = usb;
+        UpdateRun r(makeRecords(2), config, true);
+        r.w.host.fields.usb = usb;
+        r.w.os.lineErrorsOnNextReads = 1;  // the start byte is the loader's first byte
+        r.run();
+        EXPECT_EQ(r.w.host.lastStatus(),
+                  usb ? "Download succeeded." : "ERROR: timout waiting for start character.")
+            << "usb " << usb;
+    }
 }
 
 }  // namespace
