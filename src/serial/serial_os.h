@@ -35,6 +35,10 @@ class SerialOs {
     virtual bool readCts(bool* on) = 0;
     // Ends pending transfers and throws away bytes waiting in either direction.
     virtual bool purge() = 0;
+    // Throws away the bytes received and not yet read, with their line errors.
+    virtual bool dropInput() = 0;
+    // How many received bytes wait to be read, without waiting for more.
+    virtual bool bytesWaiting(uint32_t* count) = 0;
     // Whether any receive error (framing, overrun, overflow, parity, break) occurred since
     // the last query; the query resets the indication. False when the query fails.
     virtual bool takeLineErrors(bool* any) = 0;

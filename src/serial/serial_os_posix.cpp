@@ -164,6 +164,21 @@ class PosixSerialOs final : public SerialOs {
         return true;
     }
 
+    // dropInput(): tcflush(TCIFLUSH), and a new line-error reference as for purge().
+    bool dropInput() override {
+        if (fd_ < 0 || tcflush(fd_, TCIFLUSH) != 0) return false;
+        haveCounts_ = ioctl(fd_, TIOCGICOUNT, &counts_) == 0;
+        return true;
+    }
+
+    // bytesWaiting(): FIONREAD counts what the kernel holds for us.
+    bool bytesWaiting(uint32_t* count) override {
+        int n = 0;
+        if (fd_ < 0 || ioctl(fd_, FIONREAD, &n) != 0 || n < 0) return false;
+        *count = static_cast<uint32_t>(n);
+        return true;
+    }
+
     // takeLineErrors(): TIOCGICOUNT counts framing, overrun, parity, break and buffer
     // overrun errors since the driver loaded; any counter that moved since the last query
     // (or since open) is an error, and the new values become the reference.

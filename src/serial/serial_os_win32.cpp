@@ -109,6 +109,24 @@ class Win32SerialOs final : public SerialOs {
         return true;
     }
 
+    // dropInput(): PurgeComm of the receive side, then ClearCommError as for purge().
+    bool dropInput() override {
+        if (!PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR)) return false;
+        DWORD errors = 0;
+        ClearCommError(handle_, &errors, nullptr);
+        return true;
+    }
+
+    // bytesWaiting(): the receive queue's count from ClearCommError. It resets the error
+    // flags too, so it is asked only where no checked read follows.
+    bool bytesWaiting(uint32_t* count) override {
+        DWORD errors = 0;
+        COMSTAT stat;
+        if (!ClearCommError(handle_, &errors, &stat)) return false;
+        *count = stat.cbInQue;
+        return true;
+    }
+
     // takeLineErrors(): ClearCommError reports and resets the device's error flags.
     bool takeLineErrors(bool* any) override {
         DWORD errors = 0;
@@ -117,11 +135,16 @@ class Win32SerialOs final : public SerialOs {
         return true;
     }
 
-    // readByte(): ReadFile of one byte; the 5 ms total timeout bounds the wait.
+    // readByte(): ReadFile of one byte; the 5 ms total timeout bounds the wait. A port that
+    // is gone fails at once, every time: the failure still takes its 5 ms, or a caller's
+    // timed read would spin a core until its limit.
     bool readByte(uint8_t* byte, bool* got) override {
         *got = false;
         DWORD n = 0;
-        if (!ReadFile(handle_, byte, 1, &n, nullptr)) return false;
+        if (!ReadFile(handle_, byte, 1, &n, nullptr)) {
+            Sleep(kReadTotalTimeoutMs);
+            return false;
+        }
         *got = n == 1;
         return true;
     }

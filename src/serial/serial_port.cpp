@@ -55,6 +55,16 @@ int SerialPort::purgePort() {
     return os_.purge() ? 1 : 0;
 }
 
+int SerialPort::dropInput() {
+    if (!open_) return 0;
+    return os_.dropInput() ? 1 : 0;
+}
+
+int SerialPort::inputWaiting() {
+    uint32_t count = 0;
+    return open_ && os_.bytesWaiting(&count) && count > 0 ? 1 : 0;
+}
+
 int SerialPort::setBaudRate(uint32_t rate) {
     if (!open_) return 0;
     settings_.rate = rate;

@@ -33,6 +33,13 @@ class SerialPort {
     // Discards buffered bytes both ways. 1 or 0.
     int purgePort();
 
+    // Discards the bytes received and not yet read (a stray answer must not pass for the
+    // answer to what is written next). 1 or 0.
+    int dropInput();
+
+    // 1 when at least one received byte waits to be read right now (no wait), else 0.
+    int inputWaiting();
+
     // Switches the rate, verifies it by reading it back, then settles: 1500 ms, DTR off
     // 400 ms, DTR on, 500 ms. 0 at once (no waits, no pulse) when refused or when the device
     // runs at another rate, which then becomes the recorded rate.

@@ -28,6 +28,9 @@ Answer failBlock(Session& s, BlockFailure failure, int answer) {
 Answer sendRecord(Session& s, const uint8_t* wire, uint16_t wireLength) {
     StatusReporter& r = s.reporter;
     for (;;) {
+        // An answer must belong to the block just written: a byte that came before it (a
+        // doubled or late answer) would put the transfer one block ahead of the module.
+        s.port.dropInput();
         s.port.writeBytes(wire, wireLength);
         uint8_t answer = 0;
         do {
@@ -93,6 +96,16 @@ void transferBlocks(Session& s) {
                 s.failed = true;
                 failBlock(s, BlockFailure::ImageBroken, -1);
                 s.outcome.reason = s.image.lastError();
+            } else if (s.totalBlocks > 0 && s.port.inputWaiting()) {
+                // The loader said more than one answer per block: which block it took is
+                // unknown, so the module may not hold the image.
+                uint8_t stray = 0;
+                s.port.readByteNow(&stray);
+                reportf(r, status::kFatalAnswer, stray, s.blockIndex - 1);
+                s.failed = true;
+                s.outcome.blockFailure = BlockFailure::StrayAnswer;
+                s.outcome.blockIndex = s.blockIndex - 1;
+                s.outcome.answerByte = stray;
             } else {
                 r.setStatus(status::kTransferDone);
             }

@@ -26,6 +26,7 @@ enum class BlockFailure : uint8_t {
     TooManyRetries,  // the loader asked for the block again too often
     FatalAnswer,     // an answer byte the protocol does not know
     ImageBroken,     // the image ended before its counted records
+    StrayAnswer,     // a byte more than the answers after the last block
 };
 
 struct SessionOutcome {

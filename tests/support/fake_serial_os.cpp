@@ -72,6 +72,20 @@ bool FakeSerialOs::purge() {
     return true;
 }
 
+bool FakeSerialOs::dropInput() {
+    module_.discardDue(now());
+    pendingLineError_ = false;
+    return true;
+}
+
+bool FakeSerialOs::bytesWaiting(uint32_t* count) {
+    uint32_t due = 0;
+    *count = deviceAlive() && module_.nextByteDue(&due) && static_cast<int32_t>(due - now()) <= 0
+                 ? 1
+                 : 0;
+    return true;
+}
+
 bool FakeSerialOs::takeLineErrors(bool* any) {
     if (lineErrorQueryFails) return false;
     *any = pendingLineError_;

@@ -53,6 +53,8 @@ class FakeSerialOs final : public SerialOs {
     bool setDtr(bool on) override;
     bool readCts(bool* on) override;
     bool purge() override;
+    bool dropInput() override;
+    bool bytesWaiting(uint32_t* count) override;
     bool takeLineErrors(bool* any) override;
     bool readByte(uint8_t* byte, bool* got) override;
     uint32_t write(const uint8_t* bytes, uint32_t count) override;

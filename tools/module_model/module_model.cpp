@@ -352,7 +352,8 @@ void ModuleModel::recordComplete(uint32_t nowMs) {
         case BlockAnswer::Kind::Byte:
             break;
     }
-    sendByte(answer.value, due);
+    for (int i = 0; i <= answer.repeats; ++i)
+        sendByte(answer.value, due);
     if (answer.value == 0x01) {
         const size_t index = stats_.accepted.size();
         if (index >= config_.expectedRecords.size() || config_.expectedRecords[index] != record)
