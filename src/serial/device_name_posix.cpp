@@ -36,7 +36,7 @@ const char* fits(int written, size_t capacity) {
 //
 // /proc/self/stat's tty_nr is the kernel's own record of it, read without touching any
 // terminal. The alternatives miss: the standard streams may be redirected while the
-// terminal stays in control (`kestrel-cli --port tty </dev/null >log 2>&1`), and fstat() of
+// terminal stays in control (`--port /dev/pts/3 </dev/null >log 2>&1`), and fstat() of
 // an opened /dev/tty names /dev/tty itself, not the terminal behind it. Without /proc the
 // answer is "none"; /dev/tty and the standard streams' terminals are still refused then.
 bool controllingTerminal(dev_t* device) {

@@ -1,6 +1,7 @@
 // This file exists because <asm/termbits.h> (struct termios2, BOTHER) cannot be included
 // together with <termios.h>: both define struct termios and the flag macros. Everything
-// else of the POSIX serial backend uses <termios.h>; only the rate goes through here.
+// else of the POSIX serial backend uses <termios.h>; only the rate and the terminal's saved
+// state go through here.
 #include <sys/ioctl.h>
 
 #include <asm/termbits.h>

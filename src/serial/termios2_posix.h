@@ -1,8 +1,9 @@
-// Any whole line rate on Linux, through the kernel's termios2 interface.
+// Any whole line rate on Linux, and a terminal's whole state saved and put back, through the
+// kernel's termios2 interface.
 //
 // The functions live in termios2_posix.cpp, the one file that includes <asm/termbits.h>:
 // that header redefines struct termios and clashes with <termios.h>, so this header
-// speaks only in plain integers.
+// speaks only in plain integers and bytes.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 namespace kestrel {
 
 // A terminal's whole state as the kernel keeps it (flags, control characters, line
-// discipline and both rates, any whole rate included), held as bytes for this header's sake.
+// discipline and both rates, any whole rate included), held as bytes.
 struct SavedTerminal {
     alignas(8) unsigned char bytes[64];
 };
