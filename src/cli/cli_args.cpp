@@ -6,7 +6,7 @@ namespace kestrel {
 
 namespace {
 
-enum class Option { Port, Rate, FirmwareName, Usb, NoFirmware, Help, Version };
+enum class Option { Port, Rate, FirmwareName, Usb, NoFirmware, Help, Version, ImageInfo };
 
 struct OptionName {
     const char* name;
@@ -23,7 +23,19 @@ constexpr OptionName kOptions[] = {
     {"--help", Option::Help, false},
     {"-h", Option::Help, false},
     {"--version", Option::Version, false},
+    {"--image-info", Option::ImageInfo, false},
 };
+
+// The rates a module takes: anything else would reach it as a rate it refuses or, worse,
+// as another rate than the one typed ("1e6" converts to 1).
+constexpr const char* kRates[] = {"300",   "1200",  "2400",   "4800",   "9600",   "19200",
+                                  "38400", "57600", "115200", "230400", "460800", "921600"};
+
+bool isModuleRate(const char* text) {
+    for (const char* rate : kRates)
+        if (std::strcmp(text, rate) == 0) return true;
+    return false;
+}
 
 // Finds `arg` ("--name" or "--name=value"); `inlineValue` points behind the '=' if any.
 const OptionName* findOption(const char* arg, const char** inlineValue) {
@@ -69,6 +81,8 @@ CliCommand parseCliArgs(int argc, const char* const* argv, SessionFields* fields
                 havePort = true;
                 break;
             case Option::Rate:
+                if (!isModuleRate(value))
+                    return usageError(error, "not a rate a module takes (see --help):", value);
                 copyText(fields->rateText, value);
                 break;
             case Option::FirmwareName:
@@ -84,6 +98,8 @@ CliCommand parseCliArgs(int argc, const char* const* argv, SessionFields* fields
                 return CliCommand::Help;
             case Option::Version:
                 return CliCommand::Version;
+            case Option::ImageInfo:
+                return CliCommand::ImageInfo;
         }
     }
     if (!havePort) {
@@ -95,18 +111,21 @@ CliCommand parseCliArgs(int argc, const char* const* argv, SessionFields* fields
 
 void printCliUsage(FILE* out) {
     std::fputs(
-        "usage: kestrel-cli --port NAME [--rate TEXT] [--usb] [--no-firmware]\n"
+        "usage: kestrel-cli --port NAME [--rate RATE] [--usb] [--no-firmware]\n"
         "                   [--firmware-name NAME]\n"
-        "       kestrel-cli --help | --version\n"
+        "       kestrel-cli --help | --version | --image-info\n"
         "\n"
         "Writes the firmware image appended to this program into the module at port NAME,\n"
         "as the Kestrel window does when START is pressed.\n"
         "\n"
         "  --port NAME           the serial port (a device path such as /dev/ttyUSB0, or COMn)\n"
-        "  --rate TEXT           the line rate, converted as the window's field (default 115200)\n"
+        "  --rate RATE           the line rate (default 115200), one of 300, 1200, 2400, 4800,\n"
+        "                        9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600\n"
         "  --usb                 the port is the module's USB virtual port\n"
         "  --no-firmware         the module holds no or invalid firmware: restart it blind\n"
         "  --firmware-name NAME  a name ending in .uusf asks for a block update\n"
+        "  --image-info          tell the firmware image this program carries, touching no port\n"
+        "  --version             the program's version and its image\n"
         "\n"
         "Every status text goes to standard output on a line of its own; a progress bar goes\n"
         "to standard error when that is a terminal. Exit 0 when the update ended with\n"

@@ -7,10 +7,10 @@
 
 namespace kestrel {
 
-enum class CliCommand { Run, Help, Version, UsageError };
+enum class CliCommand { Run, Help, Version, ImageInfo, UsageError };
 
-// Fills `fields` from argv[1..]: --port NAME (required), --rate TEXT (default "115200",
-// kept as text: the session converts it as it does the window's), --usb, --no-firmware,
+// Fills `fields` from argv[1..]: --port NAME (required), --rate RATE (default "115200"; only
+// a rate a module takes, written as a plain whole number), --usb, --no-firmware,
 // --firmware-name NAME; "--opt=value" works too. Texts are cut at 259 characters, as in the
 // window's fields. On UsageError `error` says what is wrong.
 CliCommand parseCliArgs(int argc, const char* const* argv, SessionFields* fields,

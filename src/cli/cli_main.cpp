@@ -6,6 +6,8 @@
 
 #include "cli/cli_args.h"
 #include "cli/terminal_host.h"
+#include "image/image_summary.h"
+#include "platform/own_file.h"
 #include "session/update_session.h"
 
 namespace {
@@ -14,10 +16,39 @@ constexpr int kExitSucceeded = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+using namespace kestrel;
+
+// "image: N records, B bytes, sha256 HEX" of the image behind this program; 1 without one.
+int printImageInfo(FILE* out) {
+    char path[kReasonPathCapacity];
+    if (!ownProgramPath(path, sizeof path)) path[0] = '\0';
+    FirmwareImage image(path);
+    ImageSummary summary;
+    if (!summarizeImage(image, &summary)) {
+        char reason[2 * kReasonPathCapacity];
+        describeSystemError(image.lastError(), reason, sizeof reason);
+        std::fprintf(out, "image: none (%s)\n", reason);
+        return kExitFailed;
+    }
+    std::fprintf(out, "image: %d records, %u bytes, sha256 %s\n", static_cast<int>(summary.records),
+                 summary.bytes, summary.sha256);
+    return kExitSucceeded;
+}
+
+// One line on what a successful update sent and how fast.
+void printTransferFigures(const SessionOutcome& outcome, uint32_t sessionMs) {
+    const double transferS = outcome.transferMs / 1000.0;
+    const double bytesPerS = transferS > 0 ? outcome.bytesSent / transferS : 0;
+    std::fprintf(stderr,
+                 "kestrel-cli: sent %d records, %u bytes; update %.1f s, transfer %.1f s at "
+                 "%.0f bytes/s (%.0f bit/s on the line)\n",
+                 static_cast<int>(outcome.recordsSent), outcome.bytesSent, sessionMs / 1000.0,
+                 transferS, bytesPerS, bytesPerS * 10);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    using namespace kestrel;
     SessionFields fields;
     char error[kTextCapacity];
     switch (parseCliArgs(argc, argv, &fields, error)) {
@@ -26,7 +57,10 @@ int main(int argc, char** argv) {
             return kExitSucceeded;
         case CliCommand::Version:
             std::printf("kestrel-cli %s\n", KESTREL_VERSION);
+            printImageInfo(stdout);
             return kExitSucceeded;
+        case CliCommand::ImageInfo:
+            return printImageInfo(stdout);
         case CliCommand::UsageError:
             std::fprintf(stderr, "kestrel-cli: %s\n\n", error);
             printCliUsage(stderr);
@@ -35,9 +69,14 @@ int main(int argc, char** argv) {
             break;
     }
     // The bar only where someone watches; a log or a pipe gets the status lines alone.
-    TerminalHost host(fields, stdout, isatty(STDERR_FILENO) ? stderr : nullptr, systemClock());
+    Clock& clock = systemClock();
+    TerminalHost host(fields, stdout, isatty(STDERR_FILENO) ? stderr : nullptr, clock);
+    const uint32_t start = clock.nowMs();
     const SessionOutcome outcome = runUpdateSession(host);
-    if (outcome.succeeded()) return kExitSucceeded;
+    if (outcome.succeeded()) {
+        printTransferFigures(outcome, clock.elapsedSince(start));
+        return kExitSucceeded;
+    }
     // The status line says what failed; the system's words say why, where it gave any.
     char reason[2 * kTextCapacity];
     describeSystemError(outcome.reason, reason, sizeof reason);

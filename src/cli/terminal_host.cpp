@@ -23,7 +23,7 @@ void formatDuration(char* out, size_t capacity, uint32_t seconds) {
 }  // namespace
 
 void formatProgressLine(char* out, size_t capacity, int32_t position, int32_t maximum,
-                        double blocksPerSecond) {
+                        double blocksPerSecond, bool stopped) {
     if (maximum < 0) maximum = 0;
     if (position < 0) position = 0;
     if (position > maximum) position = maximum;
@@ -42,6 +42,11 @@ void formatProgressLine(char* out, size_t capacity, int32_t position, int32_t ma
         formatDuration(left, sizeof left, static_cast<uint32_t>(seconds));
     }
     if (position == maximum) std::snprintf(left, sizeof left, "0:00");
+    if (stopped) {
+        std::snprintf(out, capacity, "[%s] %3d%%  %d/%d blocks  stopped", bar,
+                      static_cast<int>(part * 100), position, maximum);
+        return;
+    }
     std::snprintf(out, capacity, "[%s] %3d%%  %d/%d blocks  %s  %s left", bar,
                   static_cast<int>(part * 100), position, maximum, rate, left);
 }
@@ -54,6 +59,9 @@ void TerminalHost::readFields(SessionFields* fields) {
 }
 
 void TerminalHost::setStatus(const char* text) {
+    // After an error the bar stays where the update stopped: the session still fills it, as
+    // the window's, but a terminal's last line must not read like a finished update.
+    if (std::strncmp(text, "ERROR: ", 7) == 0 && maximum_ > 0) stopped_ = true;
     if (text[0] == '\0') return;
     clearBar();
     std::fputs(text, status_);
@@ -63,6 +71,7 @@ void TerminalHost::setStatus(const char* text) {
 }
 
 void TerminalHost::setProgressRange(int32_t maximum) {
+    stopped_ = false;
     maximum_ = maximum;
     position_ = 0;
     sampling_ = false;
@@ -71,6 +80,7 @@ void TerminalHost::setProgressRange(int32_t maximum) {
 }
 
 void TerminalHost::setProgressPosition(int32_t position) {
+    if (stopped_) return;
     const uint32_t now = clock_.nowMs();
     if (!sampling_ && position_ > 0 && position > position_) {
         // The bar's first move jumps to a thirtieth of its length: measure from the next.
@@ -100,7 +110,7 @@ void TerminalHost::drawBar(bool force) {
     if (!force && barShown_ && now - lastDrawMs_ < kRedrawMs) return;
     lastDrawMs_ = now;
     char line[160];
-    formatProgressLine(line, sizeof line, position_, maximum_, blocksPerSecond_);
+    formatProgressLine(line, sizeof line, position_, maximum_, blocksPerSecond_, stopped_);
     std::fprintf(bar_, "\r%s\033[K", line);
     std::fflush(bar_);
     barShown_ = true;

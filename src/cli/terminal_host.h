@@ -32,6 +32,7 @@ class TerminalHost final : public SessionHost {
     FILE* bar_;
     Clock& clock_;
     bool barShown_ = false;
+    bool stopped_ = false;  // an error came: the bar keeps the position it had
 
     int32_t maximum_ = 0;
     int32_t position_ = 0;
@@ -45,8 +46,9 @@ class TerminalHost final : public SessionHost {
 };
 
 // One line of the progress bar (no line end) for `position` of `maximum`, with the
-// throughput (0: not known yet) and what it leaves: "[####----]  42%  ...".
+// throughput (0: not known yet) and what it leaves: "[####----]  42%  ...", or, `stopped`,
+// where an update stopped.
 void formatProgressLine(char* out, size_t capacity, int32_t position, int32_t maximum,
-                        double blocksPerSecond);
+                        double blocksPerSecond, bool stopped = false);
 
 }  // namespace kestrel

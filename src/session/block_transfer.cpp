@@ -32,6 +32,8 @@ Answer sendRecord(Session& s, const uint8_t* wire, uint16_t wireLength) {
         // doubled or late answer) would put the transfer one block ahead of the module.
         s.port.dropInput();
         s.port.writeBytes(wire, wireLength);
+        ++s.outcome.recordsSent;
+        s.outcome.bytesSent += wireLength;
         uint8_t answer = 0;
         do {
             // A busy loader may take as long as it needs, one 5000 ms wait at a time.

@@ -36,6 +36,10 @@ struct SessionOutcome {
     int answerByte = -1;          // the failed block's last answer, -1 when none came
     bool handBackFailed = false;  // also set when the transfer had failed before it
     SystemError reason;           // the system's reason, where there is one
+    // What went over the line for the transfer, resends included, and how long it took.
+    int32_t recordsSent = 0;
+    uint32_t bytesSent = 0;
+    uint32_t transferMs = 0;
 
     bool succeeded() const { return result == SessionResult::Succeeded; }
 };

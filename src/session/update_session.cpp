@@ -84,7 +84,9 @@ void runOpenedSession(Session& s, const SessionSettings& settings) {
     if (s.usbMode && !s.noFirmware && !reopenUsbPort(s)) return;
     if (!awaitStartSignal(s)) return;
 
+    const uint32_t transferStart = s.clock.nowMs();
     transferBlocks(s);
+    s.outcome.transferMs = s.clock.elapsedSince(transferStart);
     const bool handedBack = completeSession(s);
     if (s.failed)
         s.outcome.result = SessionResult::TransferFailed;

@@ -30,12 +30,11 @@ TEST(CliArgs, FieldsAsTheWindowWouldHoldThem) {
     EXPECT_FALSE(f.noFirmware);
     EXPECT_STREQ(f.firmwareName, "");
 
-    // The rate stays text: the session converts it, " 57600baud" included.
-    ASSERT_EQ(parse({"--rate", " 57600baud", "--port=COM3", "--usb", "--no-firmware",
-                     "--firmware-name", "update.UUSF"},
+    ASSERT_EQ(parse({"--rate", "57600", "--port=COM3", "--usb", "--no-firmware", "--firmware-name",
+                     "update.UUSF"},
                     &f, &error),
               CliCommand::Run);
-    EXPECT_STREQ(f.rateText, " 57600baud");
+    EXPECT_STREQ(f.rateText, "57600");
     EXPECT_STREQ(f.portName, "COM3");
     EXPECT_TRUE(f.usb);
     EXPECT_TRUE(f.noFirmware);
@@ -59,6 +58,20 @@ TEST(CliArgs, UsageErrors) {
     EXPECT_EQ(parse({"--port", "x", "--usb=1"}, &f, &error), CliCommand::UsageError);
     EXPECT_EQ(parse({"--port", "x", "--help"}, &f, &error), CliCommand::Help);
     EXPECT_EQ(parse({"--version"}, &f, &error), CliCommand::Version);
+    EXPECT_EQ(parse({"--image-info"}, &f, &error), CliCommand::ImageInfo);
+}
+
+TEST(CliArgs, OnlyARateAModuleTakesWrittenAsAPlainNumber) {
+    SessionFields f;
+    std::string error;
+    for (const char* rate : {"300", "9600", "57600", "115200", "921600"})
+        EXPECT_EQ(parse({"--port", "x", "--rate", rate}, &f, &error), CliCommand::Run) << rate;
+    for (const char* rate : {"1e6", "99999999999", "fast", "", " 9600", "9600 ", "+9600", "09600",
+                             "-115200", "115200baud", "100000", "0"}) {
+        EXPECT_EQ(parse({"--port", "x", "--rate", rate}, &f, &error), CliCommand::UsageError)
+            << rate;
+        EXPECT_NE(error.find(std::string("'") + rate + "'"), std::string::npos) << error;
+    }
 }
 
 // What was written to `file` so far.
@@ -114,6 +127,19 @@ TEST_F(TerminalHostTest, BarIsClearedForEachStatusLineAndEndsWithALineEnd) {
     EXPECT_EQ(textOf(status), "Firmware download in progress.\n");
 }
 
+TEST_F(TerminalHostTest, AfterAnErrorTheLastBarShowsWhereTheUpdateStopped) {
+    TerminalHost host(fields, status, bar, clock);
+    host.setProgressRange(300);
+    host.setProgressPosition(120);
+    host.setStatus("ERROR: Timout waiting fo response after block no.120");
+    host.setProgressPosition(300);  // the session fills the bar after any transfer
+    host.enableStart();
+    const std::string drawn = textOf(bar);
+    const size_t lastLine = drawn.rfind('\r');
+    EXPECT_EQ(drawn.substr(lastLine + 1),
+              "[############------------------]  40%  120/300 blocks  stopped\033[K\n");
+}
+
 TEST(ProgressLine, PercentBlocksThroughputAndTimeLeft) {
     char line[160];
     formatProgressLine(line, sizeof line, 1200, 35987, 0);
@@ -124,6 +150,8 @@ TEST(ProgressLine, PercentBlocksThroughputAndTimeLeft) {
         line, "[###############---------------]  50%  17994/35987 blocks  4000 blk/s  0:04 left");
     formatProgressLine(line, sizeof line, 0, 35987, 5);
     EXPECT_NE(std::string(line).find("1:59:57 left"), std::string::npos) << line;
+    formatProgressLine(line, sizeof line, 1200, 35987, 4000, true);
+    EXPECT_STREQ(line, "[#-----------------------------]   3%  1200/35987 blocks  stopped");
 }
 
 }  // namespace

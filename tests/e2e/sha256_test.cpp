@@ -1,12 +1,12 @@
 // The simulator's SHA-256 against the FIPS 180-4 example messages.
-#include "sha256/sha256.h"
+#include "image/sha256.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 
-namespace kestrel::tools {
+namespace kestrel {
 namespace {
 
 std::string hexOf(Sha256& sha) {
@@ -49,4 +49,4 @@ TEST(Sha256, SplitDoesNotMatterAndResetStartsOver) {
 }
 
 }  // namespace
-}  // namespace kestrel::tools
+}  // namespace kestrel

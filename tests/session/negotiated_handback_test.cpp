@@ -61,8 +61,7 @@ Texts restoringAttempt(int32_t original) {
 }
 
 TEST(Restoration, RestoresTheRateFromWhereTheModuleIsFoundAndSwitchesItOff) {
-    const std::pair<uint32_t, int32_t> cases[] = {
-        {115200, 57600}, {115200, 0}, {115200, 2147483647}, {57600, 9600}};
+    const std::pair<uint32_t, int32_t> cases[] = {{115200, 57600}, {115200, 0}, {57600, 9600}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.second);
         HandBack h(firmwareModule(c.first), c.second);

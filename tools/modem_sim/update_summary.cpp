@@ -1,6 +1,6 @@
 #include "modem_sim/update_summary.h"
 
-#include "sha256/sha256.h"
+#include "image/sha256.h"
 
 namespace kestrel::sim {
 
@@ -14,16 +14,16 @@ struct Digest {
 
 // Records hashed back to back, length bytes included: the image exactly as stored.
 Digest digestOf(const std::vector<std::vector<uint8_t>>& records) {
-    tools::Sha256 sha;
+    Sha256 sha;
     Digest d;
     for (const auto& r : records) {
         sha.update(r.data(), r.size());
         d.bytes += r.size();
     }
     d.records = records.size();
-    uint8_t raw[tools::Sha256::kDigestLength];
+    uint8_t raw[Sha256::kDigestLength];
     sha.finish(raw);
-    tools::sha256Hex(raw, d.hex);
+    sha256Hex(raw, d.hex);
     return d;
 }
 

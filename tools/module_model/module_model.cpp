@@ -173,6 +173,14 @@ void ModuleModel::firmwareByte(uint8_t b, uint32_t nowMs) {
 
 namespace {
 
+bool isModuleRate(uint32_t rate) {
+    static const uint32_t kRates[] = {0,     300,   1200,   2400,   4800,   9600,  19200,
+                                      38400, 57600, 115200, 230400, 460800, 921600};
+    for (uint32_t r : kRates)
+        if (r == rate) return true;
+    return false;
+}
+
 std::string upper(const std::string& s) {
     std::string u(s);
     for (char& c : u)
@@ -275,7 +283,8 @@ void ModuleModel::handleCommandLine(const std::string& rawLine, uint32_t nowMs) 
                 config_.iprInfo.empty() ? "+IPR: " + std::to_string(config_.rate) : config_.iprInfo;
         } else if (command.compare(pos, 5, "+IPR=") == 0) {
             pos += 5;
-            ok = parseNumber(command, pos, &newRate);
+            // Like a real module, it refuses a rate it cannot run at (0 is autobaud).
+            ok = parseNumber(command, pos, &newRate) && isModuleRate(newRate);
             setRate = ok;
         } else if (command.compare(pos, 5, "^SFDL") == 0) {
             pos += 5;

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace kestrel::tools {
+namespace kestrel {
 
 class Sha256 {
   public:
@@ -29,4 +29,4 @@ class Sha256 {
 // The digest as 64 lower-case hexadecimal digits and a NUL.
 void sha256Hex(const uint8_t (&digest)[Sha256::kDigestLength], char (&hex)[65]);
 
-}  // namespace kestrel::tools
+}  // namespace kestrel

@@ -1,8 +1,8 @@
-#include "sha256/sha256.h"
+#include "image/sha256.h"
 
 #include <cstring>
 
-namespace kestrel::tools {
+namespace kestrel {
 
 namespace {
 
@@ -119,4 +119,4 @@ void sha256Hex(const uint8_t (&digest)[Sha256::kDigestLength], char (&hex)[65]) 
     hex[64] = '\0';
 }
 
-}  // namespace kestrel::tools
+}  // namespace kestrel
