@@ -25,6 +25,8 @@ bool restoreOriginalRate(Session& s) {
         s.port.setBaudRate(static_cast<uint32_t>(s.originalRate));
         s.clock.sleepMs(1000);
         switchModuleOff(s.port);
+        // The module has its own rate back: nothing left to remember.
+        if (s.journal != nullptr) s.journal->remove(s.portIdentity);
         return true;
     }
     s.reporter.setStatus(status::kCannotRestoreAt);

@@ -6,6 +6,47 @@
 
 namespace kestrel {
 
+namespace {
+
+constexpr int64_t kJournalLifetimeS = 7 * 24 * 3600;
+
+// A journal left by a session that died after moving the module's rate: when the module
+// still answers at the moved rate, the rate it reports is the moved one, and the journal
+// knows the real original. Anything doubtful is dropped with a warning, never trusted.
+void recallJournalledRate(Session& s, int32_t detected) {
+    if (s.journal == nullptr) return;
+    RateJournalEntry entry;
+    const RateJournal::Load load = s.journal->load(s.portIdentity, &entry);
+    if (load == RateJournal::Load::None) return;
+    const char* problem = nullptr;
+    const int64_t age = s.journal->nowSeconds() - entry.savedAt;
+    if (load == RateJournal::Load::Damaged)
+        problem = "damaged";
+    else if (age < 0 || age > kJournalLifetimeS)
+        problem = "older than a week";
+    else if (entry.movedRate != detected)
+        problem = "the module answers at another rate";
+    if (problem != nullptr) {
+        reportf(s.reporter, status::kJournalIgnored, problem);
+        s.journal->remove(s.portIdentity);
+        return;
+    }
+    s.originalRate = entry.originalRate;
+    reportf(s.reporter, status::kJournalledRate, s.originalRate);
+}
+
+// Written before the module is moved, so that a crash from here on cannot lose its rate.
+void journalRateMove(Session& s) {
+    if (s.journal == nullptr || s.originalRate == -1) return;
+    RateJournalEntry entry;
+    entry.originalRate = s.originalRate;
+    entry.movedRate = s.requestedRate;
+    entry.savedAt = s.journal->nowSeconds();
+    s.journal->save(s.portIdentity, entry);
+}
+
+}  // namespace
+
 EntryResult enterDownloadMode(Session& s) {
     const int32_t detected = detectBaudRate(s.port, s.requestedRate);
     if (detected == -1) return EntryResult::NotDetected;
@@ -14,7 +55,9 @@ EntryResult enterDownloadMode(Session& s) {
     if (!s.usbMode) {
         if (queryModuleRate(s.port, &s.originalRate))
             reportf(s.reporter, status::kOriginalRate, s.originalRate);
+        recallJournalledRate(s, detected);
         if (s.requestedRate != detected) {
+            journalRateMove(s);
             moveModuleRate(s.port, s.requestedRate);
             s.port.setBaudRate(static_cast<uint32_t>(s.requestedRate));
         }

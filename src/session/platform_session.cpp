@@ -10,7 +10,9 @@ SessionOutcome runUpdateSession(SessionHost& host) {
     FirmwareImage image(programPath);
     const std::unique_ptr<SerialOs> os = createPlatformSerialOs();
     SerialPort port(*os, systemClock());
-    return runUpdateSession(host, port, image);
+    const std::unique_ptr<PortLock> lock = createPlatformPortLock();
+    const std::unique_ptr<RateJournal> journal = createPlatformRateJournal();
+    return runUpdateSession(host, {port, image, lock.get(), journal.get()});
 }
 
 }  // namespace kestrel

@@ -15,7 +15,8 @@ EntryResult enterDownloadMode(Session& session);
 
 // Brings a module that cannot answer AT commands into download mode: restart on the DTR
 // line at 57600 and the download command sent blind.
-void enterDownloadModeBlind(Session& session);
+// False, with its error shown, when the port does not open again.
+bool enterDownloadModeBlind(Session& session);
 
 // Waits for the module's start signal. Returns false when none came (the session ends).
 bool awaitStartSignal(Session& session);

@@ -6,6 +6,7 @@
 
 #include "image/firmware_image.h"
 #include "serial/serial_port.h"
+#include "session/rate_journal.h"
 #include "session/session_outcome.h"
 #include "session/session_settings.h"
 #include "session/status_reporter.h"
@@ -20,6 +21,8 @@ struct Session {
     FirmwareImage& image;
     Clock& clock;
     StatusReporter& reporter;
+    RateJournal* journal = nullptr;
+    const char* portIdentity = "";      // the port's stable name, for the journal
     char portName[kTextCapacity] = {};  // as the operator named it, for every open
     int32_t requestedRate = 0;
     bool usbMode = false;

@@ -25,6 +25,10 @@ constexpr char kTransferDone[] = "Download succeeded, finishing update process."
 constexpr char kSucceeded[] = "Download succeeded.";
 constexpr char kCannotSendDownload[] = "ERROR: Cannot send download command.";
 constexpr char kOriginalRate[] = "INFO: original baudrate = %d";
+// Only after an earlier session died with the module's rate moved.
+constexpr char kJournalledRate[] =
+    "INFO: original baudrate = %d (remembered from an interrupted update)";
+constexpr char kJournalIgnored[] = "WARNING: rate journal of an earlier update ignored (%s).";
 constexpr char kCannotRestorePort[] =
     "ERROR: cannot access COM port to change back to original baudrate.";
 constexpr char kCannotRestoreAt[] =

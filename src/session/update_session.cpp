@@ -68,7 +68,7 @@ void runOpenedSession(Session& s, const SessionSettings& settings) {
     s.clock.sleepMs(1000);
 
     if (s.noFirmware) {
-        enterDownloadModeBlind(s);
+        if (!enterDownloadModeBlind(s)) return;
     } else {
         switch (enterDownloadMode(s)) {
             case EntryResult::Entered:
@@ -77,7 +77,7 @@ void runOpenedSession(Session& s, const SessionSettings& settings) {
                 return;
             case EntryResult::NotDetected:
                 r.setStatus(status::kNotDetected);
-                enterDownloadModeBlind(s);
+                if (!enterDownloadModeBlind(s)) return;
                 break;
         }
     }
@@ -99,28 +99,39 @@ void runOpenedSession(Session& s, const SessionSettings& settings) {
 
 }  // namespace
 
-SessionOutcome runUpdateSession(SessionHost& host, SerialPort& port, FirmwareImage& image) {
+SessionOutcome runUpdateSession(SessionHost& host, const SessionParts& parts) {
     SessionFields fields;
     host.readFields(&fields);
     const SessionSettings settings = takeSnapshot(fields);
 
+    SerialPort& port = parts.port;
+    FirmwareImage& image = parts.image;
     Session s(port, image, host);
+    s.journal = parts.journal;
     copyText(s.portName, settings.portName);
+    s.portIdentity = s.portName;
     s.requestedRate = settings.rate;
     s.usbMode = settings.usb;
     s.noFirmware = settings.noFirmware;
 
     host.setStatus("");
-    if (!port.openPort(s.portName, static_cast<uint32_t>(s.requestedRate), s.usbMode)) {
+    // The claim holds from before the first open to after the last close, so no other
+    // session can take the module while this one has its port closed on the way.
+    if (parts.lock != nullptr && !parts.lock->acquire(s.portName, &s.outcome.reason)) {
+        host.setStatus(status::kCannotOpenPort);
+        s.outcome.result = SessionResult::PortNotOpened;
+    } else if (!port.openPort(s.portName, static_cast<uint32_t>(s.requestedRate), s.usbMode)) {
         host.setStatus(status::kCannotOpenPort);
         s.outcome.result = SessionResult::PortNotOpened;
         s.outcome.reason = port.lastError();
     } else {
+        if (parts.lock != nullptr) s.portIdentity = parts.lock->identity();
         runOpenedSession(s, settings);
     }
-    // Every way out releases port and image and gives START back.
+    // Every way out releases port, image and claim, and gives START back.
     port.closePort();
     image.closeImage();
+    if (parts.lock != nullptr) parts.lock->release();
     host.enableStart();
     return s.outcome;
 }

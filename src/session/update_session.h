@@ -2,18 +2,28 @@
 #pragma once
 
 #include "image/firmware_image.h"
+#include "serial/port_lock.h"
 #include "serial/serial_port.h"
+#include "session/rate_journal.h"
 #include "session/session_outcome.h"
 #include "session/status_reporter.h"
 
 namespace kestrel {
 
-// Runs one whole update on the calling (worker) thread over `port` (closed on entry) with
-// `image` (closed on entry): takes the snapshot from `host`, opens port and image, enters
-// download mode, waits for the start signal, transfers every record, hands the module back
-// and reports. On every way out it closes port and image and calls host.enableStart().
-// Sessions with objects of their own may run at the same time on other threads.
-SessionOutcome runUpdateSession(SessionHost& host, SerialPort& port, FirmwareImage& image);
+// What a session works with. Port and image are closed on entry and on return.
+struct SessionParts {
+    SerialPort& port;
+    FirmwareImage& image;
+    PortLock* lock = nullptr;        // none: the port is not claimed beyond its open
+    RateJournal* journal = nullptr;  // none: a moved rate is not remembered across a crash
+};
+
+// Runs one whole update on the calling (worker) thread: takes the snapshot from `host`,
+// claims and opens the port, opens the image, enters download mode, waits for the start
+// signal, transfers every record, hands the module back and reports. On every way out it
+// closes port and image, gives the claim up and calls host.enableStart(). Sessions with parts
+// of their own may run at the same time on other threads.
+SessionOutcome runUpdateSession(SessionHost& host, const SessionParts& parts);
 
 // The same with the platform's own serial device, the system clock and the image behind the
 // running program's own file.

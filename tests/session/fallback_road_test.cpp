@@ -52,12 +52,16 @@ TEST(FallbackRoad, EmptyImageStillWaitsForTheStartSignalAndSucceeds) {
     EXPECT_EQ(r.w.host.rangeMax, 0);
 }
 
-TEST(FallbackRoad, PortThatDoesNotReopenAt57600StillEndsCleanly) {
+TEST(FallbackRoad, PortThatDoesNotReopenAt57600IsReportedAtOnce) {
     UpdateRun r(makeRecords(2), loaderModule(), true);
     r.w.os.refusedRates = {57600};  // the re-open at 57600 fails; nothing may reach a device
     r.run();
     EXPECT_TRUE(writes(r.w.os).empty());
-    EXPECT_EQ(r.w.host.lastStatus(), "ERROR: timout waiting for start character.");
+    EXPECT_EQ(r.w.host.lastStatus(), "ERROR: Cannot open COM-Port.");
+    // 1000 ms pause, 5000 ms closed: no 20 s wait for a start signal that cannot come.
+    EXPECT_EQ(r.w.host.statuses.back().atMs - r.w.clock.start(), 6000u);
+    EXPECT_EQ(r.outcome.result, SessionResult::DownloadModeNotEntered);
+    EXPECT_TRUE(r.outcome.reason.known());
     r.expectReleased();
 }
 

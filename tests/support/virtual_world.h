@@ -36,7 +36,7 @@ class VirtualWorld {
     }
 
     // One whole session against this world.
-    SessionOutcome runSession() { return runUpdateSession(host, port, *image); }
+    SessionOutcome runSession() { return runUpdateSession(host, {port, *image, lock, journal}); }
 
     VirtualClock clock;
     sim::ModuleModel module;
@@ -46,6 +46,8 @@ class VirtualWorld {
     std::optional<TestImageFile> file;
     // Without useImage(): no program file at all.
     std::unique_ptr<FirmwareImage> image = std::make_unique<FirmwareImage>(nullptr);
+    PortLock* lock = nullptr;
+    RateJournal* journal = nullptr;
 };
 
 }  // namespace kestrel::test

@@ -1,0 +1,76 @@
+#include "serial/device_tree_posix.h"
+
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace kestrel {
+
+namespace {
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+int readNumber(const std::string& path, int base) {
+    FILE* f = std::fopen(path.c_str(), "re");
+    if (f == nullptr) return -1;
+    char text[32] = {};
+    const bool got = std::fgets(text, sizeof text, f) != nullptr;
+    std::fclose(f);
+    if (!got) return -1;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, base);
+    return end != text ? static_cast<int>(value) : -1;
+}
+
+}  // namespace
+
+UsbPlace usbPlaceOf(const DeviceTree& tree, dev_t device) {
+    UsbPlace place;
+    char link[64];
+    std::snprintf(link, sizeof link, "/dev/char/%u:%u", major(device), minor(device));
+    char resolved[PATH_MAX];
+    if (realpath((tree.sysRoot + link).c_str(), resolved) == nullptr) return place;
+    // Up from the tty: the USB interface has bInterfaceNumber, the USB device above it
+    // busnum and devnum. Nothing above the sysfs root counts.
+    std::string dir = resolved;
+    while (dir.size() > tree.sysRoot.size()) {
+        if (place.interfaceNumber < 0 && exists(dir + "/bInterfaceNumber"))
+            place.interfaceNumber = readNumber(dir + "/bInterfaceNumber", 16);
+        if (exists(dir + "/busnum") && exists(dir + "/devnum")) {
+            place.device = dir;
+            return place;
+        }
+        const size_t slash = dir.rfind('/');
+        if (slash == std::string::npos || slash == 0) break;
+        dir.resize(slash);
+    }
+    return UsbPlace();
+}
+
+std::string byIdNameOf(const DeviceTree& tree, dev_t device) {
+    const std::string folder = tree.devRoot + "/serial/by-id";
+    DIR* d = opendir(folder.c_str());
+    if (d == nullptr) return {};
+    std::string found;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        const std::string path = folder + "/" + e->d_name;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device) {
+            found = path;
+            break;
+        }
+    }
+    closedir(d);
+    return found;
+}
+
+}  // namespace kestrel

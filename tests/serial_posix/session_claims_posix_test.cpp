@@ -1,0 +1,172 @@
+// What a Linux session claims and keeps beyond its open port: the lock on the physical
+// device, held across the session's close-and-reopen gaps, and the rate journal's files.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "serial/device_tree_posix.h"
+#include "serial/port_lock.h"
+#include "session/file_rate_journal.h"
+#include "session/session_test_util.h"
+
+namespace kestrel::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+
+struct Pty {
+    Pty() {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        char name[128] = {};
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
+            ptsname_r(master, name, sizeof name);
+        slave = name;
+        struct stat st {};
+        ::stat(name, &st);
+        device = st.st_rdev;
+    }
+    ~Pty() { close(master); }
+    int master = -1;
+    std::string slave;
+    dev_t device = 0;
+};
+
+struct Claims : testing::Test {
+    Claims() {
+        char folder[] = "/tmp/kestrel-claims-XXXXXX";
+        root = mkdtemp(folder);
+        fs::create_directories(root + "/lock");
+    }
+    ~Claims() override { fs::remove_all(root); }
+    std::unique_ptr<PortLock> lock() { return createPosixPortLock(tree, {root + "/lock"}); }
+
+    // Puts `pty` under USB device 1-2, interface `interface`, in a device tree of our own.
+    void onUsb(const Pty& pty, int interface, const std::string& byIdName = "") {
+        tree = {root + "/sys", root + "/dev"};
+        const std::string usb = root + "/sys/devices/pci0/usb1/1-2";
+        const std::string tty = usb + "/1-2:1." + std::to_string(interface) + "/tty/tty" +
+                                std::to_string(minor(pty.device));
+        fs::create_directories(tty);
+        fs::create_directories(root + "/sys/dev/char");
+        std::ofstream(usb + "/busnum") << "1\n";
+        std::ofstream(usb + "/devnum") << "7\n";
+        std::ofstream(usb + "/1-2:1." + std::to_string(interface) + "/bInterfaceNumber")
+            << "0" << interface << "\n";
+        fs::create_symlink(tty, root + "/sys/dev/char/" + std::to_string(major(pty.device)) + ":" +
+                                    std::to_string(minor(pty.device)));
+        if (!byIdName.empty()) {
+            fs::create_directories(root + "/dev/serial/by-id");
+            fs::create_symlink(pty.slave, root + "/dev/serial/by-id/" + byIdName);
+        }
+    }
+
+    std::string root;
+    DeviceTree tree;
+};
+
+TEST_F(Claims, TwoNamesOfOneDeviceAreOneClaimUntilItIsGivenUp) {
+    Pty pty;
+    const std::string alias = root + "/modem";
+    fs::create_symlink(pty.slave, alias);
+    auto first = lock();
+    auto second = lock();
+    SystemError why;
+    ASSERT_TRUE(first->acquire(pty.slave.c_str(), &why));
+    EXPECT_STREQ(first->identity(), pty.slave.c_str());
+    EXPECT_FALSE(second->acquire(alias.c_str(), &why));
+    char text[600];
+    describeSystemError(why, text, sizeof text);
+    EXPECT_EQ(std::string(text), alias + " (held by process " + std::to_string(getpid()) +
+                                     "): in use by another update session");
+    first->release();
+    EXPECT_TRUE(second->acquire(alias.c_str(), &why));
+}
+
+TEST_F(Claims, AUsbPortIsClaimedByItsPhysicalDeviceWhateverItsName) {
+    Pty before, after;  // the module's port, and the same port back under another name
+    onUsb(before, 2, "usb-Maker_Module_0042-if02");
+    onUsb(after, 2);
+    const UsbPlace place = usbPlaceOf(tree, before.device);
+    EXPECT_EQ(place.device, root + "/sys/devices/pci0/usb1/1-2");
+    EXPECT_EQ(place.interfaceNumber, 2);
+    auto session = lock();
+    auto other = lock();
+    SystemError why;
+    ASSERT_TRUE(session->acquire(before.slave.c_str(), &why));
+    EXPECT_EQ(std::string(session->identity()),
+              root + "/dev/serial/by-id/usb-Maker_Module_0042-if02");
+    EXPECT_FALSE(other->acquire(after.slave.c_str(), &why));
+    Pty elsewhere;  // not on that USB device
+    EXPECT_TRUE(other->acquire(elsewhere.slave.c_str(), &why));
+}
+
+TEST_F(Claims, ASecondSessionIsRefusedAtOnceAndEveryWayOutGivesTheClaimUp) {
+    Pty pty;
+    auto other = lock();
+    SystemError why;
+    for (bool portOpens : {false, true}) {
+        UpdateRun r(makeRecords(2), loaderModule(), true);
+        copyText(r.w.host.fields.portName, pty.slave.c_str());
+        if (portOpens) r.w.os.devices = {pty.slave};
+        auto claim = lock();
+        r.w.lock = claim.get();
+        r.run();
+        EXPECT_EQ(r.outcome.succeeded(), portOpens);
+        EXPECT_TRUE(other->acquire(pty.slave.c_str(), &why)) << "claim left behind";
+
+        // While another holds the port, a session ends before it opens anything.
+        UpdateRun refused(makeRecords(2), loaderModule(), true);
+        copyText(refused.w.host.fields.portName, pty.slave.c_str());
+        refused.w.os.devices = {pty.slave};
+        refused.w.lock = claim.get();
+        refused.run();
+        EXPECT_EQ(refused.w.host.texts(), (Texts{"", "ERROR: Cannot open COM-Port."}));
+        EXPECT_TRUE(refused.w.os.events.empty());
+        EXPECT_EQ(refused.outcome.result, SessionResult::PortNotOpened);
+        EXPECT_STREQ(refused.outcome.reason.what, "in use by another update session");
+        refused.expectReleased();
+        other->release();
+    }
+}
+
+TEST(RateJournalFiles, OneEntryPerPortAndWhatCannotBeReadIsDamaged) {
+    char folder[] = "/tmp/kestrel-journal-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string dir = folder;
+    auto journal = createFileRateJournal(dir + "/state/kestrel");
+    RateJournalEntry got;
+    EXPECT_EQ(journal->load("/dev/ttyS0", &got), RateJournal::Load::None);
+    ASSERT_TRUE(journal->save("/dev/ttyS0", {57600, 115200, 1700000000}));
+    ASSERT_TRUE(journal->save("/dev/serial/by-id/usb-X-if00", {9600, 921600, 5}));
+    ASSERT_EQ(journal->load("/dev/ttyS0", &got), RateJournal::Load::Found);
+    EXPECT_EQ(got.originalRate, 57600);
+    EXPECT_EQ(got.movedRate, 115200);
+    EXPECT_EQ(got.savedAt, 1700000000);
+    journal->remove("/dev/ttyS0");
+    EXPECT_EQ(journal->load("/dev/ttyS0", &got), RateJournal::Load::None);
+    ASSERT_EQ(journal->load("/dev/serial/by-id/usb-X-if00", &got), RateJournal::Load::Found);
+    EXPECT_EQ(got.movedRate, 921600);
+
+    const std::string file = dir + "/state/kestrel/_dev_ttyS1";
+    for (const char* text :
+         {"", "kestrel-rate-journal 1\nport /dev/ttyS1\noriginal 57600\n",
+          "kestrel-rate-journal 1\nport /dev/ttyS9\noriginal 1\nmoved 2\ntime 3\n",
+          "kestrel-rate-journal 1\nport /dev/ttyS1\noriginal 1\nmoved 0\ntime 3\n",
+          "other 1\nport /dev/ttyS1\noriginal 1\nmoved 2\ntime 3\n"}) {
+        std::ofstream(file) << text;
+        EXPECT_EQ(journal->load("/dev/ttyS1", &got), RateJournal::Load::Damaged) << text;
+    }
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace kestrel::test
