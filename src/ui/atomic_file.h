@@ -25,9 +25,15 @@ class FileOps {
 
 FileOps& systemFileOps();
 
-// Replaces the file at `path` with `content`. At every moment `path` holds the old file whole
-// or the new one whole. False when it could not be done; the old file is then untouched and
-// the temporary file removed.
+// The file a replacement of `path` writes: `path` itself or, when it is a symbolic link, the
+// file the links lead to (which need not exist yet), so that the link stays a link. False
+// with errno set when a link cannot be read or the links go round in a loop.
+bool replacementTarget(const std::string& path, std::string* target);
+
+// Replaces the file at `path` (or the file its links lead to) with `content`. At every moment
+// it holds the old file whole or the new one whole. Temporary files that crashed saves left
+// beside it are removed first. False with errno set when it could not be done; the old file
+// is then untouched and the temporary file removed.
 bool replaceFileAtomically(const std::string& path, const std::string& content,
                            FileOps& ops = systemFileOps());
 

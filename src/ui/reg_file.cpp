@@ -249,13 +249,23 @@ bool RegFile::parse(const char* text, size_t size) {
 
 std::string RegFile::serialize() const {
     std::string out;
-    for (const std::string& line : preamble_)
+    // A value whose last line still asks for a continuation (its file ended there) would
+    // swallow the line written behind it: a blank line ends it first.
+    bool continuing = false;
+    auto put = [&](const std::string& line) {
+        if (continuing && !line.empty()) out += "\r\n";
+        continuing = false;
         out += line + "\r\n";
+    };
+    for (const std::string& line : preamble_)
+        put(line);
     for (const Section& section : sections_) {
-        out += section.header + "\r\n";
-        for (const Entry& entry : section.entries)
+        put(section.header);
+        for (const Entry& entry : section.entries) {
             for (const std::string& line : entry.lines)
-                out += line + "\r\n";
+                put(line);
+            continuing = entry.isValue && continues(entry.lines.back());
+        }
     }
     return out;
 }

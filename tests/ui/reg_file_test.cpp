@@ -119,5 +119,27 @@ TEST(RegFileRewrite, EverythingNotOursKeepsItsLines) {
                   "\"COMPort\"=\"COM1\"\r\n\r\n");
 }
 
+TEST(RegFileRewrite, AValueLeftContinuingAtTheEndSwallowsNothingWrittenBehindIt) {
+    // A file that ends inside a continued value: in our key, in another key behind ours, and
+    // in another key with ours still to be added.
+    const std::string kOurs = "REGEDIT4\r\n\r\n" + kKeyLine;
+    const std::string kOther = "[HKEY_CURRENT_USER\\Other]\r\n";
+    const std::string kStores[] = {kOurs + "\"Window\"=\"left\"\\",
+                                   kOurs + "\"Blob\"=hex:01,\\  \r\n",
+                                   kOurs + "\"COMPort\"=\"COM3\"\r\n\"Blob\"=hex:01,\\\n",
+                                   kOurs + "\r\n" + kOther + "\"Blob\"=hex:01,\\",
+                                   "REGEDIT4\r\n\r\n" + kOther + "\"Blob\"=hex:01,\\"};
+    for (const std::string& stored : kStores) {
+        RegFile file = parsed(stored);
+        for (const char* name : {"FirmwareFile", "COMPort", "BaudRate"})
+            file.setStringValue(kKey, name, name);
+        const std::string written = file.serialize();
+        const RegFile reread = parsed(written);
+        for (const char* name : {"FirmwareFile", "COMPort", "BaudRate"})
+            EXPECT_EQ(data(reread, name), std::string(name) + '\0') << written;
+        EXPECT_EQ(reread.serialize(), written);  // the next save writes the same
+    }
+}
+
 }  // namespace
 }  // namespace kestrel

@@ -1,10 +1,14 @@
 // The settings store as a .reg file: what a first start creates, which stored values are
 // loaded, what a save keeps, and a store that cannot be opened.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "temp_dir.h"
@@ -109,39 +113,153 @@ TEST_F(SettingsStoreTest, SavingWritesAllThreeAndKeepsTheRest) {
     EXPECT_STREQ(reread.baudRate, "9600");
 }
 
-TEST_F(SettingsStoreTest, AStoreThatCannotBeOpenedLoadsAndWritesNothing) {
-    // Not an export; a file where the folder should be; a folder where the file should be.
-    const std::pair<std::string, std::string> kBlocked[] = {
-        {path, "some notes of the user\n"}, {dir / "config", "a file, not a folder"}, {path, ""}};
-    for (const auto& blocked : kBlocked) {
-        SCOPED_TRACE(blocked.first + " holding " + blocked.second);
-        fs::remove_all(dir / "config");
-        if (blocked.second.empty())
-            fs::create_directories(path);
-        else
-            writeFile(blocked.first, blocked.second);
-        EXPECT_STREQ(load().comPort, "COM1");
-        save("COM9");  // writes nothing, reports nothing
-        // Nothing was written into it.
-        EXPECT_EQ(blocked.second.empty() ? listFolder(path) : readFile(blocked.first),
-                  blocked.second);
-        EXPECT_FALSE(key.open());
-    }
+// What a store looks like from outside: its type, permissions, size, inode and time of change,
+// and what lies beside it. Needs no read access to the file.
+std::string outsideView(const std::string& path) {
+    struct stat st;
+    std::string view = listFolder(fs::path(path).parent_path().string());
+    if (::lstat(path.c_str(), &st) != 0) return view + " <missing>";
+    return view + " mode " + std::to_string(st.st_mode) + " size " + std::to_string(st.st_size) +
+           " inode " + std::to_string(st.st_ino) + " changed " + std::to_string(st.st_mtim.tv_sec) +
+           "." + std::to_string(st.st_mtim.tv_nsec);
 }
 
-TEST_F(SettingsStoreTest, AReadOnlyFolderCannotBeWrittenByOthersThanRoot) {
-    writeFile(path, storeWith("\"COMPort\"=\"COM4\"\r\n"));
-    ::chmod((dir / "config/Norvald").c_str(), 0500);
-    const SettingsTexts texts = load();
-    save("COM9");
-    ::chmod((dir / "config/Norvald").c_str(), 0700);
-    if (::geteuid() == 0) {
-        // Root writes anywhere: the store opens and works as usual.
-        EXPECT_NE(readFile(path).find("\"COMPort\"=\"COM9\""), std::string::npos);
-    } else {
-        // Neither loaded (the key needs write access) nor written.
-        EXPECT_STREQ(texts.comPort, "COM1");
-        EXPECT_EQ(readFile(path), storeWith("\"COMPort\"=\"COM4\"\r\n"));
+// Runs `body` as an operator's account would: root may read and write anything. Under root
+// it runs in a child process that has become `nobody` and owns `dir`.
+template <typename Body>
+void asOrdinaryUser(const TempDir& dir, Body body) {
+    if (::geteuid() != 0) return body();
+    constexpr uid_t kNobody = 65534;
+    ASSERT_EQ(::chown(dir.path().c_str(), kNobody, kNobody), 0);
+    std::fflush(stdout);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+            ::_exit(3);
+        body();
+        std::fflush(stdout);
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+TEST_F(SettingsStoreTest, AStoreThatCannotBeKeptIsLeftAloneAndSaysWhyOnce) {
+    const std::string folder = dir / "config/Norvald";
+    const std::string stored = storeWith("\"COMPort\"=\"COM4\"\r\n");
+    struct Blocked {
+        const char* what;
+        std::function<void()> make;
+        std::string reason;
+    };
+    const Blocked kBlocked[] = {
+        {"not an export", [&] { writeFile(path, "some notes of the user\n"); },
+         path + ": not a REGEDIT4 export, left as it is"},
+        {"larger than a store",
+         [&] { writeFile(path, "REGEDIT4\r\n" + std::string(1 << 20, ';')); },
+         path + ": larger than 1 MiB, not a settings store"},
+        {"a file for the folder", [&] { writeFile(dir / "config", "a file, not a folder"); },
+         path + ": Not a directory"},
+        {"a folder for the file", [&] { fs::create_directories(path); },
+         path + ": not a regular file"},
+        {"a FIFO",  // opening it for reading would wait for a writer
+         [&] {
+             fs::create_directories(folder);
+             ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+         },
+         path + ": not a regular file"},
+        {"a link to itself",
+         [&] {
+             fs::create_directories(folder);
+             fs::create_symlink("Kestrel.reg", path);
+         },
+         path + ": Too many levels of symbolic links"},
+        {"unreadable",
+         [&] {
+             writeFile(path, stored);
+             ::chmod(path.c_str(), 0200);
+         },
+         path + ": Permission denied"},
+        {"unwritable",
+         [&] {
+             writeFile(path, stored);
+             ::chmod(path.c_str(), 0400);
+         },
+         path + ": Permission denied"},
+        {"a read-only folder",
+         [&] {
+             writeFile(path, stored);
+             ::chmod(folder.c_str(), 0500);
+         },
+         folder + ": Permission denied"},
+    };
+    asOrdinaryUser(dir, [&] {
+        for (const Blocked& blocked : kBlocked) {
+            SCOPED_TRACE(blocked.what);
+            std::error_code ignored;
+            fs::permissions(folder, fs::perms::owner_all, ignored);
+            fs::remove_all(dir / "config");
+            blocked.make();
+            const std::string before = outsideView(path);
+            FILE* diagnostics = std::tmpfile();
+            ASSERT_NE(diagnostics, nullptr);
+            RegFileKey blockedKey(path, systemFileOps(), diagnostics);
+            ::alarm(10);  // a store that blocks ends the test instead of hanging it
+            SettingsTexts texts;
+            std::strcpy(texts.comPort, "COM1");
+            loadSettings(blockedKey, &texts);
+            EXPECT_STREQ(texts.comPort, "COM1");
+            std::strcpy(texts.comPort, "COM9");
+            saveSettings(blockedKey, texts);
+            EXPECT_FALSE(blockedKey.open());
+            ::alarm(0);
+            EXPECT_EQ(outsideView(path), before);
+            // One line for the whole store, however often it was tried.
+            std::string told(400, '\0');
+            std::rewind(diagnostics);
+            told.resize(std::fread(told.data(), 1, told.size(), diagnostics));
+            std::fclose(diagnostics);
+            EXPECT_EQ(told, "kestrel: settings are not kept: " + blocked.reason + "\n");
+        }
+    });
+}
+
+TEST_F(SettingsStoreTest, AStoreThatIsALinkIsSavedInTheFileItLeadsTo) {
+    const std::string other = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Other]\r\n\"A\"=\"1\"\r\n\r\n";
+    // Link text, the file it leads to in the end, and whether that exists before the save.
+    const struct {
+        std::string link;
+        std::string target;
+        bool exists;
+    } kLinks[] = {
+        {dir / "dotfiles/Kestrel.reg", dir / "dotfiles/Kestrel.reg", true},
+        {"../../dotfiles/kestrel.reg", dir / "dotfiles/kestrel.reg", true},
+        {"chain.reg", dir / "dotfiles/Kestrel.reg", true},  // chain.reg leads on to dotfiles
+        {"../../dotfiles/new.reg", dir / "dotfiles/new.reg", false},
+    };
+    for (const auto& l : kLinks) {
+        SCOPED_TRACE(l.link);
+        fs::remove_all(dir / "config");
+        fs::remove_all(dir / "dotfiles");
+        fs::create_directories(dir / "config/Norvald");
+        fs::create_directories(dir / "dotfiles");
+        if (l.exists) writeFile(l.target, other);
+        fs::create_symlink(dir / "dotfiles/Kestrel.reg", dir / "config/Norvald/chain.reg");
+        fs::create_symlink(l.link, path);
+        save("COM9", "57600");
+        ASSERT_TRUE(fs::is_symlink(path));
+        EXPECT_EQ(fs::read_symlink(path).string(), l.link);
+        const std::string values =
+            "\"FirmwareFile\"=\"\"\r\n\"COMPort\"=\"COM9\"\r\n"
+            "\"BaudRate\"=\"57600\"\r\n";
+        EXPECT_EQ(readFile(l.target),
+                  l.exists ? other + kKeyLine + values + "\r\n"
+                           : kEmptyKey.substr(0, kEmptyKey.size() - 2) + values + "\r\n");
+        EXPECT_STREQ(load().comPort, "COM9");
+        EXPECT_EQ(listFolder(dir / "config/Norvald"), "Kestrel.reg chain.reg");
+        EXPECT_EQ(listFolder(dir / "dotfiles"), l.target.substr(l.target.rfind('/') + 1));
     }
 }
 
