@@ -12,7 +12,8 @@ SessionOutcome runUpdateSession(SessionHost& host) {
     SerialPort port(*os, systemClock());
     const std::unique_ptr<PortLock> lock = createPlatformPortLock();
     const std::unique_ptr<RateJournal> journal = createPlatformRateJournal();
-    return runUpdateSession(host, {port, image, lock.get(), journal.get()});
+    const std::unique_ptr<PortGuard> guard = createPlatformPortGuard();
+    return runUpdateSession(host, {port, image, lock.get(), journal.get(), guard.get()});
 }
 
 }  // namespace kestrel

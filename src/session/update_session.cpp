@@ -126,11 +126,14 @@ SessionOutcome runUpdateSession(SessionHost& host, const SessionParts& parts) {
         s.outcome.reason = port.lastError();
     } else {
         if (parts.lock != nullptr) s.portIdentity = parts.lock->identity();
+        // Before the first byte is written, released after the last.
+        if (parts.guard != nullptr) parts.guard->guard(s.portName);
         runOpenedSession(s, settings);
     }
     // Every way out releases port, image and claim, and gives START back.
     port.closePort();
     image.closeImage();
+    if (parts.guard != nullptr) parts.guard->release();
     if (parts.lock != nullptr) parts.lock->release();
     host.enableStart();
     return s.outcome;

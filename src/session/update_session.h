@@ -2,6 +2,7 @@
 #pragma once
 
 #include "image/firmware_image.h"
+#include "serial/port_guard.h"
 #include "serial/port_lock.h"
 #include "serial/serial_port.h"
 #include "session/rate_journal.h"
@@ -16,6 +17,7 @@ struct SessionParts {
     FirmwareImage& image;
     PortLock* lock = nullptr;        // none: the port is not claimed beyond its open
     RateJournal* journal = nullptr;  // none: a moved rate is not remembered across a crash
+    PortGuard* guard = nullptr;      // none: other programs of the host are not kept off
 };
 
 // Runs one whole update on the calling (worker) thread: takes the snapshot from `host`,
