@@ -1,16 +1,17 @@
 # The build machine's own tools for a cross build.
 #
-# Packing the firmware image, generating the demo image and the icon, and simulating the module
-# happen on the machine that builds, so when cross-compiling these programs are built a second
-# time with the host's compiler: this project, configured natively in <build>/host-tools with
-# tests, window and packing off, builds only them. Their targets here are imported executables
-# of the same names (kestrel-pack, kestrel-demo-image, kestrel-icon, kestrel-modem-sim), so the
-# rest of the build uses them as if they were built here.
+# Packing the firmware image, generating the demo image, the icon and the resource script, and
+# simulating the module happen on the machine that builds, so when cross-compiling these
+# programs are built a second time with the host's compiler: this project, configured natively
+# in <build>/host-tools with tests, window and packing off, builds only them. Their targets
+# here are imported executables of the same names (kestrel-pack, kestrel-demo-image,
+# kestrel-icon, kestrel-rc, kestrel-modem-sim), so the rest of the build uses them as if they
+# were built here.
 include(ExternalProject)
 
 set(KESTREL_HOST_TOOLS_DIR ${CMAKE_BINARY_DIR}/host-tools)
 set(_host_bin ${KESTREL_HOST_TOOLS_DIR}/bin)
-set(KESTREL_HOST_TOOLS kestrel-pack kestrel-demo-image kestrel-icon)
+set(KESTREL_HOST_TOOLS kestrel-pack kestrel-demo-image kestrel-icon kestrel-rc)
 if(EXISTS ${PROJECT_SOURCE_DIR}/tools/modem_sim/CMakeLists.txt)
   list(APPEND KESTREL_HOST_TOOLS kestrel-modem-sim)
 endif()

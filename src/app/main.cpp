@@ -4,5 +4,7 @@
 #include "session/update_session.h"
 
 int main(int argc, char** argv) {
-    kestrel::runWindowProgram(argc, argv, kestrel::runUpdateSession);
+    // The window shows the session's outcome through its reports; the result is not needed.
+    kestrel::runWindowProgram(argc, argv,
+                              [](kestrel::SessionHost& host) { kestrel::runUpdateSession(host); });
 }

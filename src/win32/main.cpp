@@ -35,15 +35,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     kestrel::RegistryUsbPortLookups usbLookups;
     kestrel::MainWindowSetup setup;
     setup.templateId = 130;
-    setup.runSession = kestrel::runUpdateSession;
+    // The window shows the session's outcome through its reports; the result is not needed.
+    setup.runSession = [](kestrel::SessionHost& host) { kestrel::runUpdateSession(host); };
     setup.settings = &settings;
     setup.usbLookups = &usbLookups;
     setup.chooseFile = kestrel::chooseFirmwareFileWithDialog;
 
-    HWND window = kestrel::createMainWindow(instance, setup);
-    if (window == nullptr) endProcess(0);
-    ShowWindow(window, showCommand);
-    const int exitCode = kestrel::runMessageLoop();
+    kestrel::MainWindow window(setup);
+    if (!window.create(instance)) endProcess(0);
+    ShowWindow(window.dialog(), showCommand);
+    const int exitCode = window.runMessageLoop();
     CoUninitialize();
     endProcess(exitCode);
 }

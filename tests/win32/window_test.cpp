@@ -8,10 +8,12 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "session/status_reporter.h"
+#include "ui/bounded_text.h"
 #include "ui/dialog_template.h"
 #include "ui/window_placement.h"
 #include "win32/main_window.h"
@@ -26,7 +28,7 @@ class FakeSettingsKey final : public SettingsKey {
     bool open() override { return true; }
     bool queryValue(const char* name, char (&text)[kTextCapacity]) override {
         const auto it = values.find(name);
-        if (it != values.end()) copyText(text, it->second.c_str());
+        if (it != values.end()) copyBounded(text, it->second.c_str());
         return it != values.end();
     }
     bool setValue(const char* name, const char* text) override {
@@ -49,6 +51,9 @@ struct SessionProbe {
     SessionFields fields;
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     bool hold = false;
+    HWND dialog = nullptr;
+    // The bar as the window showed it after each report: "position/maximum".
+    std::vector<std::string> bar;
 };
 SessionProbe* g_probe = nullptr;
 
@@ -57,12 +62,21 @@ void fakeSession(SessionHost& host) {
     ++p.runs;
     p.thread = GetCurrentThreadId();
     host.readFields(&p.fields);
-    p.startWasDisabled = !IsWindowEnabled(GetDlgItem(mainWindow(), kStartId));
+    p.startWasDisabled = !IsWindowEnabled(GetDlgItem(p.dialog, kStartId));
     p.started = true;
     if (p.hold) WaitForSingleObject(p.release, 10000);
     host.setStatus("ERROR: timout waiting for start character.");
-    host.setProgressRange(70000);    // the bar's range is 16 bits: 70000 - 65536
-    host.setProgressPosition(5000);  // beyond the range: the bar keeps it at its end
+    // Block counts past 16 bits: full only at the last block; a position beyond the range
+    // stays at its end.
+    for (int32_t blocks : {65536, 70000}) {
+        host.setProgressRange(blocks);
+        for (int32_t position : {blocks - 1, blocks, blocks + 5000}) {
+            host.setProgressPosition(position);
+            HWND bar = GetDlgItem(p.dialog, kProgressId);
+            p.bar.push_back(std::to_string(SendMessageA(bar, PBM_GETPOS, 0, 0)) + "/" +
+                            std::to_string(SendMessageA(bar, PBM_GETRANGE, FALSE, 0)));
+        }
+    }
     host.enableStart();
     p.finished = true;
 }
@@ -72,7 +86,7 @@ const char* g_chooserAnswer = nullptr;
 
 bool fakeChooser(HWND, char (&name)[kTextCapacity]) {
     g_chooserSaw = name;
-    if (g_chooserAnswer != nullptr) copyText(name, g_chooserAnswer);
+    if (g_chooserAnswer != nullptr) copyBounded(name, g_chooserAnswer);
     return g_chooserAnswer != nullptr;
 }
 
@@ -99,12 +113,17 @@ class WindowTest : public testing::Test {
         CloseHandle(probe_.release);
     }
 
+    // A window of its own each time: an earlier one may still serve its session's reports.
     HWND create(int templateId = 130) {
         setup_.templateId = templateId;
-        HWND w = createMainWindow(GetModuleHandleA(nullptr), setup_);
-        EXPECT_NE(w, nullptr) << "no window: is there a display (DISPLAY, Xvfb)?";
-        return w;
+        windows_.push_back(std::make_unique<MainWindow>(setup_));
+        EXPECT_TRUE(windows_.back()->create(GetModuleHandleA(nullptr)))
+            << "no window: is there a display (DISPLAY, Xvfb)?";
+        probe_.dialog = mainWindow();
+        return mainWindow();
     }
+    // The current window's dialog; nullptr before creation and after closing.
+    HWND mainWindow() const { return windows_.empty() ? nullptr : windows_.back()->dialog(); }
     HWND createShown() {
         HWND w = create();
         ShowWindow(w, SW_SHOWNORMAL);
@@ -167,6 +186,7 @@ class WindowTest : public testing::Test {
     }
 
     MainWindowSetup setup_;
+    std::vector<std::unique_ptr<MainWindow>> windows_;
     FakeSettingsKey settings_;
     SessionProbe probe_;
     int quit_ = -1;
@@ -204,8 +224,9 @@ TEST_F(WindowTest, Templates130And129AreCreatedAsTheTablesDescribeThemAnd131IsNo
     expectLayoutOf(mainWindow(), dialogTemplate129());
     close();
     setup_.templateId = 131;
-    EXPECT_EQ(createMainWindow(GetModuleHandleA(nullptr), setup_), nullptr);
-    EXPECT_EQ(mainWindow(), nullptr);
+    MainWindow none(setup_);
+    EXPECT_FALSE(none.create(GetModuleHandleA(nullptr)));
+    EXPECT_EQ(none.dialog(), nullptr);
 }
 
 TEST_F(WindowTest, AFirstStartShowsTheDefaultsCentredWithItsIcons) {
@@ -217,7 +238,7 @@ TEST_F(WindowTest, AFirstStartShowsTheDefaultsCentredWithItsIcons) {
     EXPECT_EQ(field(kPortId), "COM1");
     EXPECT_EQ(field(kRateId), "115200");
     EXPECT_EQ(field(kStatusId), "");
-    EXPECT_FALSE(checked(kUsbOptionId));  // no lookups: cleared
+    EXPECT_FALSE(checked(kUsbOptionId));
     EXPECT_FALSE(checked(kNoFirmwareId));
     EXPECT_EQ(progress(PBM_GETRANGE), 100);
     EXPECT_EQ(progress(PBM_GETPOS), 0);
@@ -306,8 +327,8 @@ TEST_F(WindowTest, StartRunsTheSessionOnAWorkerThatReportsThroughTheWindow) {
     EXPECT_TRUE(probe_.fields.noFirmware);
     EXPECT_STREQ(probe_.fields.firmwareName, "");
     EXPECT_EQ(field(kStatusId), "ERROR: timout waiting for start character.");
-    EXPECT_EQ(progress(PBM_GETRANGE), 70000 - 65536);
-    EXPECT_EQ(progress(PBM_GETPOS), 70000 - 65536);  // kept in range
+    EXPECT_EQ(probe_.bar, (Texts{"65535/65536", "65536/65536", "65536/65536", "69999/70000",
+                                 "70000/70000", "70000/70000"}));
 }
 
 TEST_F(WindowTest, WhileASessionRunsEnterStartsNoSecondOneAndEscapeClosesTheWindow) {
