@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "app/process_end.h"
-#include "app/test_drive.h"
 #include "ui/main_window.h"
 #include "ui/reg_file_key.h"
 #include "ui/sysfs_usb_lookups.h"
@@ -54,7 +53,6 @@ void runWindowProgram(int argc, char** argv, void (*runSession)(SessionHost&)) {
     auto* window = new MainWindow(std::move(setup));
     creatingWindow.store(false);
     window->show();
-    startTestDriveIfAsked(*window);
 
     // The loop ends only when something other than closing quits it; a session may still be
     // running then, too.

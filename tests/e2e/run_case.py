@@ -5,8 +5,9 @@
 # (with the modem-line shim preloaded where the case needs DTR and CTS), and its status lines and
 # exit code are checked against the simulator's summary: what the module heard, how many records
 # its loader took, and whether they equal the image. The case "window" runs the window program
-# (packed with the small image) under QT_QPA_PLATFORM=offscreen with its test drive instead:
-# START is pressed once the window shows, closing its standard input closes it, exit code 2.
+# (packed with the small image) instead, driven from the outside on an X display of its own
+# (tests/ui/drive_window.py): Enter presses START, and after the update Escape closes the
+# window, exit code 2.
 # Exit 0 when the case passed, 1 when it failed (with the reasons), 2 on wrong usage.
 
 import argparse
@@ -152,8 +153,7 @@ def run_case(name, c, paths, tmp, run):
         with open(os.path.join(config, "Norvald", "Kestrel.reg"), "w", newline="") as f:
             f.write(STORE % link)
         os.mkdir(os.path.join(tmp, "run"), 0o700)
-        env.update(QT_QPA_PLATFORM="offscreen", KESTREL_TEST_DRIVE="1", XDG_CONFIG_HOME=config,
-                   XDG_RUNTIME_DIR=os.path.join(tmp, "run"))
+        env.update(XDG_CONFIG_HOME=config, XDG_RUNTIME_DIR=os.path.join(tmp, "run"))
     sim = program = None
     failures = []
     try:
@@ -165,14 +165,21 @@ def run_case(name, c, paths, tmp, run):
         start = time.monotonic()
         with open(os.path.join(tmp, "out"), "w") as out, open(os.path.join(tmp, "err"), "w") as err:
             if name == "window":
-                program = subprocess.Popen([paths.window], stdin=subprocess.PIPE, stdout=out,
-                                           stderr=err, env=env)
+                # The shim goes into the window program only, not into the display and the driver.
+                preload = env.pop("LD_PRELOAD", None)
+                window = (["env", "LD_PRELOAD=" + preload] if preload else []) + [paths.window]
+                program = subprocess.Popen([sys.executable, paths.drive] + window,
+                                           stdin=subprocess.PIPE, stdout=out, stderr=err, env=env,
+                                           text=True)
+                program.stdin.write("Return\n")  # START
+                program.stdin.flush()
                 # The update is over when the simulator says so (it ends by itself with --once).
                 try:
                     sim.wait(timeout=45)
                 except subprocess.TimeoutExpired:
                     failures.append("the simulator saw no whole update within 45 s")
-                program.stdin.close()  # the operator closes the window
+                program.stdin.write("Escape\n")  # the operator closes the window
+                program.stdin.close()
                 try:
                     program.wait(timeout=10)
                 except subprocess.TimeoutExpired:
@@ -233,11 +240,12 @@ def main():
         parser.add_argument(option, required=True)
     parser.add_argument("--shipped-cli")
     parser.add_argument("--window")
+    parser.add_argument("--drive", help="tests/ui/drive_window.py, for the case window")
     paths = parser.parse_args()
     # The window: a whole update with the small image, then closed with exit code 2.
     c = CASES.get(paths.case) or case(lines=[], cli_exit=2)
-    if paths.case == "window" and not paths.window:
-        parser.error("case window needs --window")
+    if paths.case == "window" and not (paths.window and paths.drive):
+        parser.error("case window needs --window and --drive")
     if c.program == "shipped" and not paths.shipped_cli:
         parser.error("case %s needs --shipped-cli" % paths.case)
     tmp = tempfile.mkdtemp(prefix="kestrel-e2e-%s-" % paths.case)

@@ -86,7 +86,8 @@ TEST(WindowProgram, WithoutADisplayItEndsWithZeroAndSaysWhy) {
 }
 
 #if KESTREL_PROGRAM_FITS
-// The tests with a running session need the program packed in front of an image.
+// The test with a running session needs the program packed in front of an image, and a
+// display of its own to drive it from the outside.
 
 // The stripped program packed with the 256-byte marker and 1000 records of 72 bytes, and a
 // store that names a pseudo-terminal as its port. The terminal's slave has been opened and
@@ -134,56 +135,32 @@ class PackedProgram : public ::testing::Test {
         ::poll(&p, 1, 0);
         return !(p.revents & POLLHUP);
     }
-    // Once the session holds the port, tells the program's driver to close the window.
-    void closeDuringTheSession(const Launched& run, const char* message) {
-        for (const auto end = Clock::now() + 20s; !slaveOpen() && Clock::now() < end;)
-            std::this_thread::sleep_for(5ms);
-        const bool opened = slaveOpen();
-        if (!opened) ::close(run.input);
-        ASSERT_TRUE(opened) << output();
-        // The session is still running: the terminal never answers, and it keeps the port.
-        std::this_thread::sleep_for(200ms);
-        ASSERT_TRUE(slaveOpen()) << output();
-        ASSERT_GT(::write(run.input, message, std::strlen(message)), 0);
-    }
 };
 
+// Driven from the outside on an X display of its own, with real keys: Enter on the focused
+// window presses START, and Escape closes it while the session holds the port.
 TEST_F(PackedProgram, ClosedDuringASessionItEndsAtOnceWithTwoAndSavesTheSettings) {
-    env.insert(env.end(), {"QT_QPA_PLATFORM=offscreen", "KESTREL_TEST_DRIVE=1"});
-    const Launched run = spawn({program}, env, dir / "output");
-    // START is pressed as soon as the window shows; a byte on standard input sends Escape.
-    closeDuringTheSession(run, "x");
+    const Launched run = spawn({KESTREL_PYTHON, KESTREL_DRIVE_WINDOW, program}, env,
+                               dir / "output");
+    ASSERT_GT(::write(run.input, "Return\n", 7), 0);
+    for (const auto end = Clock::now() + 20s; !slaveOpen() && Clock::now() < end;)
+        std::this_thread::sleep_for(5ms);
+    const bool opened = slaveOpen();
+    if (!opened) ::close(run.input);
+    ASSERT_TRUE(opened) << output();
+    // The session is still running: the terminal never answers, and it keeps the port.
+    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(slaveOpen()) << output();
     const auto closedAt = Clock::now();
-    EXPECT_EQ(waitExit(run.pid, 5s), 2) << output();
-    EXPECT_LT(Clock::now() - closedAt, 1500ms);
+    ASSERT_GT(::write(run.input, "Escape\n", 7), 0);
     ::close(run.input);
+    EXPECT_EQ(waitExit(run.pid, 10s), 2) << output();
+    EXPECT_LT(Clock::now() - closedAt, 1500ms);
     EXPECT_FALSE(slaveOpen());  // the port went with the process
     EXPECT_EQ(readFile(store),
               storeWith("\"COMPort\"=\"" + port +
                         "\"\r\n\"FirmwareFile\"=\"\"\r\n\"BaudRate\"=\"115200\"\r\n"));
 }
-
-#if defined(KESTREL_XVFB_RUN) && defined(KESTREL_XDOTOOL)
-// The same with a real X server and real keys: Enter on the focused window presses START,
-// Escape closes it.
-TEST_F(PackedProgram, UnderXvfbEnterStartsAndEscapeClosesDuringTheSession) {
-    const std::string xdotool = KESTREL_XDOTOOL;
-    writeFile(dir / "drive.sh", "\"$1\" &\npid=$!\nwindow=$(" + xdotool +
-                                    " search --sync --name '^Kestrel')\n" + xdotool +
-                                    " windowfocus --sync \"$window\"\n" + xdotool +
-                                    " key Return\nread line\n" + xdotool +
-                                    " key Escape\nwait $pid\necho \"exit=$?\"\n");
-    env.insert(env.end(), {"QT_QPA_PLATFORM", "KESTREL_TEST_DRIVE"});
-    const Launched run = spawn({KESTREL_XVFB_RUN, "-a", "-s", "-screen 0 800x600x24", "/bin/sh",
-                                dir / "drive.sh", program},
-                               env, dir / "output");
-    closeDuringTheSession(run, "go\n");
-    EXPECT_EQ(waitExit(run.pid, 20s), 0) << output();
-    ::close(run.input);
-    EXPECT_NE(output().find("exit=2\n"), std::string::npos) << output();
-    EXPECT_NE(readFile(store).find("\"COMPort\"=\"" + port + "\""), std::string::npos);
-}
-#endif
 #endif  // KESTREL_PROGRAM_FITS
 
 }  // namespace
