@@ -97,6 +97,29 @@ void runOpenedSession(Session& s, const SessionSettings& settings) {
     r.setProgressPosition(s.totalBlocks);
 }
 
+// Claims the port, keeps the host's probers off it, and opens it; on failure the status
+// and the outcome say why. The claim holds from before the first open to after the last
+// close, so no other session can take the module while this one has its port closed on the
+// way; the guard comes before the open, so a prober that has the port lets go first.
+bool claimAndOpenPort(Session& s, const SessionParts& parts) {
+    if (parts.lock != nullptr) {
+        if (!parts.lock->acquire(s.portName, &s.outcome.reason)) {
+            s.reporter.setStatus(status::kCannotOpenPort);
+            s.outcome.result = SessionResult::PortNotOpened;
+            return false;
+        }
+        s.portIdentity = parts.lock->identity();
+    }
+    if (parts.guard != nullptr) parts.guard->guard(s.portName);
+    if (!s.port.openPort(s.portName, static_cast<uint32_t>(s.requestedRate), s.usbMode)) {
+        s.reporter.setStatus(status::kCannotOpenPort);
+        s.outcome.result = SessionResult::PortNotOpened;
+        s.outcome.reason = s.port.lastError();
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 SessionOutcome runUpdateSession(SessionHost& host, const SessionParts& parts) {
@@ -115,21 +138,7 @@ SessionOutcome runUpdateSession(SessionHost& host, const SessionParts& parts) {
     s.noFirmware = settings.noFirmware;
 
     host.setStatus("");
-    // The claim holds from before the first open to after the last close, so no other
-    // session can take the module while this one has its port closed on the way.
-    if (parts.lock != nullptr && !parts.lock->acquire(s.portName, &s.outcome.reason)) {
-        host.setStatus(status::kCannotOpenPort);
-        s.outcome.result = SessionResult::PortNotOpened;
-    } else if (!port.openPort(s.portName, static_cast<uint32_t>(s.requestedRate), s.usbMode)) {
-        host.setStatus(status::kCannotOpenPort);
-        s.outcome.result = SessionResult::PortNotOpened;
-        s.outcome.reason = port.lastError();
-    } else {
-        if (parts.lock != nullptr) s.portIdentity = parts.lock->identity();
-        // Before the first byte is written, released after the last.
-        if (parts.guard != nullptr) parts.guard->guard(s.portName);
-        runOpenedSession(s, settings);
-    }
+    if (claimAndOpenPort(s, parts)) runOpenedSession(s, settings);
     // Every way out releases port, image and claim, and gives START back.
     port.closePort();
     image.closeImage();
