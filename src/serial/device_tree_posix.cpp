@@ -73,4 +73,37 @@ std::string byIdNameOf(const DeviceTree& tree, dev_t device) {
     return found;
 }
 
+std::string ttyAt(const DeviceTree& tree, const UsbPlace& place) {
+    if (place.device.empty()) return {};
+    const std::string folder = tree.sysRoot + "/class/tty";
+    DIR* d = opendir(folder.c_str());
+    if (d == nullptr) return {};
+    std::string found;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        char resolved[PATH_MAX];
+        if (realpath((folder + "/" + e->d_name).c_str(), resolved) == nullptr) continue;
+        const std::string dir = resolved;
+        // Below the USB device itself, not below one whose name merely begins alike.
+        if (dir.compare(0, place.device.size() + 1, place.device + "/") != 0) continue;
+        // The interface is the folder right below the USB device: "1-2:1.<n>".
+        const size_t end = dir.find('/', place.device.size() + 1);
+        const std::string interface = dir.substr(0, end);
+        if (readNumber(interface + "/bInterfaceNumber", 16) != place.interfaceNumber) continue;
+        found = tree.devRoot + "/" + e->d_name;
+        break;
+    }
+    closedir(d);
+    return found;
+}
+
+DeviceTree hostDeviceTree() {
+    DeviceTree tree;
+    const char* sys = std::getenv("KESTREL_SYSFS_ROOT");
+    const char* dev = std::getenv("KESTREL_DEV_ROOT");
+    if (sys != nullptr && sys[0] == '/') tree.sysRoot = sys;
+    if (dev != nullptr && dev[0] == '/') tree.devRoot = dev;
+    return tree;
+}
+
 }  // namespace kestrel

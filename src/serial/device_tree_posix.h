@@ -28,7 +28,19 @@ UsbPlace usbPlaceOf(const DeviceTree& tree, dev_t device);
 // The /dev/serial/by-id link that names `device`, or empty.
 std::string byIdNameOf(const DeviceTree& tree, dev_t device);
 
+// The tty at `place` (same USB device, same interface) as a path under the tree's /dev, or
+// empty when there is none.
+std::string ttyAt(const DeviceTree& tree, const UsbPlace& place);
+
+// The host's tree: /sys and /dev, unless KESTREL_SYSFS_ROOT or KESTREL_DEV_ROOT name other
+// folders (read-only, for tests and containers).
+DeviceTree hostDeviceTree();
+
 class PortLock;
+class PortLocator;
+
+// The Linux locator over `tree`.
+std::unique_ptr<PortLocator> createPosixPortLocator(const DeviceTree& tree);
 
 // The Linux port claim with lock files in the first of `lockDirs` that takes one (tests pass
 // folders of their own).

@@ -119,11 +119,8 @@ std::unique_ptr<PortLock> createPosixPortLock(const DeviceTree& tree,
 }
 
 std::unique_ptr<PortLock> createPlatformPortLock() {
-    DeviceTree tree;
-    // Read-only: where the device tree is read from, for tests and containers.
-    const std::string sysRoot = environment("KESTREL_SYSFS_ROOT");
-    if (!sysRoot.empty()) tree.sysRoot = sysRoot;
-    return createPosixPortLock(tree, {"/run/lock", environment("XDG_RUNTIME_DIR"), "/tmp"});
+    return createPosixPortLock(hostDeviceTree(),
+                               {"/run/lock", environment("XDG_RUNTIME_DIR"), "/tmp"});
 }
 
 }  // namespace kestrel

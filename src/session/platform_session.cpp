@@ -13,7 +13,9 @@ SessionOutcome runUpdateSession(SessionHost& host) {
     const std::unique_ptr<PortLock> lock = createPlatformPortLock();
     const std::unique_ptr<RateJournal> journal = createPlatformRateJournal();
     const std::unique_ptr<PortGuard> guard = createPlatformPortGuard();
-    return runUpdateSession(host, {port, image, lock.get(), journal.get(), guard.get()});
+    const std::unique_ptr<PortLocator> locator = createPlatformPortLocator();
+    return runUpdateSession(host,
+                            {port, image, lock.get(), journal.get(), guard.get(), locator.get()});
 }
 
 }  // namespace kestrel

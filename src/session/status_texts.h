@@ -9,6 +9,7 @@ constexpr char kCannotOpenImage[] = "ERROR: Cannot open Firmware-File.";
 constexpr char kNotDetected[] =
     "WARNING: AT-Command-Mode not detected (trying fall back with 57600).";
 constexpr char kCannotReopenUsb[] = "ERROR: Cannot reopen USB port.";
+constexpr char kUsbReturnedAs[] = "INFO: USB port returned as %s.";
 constexpr char kWaitingForStart[] = "Waiting for start signal.";
 constexpr char kStartTimeout[] = "ERROR: timout waiting for start character.";
 constexpr char kInvalidStartWarning[] =

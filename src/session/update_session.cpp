@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "session/session_phases.h"
+#include "session/status_text.h"
 #include "session/status_texts.h"
 
 namespace kestrel {
@@ -23,13 +24,22 @@ bool namesBlockUpdate(const char* name) {
     return true;
 }
 
-bool reopenUsbPort(Session& s) {
+// The loader re-enumerates on USB: each attempt tries the operator's name, then the
+// module's physical place, where the port may have come back under another name.
+bool reopenUsbPort(Session& s, PortLocator* locator) {
+    const bool placeKnown = locator != nullptr && locator->remember(s.portName);
     s.port.closePort();
     s.clock.sleepMs(2000);
+    const uint32_t rate = static_cast<uint32_t>(s.requestedRate);
     for (int attempt = 0; attempt < 80; ++attempt) {
         s.clock.sleepMs(100);
-        if (s.port.openPort(s.portName, static_cast<uint32_t>(s.requestedRate), s.usbMode))
+        if (s.port.openPort(s.portName, rate, s.usbMode)) return true;
+        char returned[kTextCapacity];
+        if (placeKnown && locator->findReturned(returned, sizeof returned) &&
+            s.port.openPort(returned, rate, s.usbMode)) {
+            reportf(s.reporter, status::kUsbReturnedAs, returned);
             return true;
+        }
     }
     s.reporter.setStatus(status::kCannotReopenUsb);
     s.outcome.result = SessionResult::UsbPortNotReopened;
@@ -55,7 +65,7 @@ bool openImageFor(Session& s, const SessionSettings& settings) {
 }
 
 // Steps from the opened port to the final report; returns when the session ends.
-void runOpenedSession(Session& s, const SessionSettings& settings) {
+void runOpenedSession(Session& s, const SessionSettings& settings, PortLocator* locator) {
     StatusReporter& r = s.reporter;
     if (!openImageFor(s, settings)) {
         s.outcome.result = SessionResult::ImageUnreadable;
@@ -81,7 +91,7 @@ void runOpenedSession(Session& s, const SessionSettings& settings) {
                 break;
         }
     }
-    if (s.usbMode && !s.noFirmware && !reopenUsbPort(s)) return;
+    if (s.usbMode && !s.noFirmware && !reopenUsbPort(s, locator)) return;
     if (!awaitStartSignal(s)) return;
 
     const uint32_t transferStart = s.clock.nowMs();
@@ -138,7 +148,7 @@ SessionOutcome runUpdateSession(SessionHost& host, const SessionParts& parts) {
     s.noFirmware = settings.noFirmware;
 
     host.setStatus("");
-    if (claimAndOpenPort(s, parts)) runOpenedSession(s, settings);
+    if (claimAndOpenPort(s, parts)) runOpenedSession(s, settings, parts.locator);
     // Every way out releases port, image and claim, and gives START back.
     port.closePort();
     image.closeImage();

@@ -3,6 +3,7 @@
 
 #include "image/firmware_image.h"
 #include "serial/port_guard.h"
+#include "serial/port_locator.h"
 #include "serial/port_lock.h"
 #include "serial/serial_port.h"
 #include "session/rate_journal.h"
@@ -18,6 +19,7 @@ struct SessionParts {
     PortLock* lock = nullptr;        // none: the port is not claimed beyond its open
     RateJournal* journal = nullptr;  // none: a moved rate is not remembered across a crash
     PortGuard* guard = nullptr;      // none: other programs of the host are not kept off
+    PortLocator* locator = nullptr;  // none: a USB port is sought under its own name only
 };
 
 // Runs one whole update on the calling (worker) thread: takes the snapshot from `host`,

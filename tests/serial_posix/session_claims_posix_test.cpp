@@ -13,6 +13,7 @@
 #include <string>
 
 #include "serial/device_tree_posix.h"
+#include "serial/port_locator.h"
 #include "serial/port_lock.h"
 #include "session/file_rate_journal.h"
 #include "session/session_test_util.h"
@@ -107,6 +108,36 @@ TEST_F(Claims, AUsbPortIsClaimedByItsPhysicalDeviceWhateverItsName) {
     EXPECT_FALSE(other->acquire(after.slave.c_str(), &why));
     Pty elsewhere;  // not on that USB device
     EXPECT_TRUE(other->acquire(elsewhere.slave.c_str(), &why));
+}
+
+TEST_F(Claims, AReturnedUsbPortIsFoundAtTheSamePlaceAndInterfaceOnly) {
+    Pty module, back, elsewhere;
+    onUsb(module, 2);
+    const auto ttyLink = [&](const Pty& pty, const std::string& name, const std::string& at) {
+        fs::create_directories(root + "/sys/class/tty");
+        const std::string dir = root + "/sys/devices/pci0/usb1/" + at + "/tty/" + name;
+        fs::create_directories(dir);
+        fs::create_symlink(dir, root + "/sys/class/tty/" + name);
+        fs::create_symlink(pty.slave, root + "/dev/" + name);
+    };
+    fs::create_directories(root + "/dev");
+    ttyLink(module, "ttyACM0", "1-2/1-2:1.2");
+    auto locator = createPosixPortLocator(tree);
+    ASSERT_TRUE(locator->remember((root + "/dev/ttyACM0").c_str()));
+    char path[300];
+    EXPECT_FALSE(locator->findReturned(path, sizeof path)) << "still under its own name";
+
+    fs::remove(root + "/sys/class/tty/ttyACM0");
+    ttyLink(elsewhere, "ttyACM1", "1-3/1-3:1.2");  // another USB device
+    ttyLink(elsewhere, "ttyACM2", "1-2/1-2:1.0");  // the module's device, another interface
+    EXPECT_FALSE(locator->findReturned(path, sizeof path));
+    ttyLink(back, "ttyACM3", "1-2/1-2:1.2");
+    ASSERT_TRUE(locator->findReturned(path, sizeof path));
+    EXPECT_EQ(std::string(path), root + "/dev/ttyACM3");
+    EXPECT_FALSE(locator->findReturned(path, 10)) << "a path that does not fit";
+
+    Pty serialOnly;  // not on USB at all
+    EXPECT_FALSE(locator->remember(serialOnly.slave.c_str()));
 }
 
 TEST_F(Claims, ASecondSessionIsRefusedAtOnceAndEveryWayOutGivesTheClaimUp) {

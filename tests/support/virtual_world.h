@@ -36,7 +36,9 @@ class VirtualWorld {
     }
 
     // One whole session against this world.
-    SessionOutcome runSession() { return runUpdateSession(host, {port, *image, lock, journal}); }
+    SessionOutcome runSession() {
+        return runUpdateSession(host, {port, *image, lock, journal, nullptr, locator});
+    }
 
     VirtualClock clock;
     sim::ModuleModel module;
@@ -48,6 +50,7 @@ class VirtualWorld {
     std::unique_ptr<FirmwareImage> image = std::make_unique<FirmwareImage>(nullptr);
     PortLock* lock = nullptr;
     RateJournal* journal = nullptr;
+    PortLocator* locator = nullptr;
 };
 
 }  // namespace kestrel::test
