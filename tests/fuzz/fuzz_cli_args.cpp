@@ -1,0 +1,88 @@
+// kestrel-cli's command line: arguments are the input split at its NUL bytes. Whatever they
+// say, the result is one of the commands, a run has a port and a rate a module takes, and
+// every text stays within its 260 bytes.
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/cli_args.h"
+#include "fuzz/fuzz_check.h"
+
+namespace {
+
+bool isModuleRate(const char* text) {
+    static const char* const kRates[] = {"300",   "1200",  "2400",   "4800",   "9600",   "19200",
+                                         "38400", "57600", "115200", "230400", "460800", "921600"};
+    for (const char* rate : kRates)
+        if (std::strcmp(text, rate) == 0) return true;
+    return false;
+}
+
+bool bounded(const char (&text)[kestrel::kTextCapacity]) {
+    return strnlen(text, kestrel::kTextCapacity) < kestrel::kTextCapacity;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<std::string> args{"kestrel-cli"};
+    std::string arg;
+    for (size_t i = 0; i < size && args.size() < 32; ++i) {
+        if (data[i] == 0) {
+            args.push_back(arg);
+            arg.clear();
+        } else {
+            arg.push_back(static_cast<char>(data[i]));
+        }
+    }
+    if (!arg.empty() && args.size() < 32) args.push_back(arg);
+    std::vector<const char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+
+    kestrel::SessionFields fields;
+    std::memset(&fields, 0x5A, sizeof fields);  // nothing may be left over from before
+    char error[kestrel::kTextCapacity];
+    std::memset(error, 0x5A, sizeof error);
+    const kestrel::CliCommand command =
+        kestrel::parseCliArgs(static_cast<int>(args.size()), argv.data(), &fields, error);
+
+    FUZZ_CHECK(bounded(error));
+    switch (command) {
+        case kestrel::CliCommand::Run: {
+            FUZZ_CHECK(error[0] == '\0');
+            FUZZ_CHECK(bounded(fields.portName) && bounded(fields.firmwareName));
+            FUZZ_CHECK(isModuleRate(fields.rateText));
+            // A port was named, and the last one named counts.
+            std::string lastPort;
+            bool named = false;
+            for (size_t i = 1; i < args.size(); ++i) {
+                if (args[i] == "--port" && i + 1 < args.size()) {
+                    lastPort = args[++i];
+                    named = true;
+                } else if (args[i].rfind("--port=", 0) == 0) {
+                    lastPort = args[i].substr(7);
+                    named = true;
+                } else if ((args[i] == "--rate" || args[i] == "--firmware-name") &&
+                           i + 1 < args.size()) {
+                    ++i;  // a value, even one that looks like an option
+                }
+            }
+            FUZZ_CHECK(named);
+            FUZZ_CHECK(lastPort.substr(0, 259) == fields.portName);
+            break;
+        }
+        case kestrel::CliCommand::UsageError:
+            FUZZ_CHECK(error[0] != '\0');
+            break;
+        case kestrel::CliCommand::Help:
+        case kestrel::CliCommand::Version:
+        case kestrel::CliCommand::ImageInfo:
+            break;
+        default:
+            FUZZ_CHECK(!"a command outside the enumeration");
+    }
+    return 0;
+}

@@ -1,0 +1,107 @@
+// The settings store over arbitrary files: the input is three texts and then the store's
+// bytes. A store that is not kept stays as it was; one that is kept gives back exactly the
+// texts saved into it (cut at 259 characters and at a NUL, as a field holds them), leaves no
+// temporary file, and reads back as the text it was written as.
+#include <dirent.h>
+#include <fuzzer/FuzzedDataProvider.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "fuzz/fuzz_check.h"
+#include "ui/reg_file_key.h"
+#include "ui/settings_store.h"
+
+namespace {
+
+using kestrel::kTextCapacity;
+
+// The real operations without the flush to the disk, which only costs time here.
+class UnsyncedOps : public kestrel::FileOps {
+    int sync(int) override { return 0; }
+};
+
+// A folder of this process's own, in memory where there is /dev/shm.
+const std::string& storeFolder() {
+    static const std::string folder = [] {
+        std::string pattern = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        pattern += "/kestrel-fuzz-store-XXXXXX";
+        FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
+        return pattern;
+    }();
+    return folder;
+}
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+int entriesIn(const std::string& folder) {
+    int count = 0;
+    DIR* dir = opendir(folder.c_str());
+    while (const dirent* entry = readdir(dir))
+        count += entry->d_name[0] != '.';
+    closedir(dir);
+    return count;
+}
+
+void copyInto(char (&dst)[kTextCapacity], const std::string& text) {
+    const size_t n = std::min(text.size(), kTextCapacity - 1);
+    std::memcpy(dst, text.data(), n);
+    dst[n] = '\0';
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider in(data, size);
+    kestrel::SettingsTexts saved;
+    copyInto(saved.firmwareFile, in.ConsumeRandomLengthString(300));
+    copyInto(saved.comPort, in.ConsumeRandomLengthString(300));
+    copyInto(saved.baudRate, in.ConsumeRandomLengthString(300));
+    const std::string stored = in.ConsumeRemainingBytesAsString();
+
+    const std::string path = storeFolder() + "/Kestrel.reg";
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << stored;
+        FUZZ_CHECK(out.good());
+    }
+    static UnsyncedOps ops;
+    static FILE* quiet = std::fopen("/dev/null", "w");
+    kestrel::RegFileKey key(path, ops, quiet);
+    kestrel::SettingsTexts loaded;
+    kestrel::loadSettings(key, &loaded);
+    kestrel::RegFile parsed;
+    const bool isExport = stored.empty() || parsed.parse(stored.data(), stored.size());
+    FUZZ_CHECK(key.problem().empty() == isExport);
+    if (!isExport) {
+        kestrel::saveSettings(key, saved);
+        FUZZ_CHECK(readAll(path) == stored);
+        return 0;
+    }
+
+    kestrel::saveSettings(key, saved);
+    FUZZ_CHECK(key.problem().empty());
+    FUZZ_CHECK(entriesIn(storeFolder()) == 1);
+    const std::string written = readAll(path);
+    kestrel::RegFile reread;
+    FUZZ_CHECK(reread.parse(written.data(), written.size()));
+    FUZZ_CHECK(reread.serialize() == written);
+
+    kestrel::SettingsTexts back;
+    kestrel::loadSettings(key, &back);
+    FUZZ_CHECK(std::strcmp(back.firmwareFile, saved.firmwareFile) == 0);
+    FUZZ_CHECK(std::strcmp(back.comPort, saved.comPort) == 0);
+    FUZZ_CHECK(std::strcmp(back.baudRate, saved.baudRate) == 0);
+    // Saving the same texts again changes nothing.
+    kestrel::saveSettings(key, saved);
+    FUZZ_CHECK(readAll(path) == written);
+    return 0;
+}
