@@ -1,6 +1,6 @@
 // The simulated module as a V.250 speaker, driven directly (no serial layer): what it answers
-// to each command line, at which rate and when, and each way it can be told to misbehave.
-// Every other modem test leans on these answers being right.
+// to each command line, and each way it can be told to misbehave. Every other modem test leans
+// on these answers being right.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,176 +12,125 @@ namespace kestrel::test {
 namespace {
 
 using sim::ModuleConfig;
-using sim::ModuleModel;
 
-// A module powered up at t = 0 and booted; the host talks to it at `hostRate`.
-struct Bench {
-    explicit Bench(ModuleConfig c = {}, uint32_t rate = 115200) : m(std::move(c)), hostRate(rate) {
-        m.setDtr(true, 0);
-    }
-    // Writes `line` at `atMs` and returns everything the module sends by `untilMs` (default:
-    // everything queued), as the host at its rate receives it.
-    std::string say(const std::string& line, uint32_t atMs = 1000, uint32_t untilMs = ~0u) {
-        m.receive(reinterpret_cast<const uint8_t*>(line.data()), line.size(), hostRate, atMs);
-        return drain(untilMs);
-    }
-    std::string drain(uint32_t untilMs = ~0u) {
-        std::string out;
-        uint32_t due = 0;
-        while (m.nextByteDue(&due) && due <= untilMs) {
-            firstDue = out.empty() ? due : firstDue;
-            out.push_back(static_cast<char>(sim::receivedAs(m.takeByte(), hostRate).value));
-        }
-        return out;
-    }
-    ModuleModel m;
-    uint32_t hostRate;
-    uint32_t firstDue = 0;
+// At its time, a line written at the host's rate, then all the module sends as the host hears
+// it; "~" restarts the module (DTR off, on again 1 ms later), "@N" moves the host to rate N.
+struct Step {
+    uint32_t atMs;
+    std::string say;
+    std::string heard;
 };
 
-TEST(ModuleModel, AnswersTheDialogueCommandsVerboselyWithEcho) {
-    Bench b;
-    EXPECT_EQ(escaped(b.say("AT\r")), "AT\\r\\r\\nOK\\r\\n");
-    EXPECT_EQ(escaped(b.say("AT+IPR?\r")), "AT+IPR?\\r\\r\\n+IPR: 115200\\r\\n\\r\\nOK\\r\\n");
-    EXPECT_EQ(escaped(b.say("ATE1V1Q0\r")), "ATE1V1Q0\\r\\r\\nOK\\r\\n");
-    EXPECT_EQ(escaped(b.say("at+ipr?\r")), "at+ipr?\\r\\r\\n+IPR: 115200\\r\\n\\r\\nOK\\r\\n");
-    // Anything it does not know, or an out-of-range parameter, is an error.
-    EXPECT_EQ(escaped(b.say("AT+CGMR\r")), "AT+CGMR\\r\\r\\nERROR\\r\\n");
-    EXPECT_EQ(escaped(b.say("ATE2\r")), "ATE2\\r\\r\\nERROR\\r\\n");
-    EXPECT_EQ(escaped(b.say("AT+IPR=\r")), "AT+IPR=\\r\\r\\nERROR\\r\\n");
-    EXPECT_EQ(b.m.stats().commandLines.size(), 7u);
+void play(const char* what, ModuleConfig config, const std::vector<Step>& steps) {
+    SCOPED_TRACE(what);
+    sim::ModuleModel m(std::move(config));
+    uint32_t hostRate = 115200;
+    m.setDtr(true, 0);
+    for (const Step& s : steps) {
+        if (s.say == "~") {
+            m.setDtr(false, s.atMs);
+            m.setDtr(true, s.atMs + 1);
+        } else if (s.say[0] == '@') {
+            hostRate = static_cast<uint32_t>(std::stoul(s.say.substr(1)));
+        } else {
+            m.receive(reinterpret_cast<const uint8_t*>(s.say.data()), s.say.size(), hostRate,
+                      s.atMs);
+        }
+        std::string heard;
+        for (uint32_t due = 0; m.nextByteDue(&due);)
+            heard.push_back(static_cast<char>(sim::receivedAs(m.takeByte(), hostRate).value));
+        EXPECT_EQ(escaped(heard), escaped(s.heard)) << escaped(s.say) << " at " << s.atMs;
+    }
 }
 
-TEST(ModuleModel, EchoVerboseAndQuietSettingsAreHonouredAndRestartRestoresThem) {
-    Bench b;
-    EXPECT_EQ(escaped(b.say("ATE0\r")), "ATE0\\r\\r\\nOK\\r\\n");  // echoed: E0 was not yet set
-    EXPECT_EQ(escaped(b.say("AT\r")), "\\r\\nOK\\r\\n");
-    EXPECT_EQ(escaped(b.say("ATV0\r")), "0\\r");  // numeric results, in the new form already
-    EXPECT_EQ(escaped(b.say("ATX\r")), "4\\r");
-    EXPECT_EQ(escaped(b.say("AT+IPR?\r")), "+IPR: 115200\\r\\n0\\r");
-    EXPECT_EQ(escaped(b.say("ATQ1\r")), "");  // no result codes at all
-    EXPECT_EQ(escaped(b.say("AT+IPR?\r")), "+IPR: 115200\\r\\n");
-    EXPECT_EQ(escaped(b.say("ATE1V1Q0\r")), "\\r\\nOK\\r\\n");
-    EXPECT_EQ(escaped(b.say("AT\r")), "AT\\r\\r\\nOK\\r\\n");
-
+ModuleConfig with(void (*change)(ModuleConfig&)) {
     ModuleConfig c;
-    c.echo = false;
-    c.verbose = false;
-    c.quiet = true;
-    Bench q(c);
-    EXPECT_EQ(escaped(q.say("ATE1\r")), "");
-    EXPECT_EQ(escaped(q.say("AT\r")), "AT\\r");
-    // A restart brings the power-on state back.
-    q.m.setDtr(false, 2000);
-    q.m.setDtr(true, 2100);
-    EXPECT_EQ(escaped(q.say("AT\r", 2400)), "");
+    change(c);
+    return c;
 }
 
-TEST(ModuleModel, DeafWhileBootingAndLinesWithoutThePrefixGetNoAnswer) {
+TEST(ModuleModel, AnswersEachLineAsConfigured) {
+    const std::string ok = "\r\nOK\r\n", error = "\r\nERROR\r\n";
+    play("verbose with echo, commands in any case", {},
+         {{1000, "AT\r", "AT\r" + ok},
+          {1000, "at+ipr?\r", "at+ipr?\r\r\n+IPR: 115200\r\n" + ok},
+          {1000, "AT+CGMR\r", "AT+CGMR\r" + error},
+          {1000, "ATE2\r", "ATE2\r" + error},
+          {1000, "AT+IPR=\r", "AT+IPR=\r" + error}});
+    play("E0, V0 and Q1 shape their own result; a restart brings the power-on state back", {},
+         {{1000, "ATE0\r", "ATE0\r" + ok},
+          {1000, "ATV0\r", "0\r"},
+          {1000, "ATX\r", "4\r"},
+          {1000, "AT+IPR?\r", "+IPR: 115200\r\n0\r"},
+          {1000, "ATQ1\r", ""},
+          {1000, "ATE1V1Q0\r", ok},
+          {1000, "ATE0Q1\r", "ATE0Q1\r"},
+          {1100, "~", ""},
+          {1400, "AT\r", "AT\r" + ok}});
+    play("deaf while booting; a line without the prefix gets no result; noise before it is dropped",
+         {},
+         {{199, "AT\r", ""},
+          {200, "xyz\r", "xyz\r"},
+          {300,
+           "\x91"
+           "AT\r",
+           "\x91"
+           "AT\r" +
+               ok}});
+    play("+IPR= answers at the old rate, then moves, and the rate outlives a restart",
+         with([](ModuleConfig& c) { c.rate = 57600; }),
+         {{1000, "@57600", ""},
+          {1000, "AT+IPR=115200\r", "AT+IPR=115200\r" + ok},
+          {1100, "@115200", ""},
+          {1100, "~", ""},
+          {1400, "AT+IPR?\r", "AT+IPR?\r\r\n+IPR: 115200\r\n" + ok}});
+    play("autobaud answers at the host's rate until +IPR= fixes one",
+         with([](ModuleConfig& c) { c.rate = 0; }),
+         {{1000, "@230400", ""},
+          {1000, "AT+IPR?\r", "AT+IPR?\r\r\n+IPR: 0\r\n" + ok},
+          {1000, "@9600", ""},
+          {1100, "AT+IPR=57600\r", "AT+IPR=57600\r" + ok},
+          {1200, "~", ""},
+          {1500, "@57600", ""},
+          {1500, "AT\r", "AT\r" + ok}});
+    play("the download command starts the loader, which sends its start byte", {},
+         {{1000, "AT^SFDL\r", "AT^SFDL\r" + ok + "\x01"}});
+    play("switched off: silent", {}, {{1000, "AT^SMSO\r", "AT^SMSO\r" + ok}, {1100, "AT\r", ""}});
+    play("blank lines before the information line",
+         with([](ModuleConfig& c) { c.blankLinesBeforeInfo = 2; }),
+         {{1000, "AT+IPR?\r", "AT+IPR?\r\r\n\r\n\r\n+IPR: 115200\r\n" + ok}});
+    play("lines before the first answered one count over restarts",
+         with([](ModuleConfig& c) { c.firstAnsweredLine = 3; }),
+         {{1000, "AT\r", ""},
+          {1100, "~", ""},
+          {1500, "\r", ""},
+          {1600, "AT\r", ""},
+          {1700, "AT\r", "AT\r" + ok}});
+}
+
+TEST(ModuleModel, UsbPortDropsAfterTheOkAndGreetsTheHostWhenBack) {
     ModuleConfig c;
-    c.bootMs = 200;
-    Bench b(c);
-    EXPECT_EQ(b.say("AT\r", 199), "");
-    EXPECT_EQ(escaped(b.say("xyz\r", 200)), "xyz\\r");
-    // Noise in front of the prefix is dropped.
-    EXPECT_EQ(escaped(b.say("\x91"
-                            "AT\r",
-                            300)),
-              "\\x91AT\\r\\r\\nOK\\r\\n");
-}
-
-TEST(ModuleModel, IprSetAnswersAtTheOldRateThenMovesAndKeepsTheRateAcrossRestarts) {
-    ModuleConfig c;
-    c.rate = 57600;
-    Bench b(c, 57600);
-    EXPECT_EQ(escaped(b.say("AT+IPR=115200\r")), "AT+IPR=115200\\r\\r\\nOK\\r\\n");
-    EXPECT_EQ(b.m.currentRate(), 115200u);
-    // At the old rate it now hears noise: garbled echo, no command, no result.
-    const std::string noise = b.say("AT\r", 1100);
-    EXPECT_EQ(noise.size(), 3u);
-    for (char ch : noise)
-        EXPECT_NE(ch & 0x80, 0);
-    b.hostRate = 115200;
-    b.m.setDtr(false, 1200);
-    b.m.setDtr(true, 1300);
-    EXPECT_EQ(escaped(b.say("AT+IPR?\r", 1600)),
-              "AT+IPR?\\r\\r\\n+IPR: 115200\\r\\n\\r\\nOK\\r\\n");
-}
-
-TEST(ModuleModel, AutobaudRateZeroAndAnyRateAnswerAtTheHostsRate) {
-    ModuleConfig c;
-    c.rate = 0;
-    Bench b(c, 230400);
-    EXPECT_EQ(escaped(b.say("AT+IPR?\r")), "AT+IPR?\\r\\r\\n+IPR: 0\\r\\n\\r\\nOK\\r\\n");
-    b.hostRate = 9600;
-    EXPECT_EQ(escaped(b.say("AT\r", 1100)), "AT\\r\\r\\nOK\\r\\n");
-    // Setting a fixed rate ends the autobaud.
-    b.say("AT+IPR=57600\r", 1200);
-    b.m.setDtr(false, 1300);
-    b.m.setDtr(true, 1400);
-    EXPECT_NE(escaped(b.say("AT\r", 1700)), "AT\\r\\r\\nOK\\r\\n");
-    b.hostRate = 57600;
-    EXPECT_EQ(escaped(b.say("AT\r", 1800)), "AT\\r\\r\\nOK\\r\\n");
-}
-
-TEST(ModuleModel, DownloadCommandSwitchesToTheLoaderWhichSendsItsStartByte) {
-    ModuleConfig c;
-    c.startDelayMs = 50;
-    Bench b(c);
-    EXPECT_EQ(escaped(b.say("AT^SFDL\r", 1000, 1002)), "AT^SFDL\\r\\r\\nOK\\r\\n");
-    EXPECT_TRUE(b.m.inLoader());
-    EXPECT_EQ(escaped(b.drain()), "\\x01");
-    EXPECT_EQ(b.firstDue, 1052u);
-}
-
-TEST(ModuleModel, SwitchOffAnswersOkThenGoesSilentWithCtsOff) {
-    Bench b;
-    EXPECT_TRUE(b.m.cts(900));
-    EXPECT_EQ(escaped(b.say("AT^SMSO\r")), "AT^SMSO\\r\\r\\nOK\\r\\n");
-    EXPECT_TRUE(b.m.switchedOff());
-    EXPECT_FALSE(b.m.cts(1001));
-    EXPECT_EQ(b.say("AT\r", 1100), "");
-}
-
-TEST(ModuleModel, UsbPortDropsAfterTheOkAndReturnsAndBytesPassAtAnyRate) {
-    ModuleConfig c;
-    c.usb = true;
-    c.usbDropMs = 200;
-    c.usbGoneMs = 3000;
-    Bench b(c, 9600);  // a rate the firmware was never set to
-    EXPECT_EQ(escaped(b.say("AT^SFDL\r", 1000)), "AT^SFDL\\r\\r\\nOK\\r\\n");
-    EXPECT_TRUE(b.m.portPresent(1201));
-    EXPECT_FALSE(b.m.portPresent(1202));
-    EXPECT_FALSE(b.m.portPresent(4201));
-    EXPECT_TRUE(b.m.portPresent(4202));
-    b.m.hostOpened(1100);  // an open before the drop is not the return
-    EXPECT_EQ(b.drain(), "");
-    b.m.hostOpened(4300);
-    EXPECT_EQ(escaped(b.drain()), "\\x01");
-    EXPECT_EQ(b.firstDue, 4350u);
-    // DTR no longer restarts it.
-    b.m.setDtr(false, 5000);
-    EXPECT_TRUE(b.m.inLoader());
-}
-
-TEST(ModuleModel, BlankLinesBeforeTheInformationLine) {
-    ModuleConfig c;
-    c.blankLinesBeforeInfo = 2;
-    EXPECT_EQ(escaped(Bench(c).say("AT+IPR?\r")),
-              "AT+IPR?\\r\\r\\n\\r\\n\\r\\n+IPR: 115200\\r\\n\\r\\nOK\\r\\n");
-}
-
-TEST(ModuleModel, FirstAnsweredLineCountsEveryLineOverRestarts) {
-    ModuleConfig c;
-    c.firstAnsweredLine = 3;
-    Bench b(c);
-    EXPECT_EQ(b.say("AT\r", 1000), "");  // line 1: not even echoed
-    b.m.setDtr(false, 1100);
-    b.m.setDtr(true, 1200);
-    EXPECT_EQ(b.say("\r", 1500), "");    // an empty line is no command line
-    EXPECT_EQ(b.say("AT\r", 1600), "");  // line 2
-    EXPECT_EQ(escaped(b.say("AT\r", 1700)), "AT\\r\\r\\nOK\\r\\n");  // line 3
-    EXPECT_EQ(escaped(b.say("AT\r", 1800)), "AT\\r\\r\\nOK\\r\\n");
+    c.usb = true;  // bytes pass at any rate: the host talks at 115200 to a 9600 module
+    c.rate = 9600;
+    sim::ModuleModel m(c);
+    m.setDtr(true, 0);
+    const std::string command = "AT^SFDL\r";
+    m.receive(reinterpret_cast<const uint8_t*>(command.data()), command.size(), 115200, 1000);
+    uint32_t due = 0;
+    while (m.nextByteDue(&due))
+        m.takeByte();
+    EXPECT_EQ(due, 1002u);
+    EXPECT_TRUE(m.portPresent(1201));   // gone 200 ms after the OK...
+    EXPECT_FALSE(m.portPresent(1202));  // ...for 3000 ms
+    EXPECT_TRUE(m.portPresent(4202));
+    m.hostOpened(1100);  // an open before the drop is not the return
+    EXPECT_FALSE(m.nextByteDue(&due));
+    m.hostOpened(4300);
+    ASSERT_TRUE(m.nextByteDue(&due));
+    EXPECT_EQ(due, 4350u);
+    EXPECT_EQ(m.takeByte().value, 0x01);
+    m.setDtr(false, 5000);  // DTR restarts a USB module only once, at power-on
+    EXPECT_TRUE(m.inLoader());
 }
 
 }  // namespace
