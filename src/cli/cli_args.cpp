@@ -6,7 +6,7 @@ namespace kestrel {
 
 namespace {
 
-enum class Option { Port, Rate, FirmwareName, Usb, NoFirmware, Help, Version, ImageInfo };
+enum class Option { Port, Rate, FirmwareName, Usb, NoFirmware, Help, Version, ImageInfo, Check };
 
 struct OptionName {
     const char* name;
@@ -24,6 +24,7 @@ constexpr OptionName kOptions[] = {
     {"-h", Option::Help, false},
     {"--version", Option::Version, false},
     {"--image-info", Option::ImageInfo, false},
+    {"--check", Option::Check, false},
 };
 
 // The rates a module takes: anything else would reach it as a rate it refuses or, worse,
@@ -64,6 +65,7 @@ CliCommand parseCliArgs(int argc, const char* const* argv, SessionFields* fields
     copyText(fields->rateText, "115200");
     error[0] = '\0';
     bool havePort = false;
+    bool check = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const char* value = nullptr;
@@ -100,19 +102,23 @@ CliCommand parseCliArgs(int argc, const char* const* argv, SessionFields* fields
                 return CliCommand::Version;
             case Option::ImageInfo:
                 return CliCommand::ImageInfo;
+            case Option::Check:
+                check = true;
+                break;
         }
     }
     if (!havePort) {
         std::snprintf(error, sizeof error, "--port NAME is required");
         return CliCommand::UsageError;
     }
-    return CliCommand::Run;
+    return check ? CliCommand::Check : CliCommand::Run;
 }
 
 void printCliUsage(FILE* out) {
     std::fputs(
         "usage: kestrel-cli --port NAME [--rate RATE] [--usb] [--no-firmware]\n"
         "                   [--firmware-name NAME]\n"
+        "       kestrel-cli --check --port NAME [--usb]\n"
         "       kestrel-cli --help | --version | --image-info\n"
         "\n"
         "Writes the firmware image appended to this program into the module at port NAME,\n"
@@ -124,12 +130,15 @@ void printCliUsage(FILE* out) {
         "  --usb                 the port is the module's USB virtual port\n"
         "  --no-firmware         the module holds no or invalid firmware: restart it blind\n"
         "  --firmware-name NAME  a name ending in .uusf asks for a block update\n"
+        "  --check               only see whether an update could start on the port: open and\n"
+        "                        close it, send and read nothing\n"
         "  --image-info          tell the firmware image this program carries, touching no port\n"
         "  --version             the program's version and its image\n"
         "\n"
         "Every status text goes to standard output on a line of its own; a progress bar goes\n"
         "to standard error when that is a terminal. Exit 0 when the update ended with\n"
-        "\"Download succeeded.\", 1 when it did not, 2 on a usage error.\n",
+        "\"Download succeeded.\", 1 when it did not, 2 on a usage error; --check exits 0 when\n"
+        "the port can be opened, 3 when it cannot.\n",
         out);
 }
 

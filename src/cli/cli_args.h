@@ -7,7 +7,7 @@
 
 namespace kestrel {
 
-enum class CliCommand { Run, Help, Version, ImageInfo, UsageError };
+enum class CliCommand { Run, Check, Help, Version, ImageInfo, UsageError };
 
 // Fills `fields` from argv[1..]: --port NAME (required), --rate RATE (default "115200"; only
 // a rate a module takes, written as a plain whole number), --usb, --no-firmware,

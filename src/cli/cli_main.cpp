@@ -8,6 +8,8 @@
 #include "cli/terminal_host.h"
 #include "image/image_summary.h"
 #include "platform/own_file.h"
+#include "serial/port_lock.h"
+#include "serial/port_problem.h"
 #include "session/update_session.h"
 
 namespace {
@@ -15,6 +17,7 @@ namespace {
 constexpr int kExitSucceeded = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitPortNotOpened = 3;
 
 using namespace kestrel;
 
@@ -33,6 +36,41 @@ int printImageInfo(FILE* out) {
     std::fprintf(out, "image: %d records, %u bytes, sha256 %s\n", static_cast<int>(summary.records),
                  summary.bytes, summary.sha256);
     return kExitSucceeded;
+}
+
+// The reason on standard error, and for a port that did not open what to do about it.
+void printReason(const SessionOutcome& outcome) {
+    char reason[2 * kTextCapacity];
+    describeSystemError(outcome.reason, reason, sizeof reason);
+    if (reason[0] != '\0') std::fprintf(stderr, "kestrel-cli: %s\n", reason);
+    if (outcome.result == SessionResult::PortNotOpened ||
+        outcome.result == SessionResult::UsbPortNotReopened)
+        std::fputs(explainPortProblem(outcome.reason).c_str(), stderr);
+}
+
+// Claims, opens and closes the port as a session would, and nothing else.
+int checkPort(const SessionFields& fields) {
+    const std::unique_ptr<SerialOs> os = createPlatformSerialOs();
+    SerialPort port(*os, systemClock());
+    const std::unique_ptr<PortLock> lock = createPlatformPortLock();
+    SessionOutcome outcome;
+    outcome.result = SessionResult::PortNotOpened;
+    const uint32_t rate = static_cast<uint32_t>(convertRateText(fields.rateText));
+    if (lock == nullptr || lock->acquire(fields.portName, &outcome.reason)) {
+        if (port.openPort(fields.portName, rate, fields.usb))
+            outcome.result = SessionResult::Succeeded;
+        else
+            outcome.reason = port.lastError();
+        port.closePort();
+        if (lock != nullptr) lock->release();
+    }
+    if (outcome.succeeded()) {
+        std::printf("%s: an update can start here.\n", fields.portName);
+        return kExitSucceeded;
+    }
+    std::printf("ERROR: Cannot open COM-Port.\n");
+    printReason(outcome);
+    return kExitPortNotOpened;
 }
 
 // One line on what a successful update sent and how fast.
@@ -65,6 +103,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "kestrel-cli: %s\n\n", error);
             printCliUsage(stderr);
             return kExitUsage;
+        case CliCommand::Check:
+            return checkPort(fields);
         case CliCommand::Run:
             break;
     }
@@ -78,8 +118,6 @@ int main(int argc, char** argv) {
         return kExitSucceeded;
     }
     // The status line says what failed; the system's words say why, where it gave any.
-    char reason[2 * kTextCapacity];
-    describeSystemError(outcome.reason, reason, sizeof reason);
-    if (reason[0] != '\0') std::fprintf(stderr, "kestrel-cli: %s\n", reason);
+    printReason(outcome);
     return kExitFailed;
 }

@@ -84,7 +84,11 @@ class PosixSerialOs final : public SerialOs {
             why->set(0, path, "not a terminal device");
             return failOpen(nullptr, path);
         }
-        if (flock(fd_, LOCK_EX | LOCK_NB) != 0) return failOpen(why, path);
+        // Held by another: "busy" says so better than flock's "temporarily unavailable".
+        if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) errno = EBUSY;
+            return failOpen(why, path);
+        }
         locked_ = true;
         int wasExclusive = 0;
         if (ioctl(fd_, TIOCGEXCL, &wasExclusive) != 0) wasExclusive = 0;

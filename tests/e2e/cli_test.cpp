@@ -59,6 +59,8 @@ TEST(CliArgs, UsageErrors) {
     EXPECT_EQ(parse({"--port", "x", "--help"}, &f, &error), CliCommand::Help);
     EXPECT_EQ(parse({"--version"}, &f, &error), CliCommand::Version);
     EXPECT_EQ(parse({"--image-info"}, &f, &error), CliCommand::ImageInfo);
+    EXPECT_EQ(parse({"--check", "--port", "x"}, &f, &error), CliCommand::Check);
+    EXPECT_EQ(parse({"--check"}, &f, &error), CliCommand::UsageError);
 }
 
 TEST(CliArgs, OnlyARateAModuleTakesWrittenAsAPlainNumber) {

@@ -1,0 +1,80 @@
+#!/usr/bin/env python3
+"""kestrel-cli on ports that cannot be used, and --check: the explanations an operator gets.
+
+Cases: --check on a free pty (exit 0), --check on a device that does not exist (exit 3, the
+ports that do exist), an update on a port another process holds (exit 1, that process named),
+and --check as an unprivileged user on a port of a group the user lacks (exit 3, the group to
+join). The last needs root to switch users; without it the case is reported as skipped (exit
+77), never passed. Exit 0 when every case passed, 1 with the reasons when not."""
+
+import argparse
+import fcntl
+import os
+import subprocess
+import sys
+
+STATUS = "ERROR: Cannot open COM-Port."
+SKIPPED = 77
+
+
+def run(cmd, **kw):
+    return subprocess.run(cmd, capture_output=True, text=True, timeout=30, **kw)
+
+
+def check(failures, name, ok, detail):
+    print(("PASS " if ok else "FAIL ") + name)
+    if not ok:
+        failures.append(f"{name}: {detail}")
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--cli", required=True)
+    cli = ap.parse_args().cli
+    failures = []
+    env = dict(os.environ, KESTREL_DEV_ROOT="/dev")
+
+    master, slave = os.openpty()
+    path = os.ttyname(slave)
+    os.close(slave)
+
+    r = run([cli, "--check", "--port", path], env=env)
+    check(failures, "check on a free pty", r.returncode == 0 and
+          r.stdout == f"{path}: an update can start here.\n", r)
+
+    r = run([cli, "--check", "--port", "/dev/ttyUSB-kestrel-none"], env=env)
+    check(failures, "check on a missing device", r.returncode == 3 and r.stdout == STATUS + "\n"
+          and "/dev/ttyUSB-kestrel-none: No such file or directory" in r.stderr
+          and ("Serial ports on this machine:" in r.stderr
+               or "No USB serial port is there now" in r.stderr), r)
+
+    holder = os.open(path, os.O_RDWR | os.O_NOCTTY)
+    fcntl.flock(holder, fcntl.LOCK_EX)
+    r = run([cli, "--port", path, "--no-firmware"], env=env)
+    check(failures, "update on a held port", r.returncode == 1 and r.stdout == STATUS + "\n"
+          and f"Process {os.getpid()} (" in r.stderr, r)
+    os.close(holder)
+
+    skipped = False
+    if os.geteuid() == 0:
+        os.chown(path, 0, 20)  # root, group dialout
+        os.chmod(path, 0o660)
+        r = run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", cli, "--check",
+                 "--port", path], env=env)
+        check(failures, "check without the port's group", r.returncode == 3 and
+              "Permission denied" in r.stderr and "is not in group dialout" in r.stderr and
+              "sudo usermod -aG dialout" in r.stderr, r)
+    else:
+        print("SKIP check without the port's group: needs root to run as another user")
+        skipped = True
+    os.close(master)
+
+    for f in failures:
+        print(f, file=sys.stderr)
+    if failures:
+        return 1
+    return SKIPPED if skipped else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
