@@ -7,10 +7,12 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/dialog_template.h"
@@ -27,7 +29,6 @@ constexpr uint32_t WS_POPUP = 0x80000000, WS_CHILD = 0x40000000, WS_VISIBLE = 0x
                    BS_AUTOCHECKBOX = 3, BS_GROUPBOX = 7, CBS_DROPDOWN = 2, CBS_AUTOHSCROLL = 0x40,
                    CBS_SORT = 0x100, CBS_UPPERCASE = 0x2000, ES_AUTOHSCROLL = 0x80,
                    ES_READONLY = 0x800;
-constexpr uint16_t kIconType = 3, kDialogType = 5, kGroupIconType = 14;
 
 // A little-endian reader over one resource's bytes.
 struct Reader {
@@ -44,7 +45,6 @@ struct Reader {
         return value;
     }
     uint16_t u16() { return uint16_t(number(2)); }
-    int16_t i16() { return int16_t(number(2)); }
     uint32_t u32() { return number(4); }
     void align() { at = (at + 3) & ~size_t(3); }
     // A name or an ordinal: "#n" for the ordinal n, the text (ASCII) otherwise.
@@ -58,75 +58,75 @@ struct Reader {
     }
 };
 
-struct Resource {
-    std::string type, name, data;
-};
+std::string hex(uint32_t n) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%x", n);
+    return text;
+}
 
-// The resources of a .res file, after the empty one that opens it.
-std::vector<Resource> readResFile(const std::string& file, bool* ok) {
-    std::vector<Resource> resources;
+// The resources of a .res file as "type/name" and data, after the empty one that opens it.
+std::vector<std::pair<std::string, std::string>> readResFile(const std::string& file, bool* ok) {
+    std::vector<std::pair<std::string, std::string>> resources;
     Reader r{file};
     while (r.ok && r.at < file.size()) {
         const size_t start = r.at;
         const uint32_t dataSize = r.u32(), headerSize = r.u32();
-        Resource res;
-        res.type = r.nameOrOrdinal();
-        res.name = r.nameOrOrdinal();
-        r.at = start + headerSize;
-        res.data = file.substr(r.at, dataSize);
-        r.at += dataSize;
+        const std::string type = r.nameOrOrdinal();
+        const std::string name = type + "/" + r.nameOrOrdinal();
+        if (start > 0) resources.emplace_back(name, file.substr(start + headerSize, dataSize));
+        r.at = start + headerSize + dataSize;
         r.align();
-        if (start > 0) resources.push_back(res);
     }
-    *ok = r.ok;
+    *ok = r.ok && r.at == file.size();
     return resources;
 }
 
-std::string upper(std::string s) {
-    for (char& c : s)
-        c = char(std::toupper(uint8_t(c)));
-    return s;
+// Reads the numbers of `sizes` (bytes each, signed when negative) in order: the operands of
+// one expression would be read in no fixed order.
+std::vector<int64_t> numbers(Reader& r, std::initializer_list<int> sizes) {
+    std::vector<int64_t> out;
+    for (int size : sizes) {
+        const uint32_t n = r.number(size < 0 ? -size : size);
+        out.push_back(size == -2 ? int16_t(n) : size == -4 ? int32_t(n) : int64_t(n));
+    }
+    return out;
 }
 
 // One line per dialog and control, as Windows creates them from the compiled template.
 std::vector<std::string> compiledDialog(const std::string& data) {
     Reader r{data};
-    std::vector<std::string> lines;
-    std::ostringstream head;
-    head << "version " << r.u16() << " signature " << std::hex << r.u16();
-    r.u32();  // help id
-    head << " exstyle " << r.u32() << " style " << r.u32();
-    const uint16_t items = r.u16();
-    head << std::dec << " at " << r.i16() << ",";
-    head << r.i16();
-    head << " size " << r.i16() << "x";
-    head << r.i16();
-    head << " menu '" << r.nameOrOrdinal() << "' class '" << r.nameOrOrdinal() << "' caption '"
-         << r.nameOrOrdinal() << "' font " << r.u16();
-    head << " weight " << r.u16() << " italic " << r.number(1) << " charset " << r.number(1) << " '"
-         << r.nameOrOrdinal() << "'";
-    lines.push_back(head.str());
+    // version, signature, help id, extended style, style, items, x, y, cx, cy
+    const std::vector<int64_t> d = numbers(r, {2, 2, 4, 4, 4, 2, -2, -2, -2, -2});
+    const std::string menu = r.nameOrOrdinal(), windowClass = r.nameOrOrdinal(),
+                      caption = r.nameOrOrdinal();
+    const std::vector<int64_t> font = numbers(r, {2, 2, 1, 1});  // points, weight, italic, charset
+    std::vector<std::string> lines = {
+        "version " + std::to_string(d[0]) + " signature " + hex(d[1]) + " exstyle " + hex(d[3]) +
+        " style " + hex(d[4]) + " at " + std::to_string(d[6]) + "," + std::to_string(d[7]) +
+        " size " + std::to_string(d[8]) + "x" + std::to_string(d[9]) + " menu '" + menu +
+        "' class '" + windowClass + "' caption '" + caption + "' font " + std::to_string(font[0]) +
+        " weight " + std::to_string(font[1]) + " italic " + std::to_string(font[2]) + " charset " +
+        std::to_string(font[3]) + " '" + r.nameOrOrdinal() + "'"};
     static const char* const kAtoms[] = {"BUTTON",  "EDIT",      "STATIC",
                                          "LISTBOX", "SCROLLBAR", "COMBOBOX"};
-    for (uint16_t i = 0; i < items && r.ok; ++i) {
+    for (int64_t i = 0; i < d[5] && r.ok; ++i) {
         r.align();
-        std::ostringstream item;
-        r.u32();  // help id
-        item << std::hex << "exstyle " << r.u32() << " style " << r.u32() << std::dec;
-        item << " at " << r.i16() << ",";
-        item << r.i16();
-        item << " size " << r.i16() << "x";
-        item << r.i16();
-        item << " id " << int32_t(r.u32());
+        // help id, extended style, style, x, y, cx, cy, id
+        const std::vector<int64_t> c = numbers(r, {4, 4, 4, -2, -2, -2, -2, -4});
+        // windres writes the class's name, rc its atom: Windows takes either, in any case.
         std::string className = r.nameOrOrdinal();
-        // windres writes the class's name, rc its atom: Windows takes either.
         if (className.size() > 1 && className[0] == '#') {
             const int atom = std::stoi(className.substr(1)) - 0x80;
             if (atom >= 0 && atom < 6) className = kAtoms[atom];
         }
-        item << " class " << upper(className) << " text '" << r.nameOrOrdinal() << "'";
+        for (char& ch : className)
+            ch = char(std::toupper(uint8_t(ch)));
+        const std::string text = r.nameOrOrdinal();
+        lines.push_back("exstyle " + hex(c[1]) + " style " + hex(c[2]) + " at " +
+                        std::to_string(c[3]) + "," + std::to_string(c[4]) + " size " +
+                        std::to_string(c[5]) + "x" + std::to_string(c[6]) + " id " +
+                        std::to_string(c[7]) + " class " + className + " text '" + text + "'");
         r.at += r.u16();  // creation data
-        lines.push_back(item.str());
     }
     if (!r.ok || r.at < data.size()) lines.push_back("malformed or longer than its items");
     return lines;
@@ -142,56 +142,45 @@ std::vector<std::string> tableDialog(const DialogTemplate& t) {
                                                            {kSizingBorder, WS_THICKFRAME}};
     for (const auto& [flag, bits] : kWindowStyles)
         if (t.windowStyle & flag) style |= bits;
-    std::ostringstream head;
-    head << "version 1 signature ffff exstyle 0 style " << std::hex << style << std::dec
-         << " at 0,0 size " << t.cx << "x" << t.cy << " menu '' class '' caption '" << t.caption
-         << "' font " << t.fontPointSize << " weight 0 italic 0 charset 1 '" << t.fontName << "'";
-    std::vector<std::string> lines = {head.str()};
+    std::vector<std::string> lines = {"version 1 signature ffff exstyle 0 style " + hex(style) +
+                                      " at 0,0 size " + std::to_string(t.cx) + "x" +
+                                      std::to_string(t.cy) + " menu '' class '' caption '" +
+                                      t.caption + "' font " + std::to_string(t.fontPointSize) +
+                                      " weight 0 italic 0 charset 1 '" + t.fontName + "'"};
+    struct Kind {
+        ControlKind kind;
+        const char* className;
+        uint32_t style;  // SS_LEFT, ES_LEFT and BS_PUSHBUTTON are 0
+    };
+    const Kind kKinds[] = {{ControlKind::PushButton, "BUTTON", 0},
+                           {ControlKind::GroupBox, "BUTTON", BS_GROUPBOX},
+                           {ControlKind::Label, "STATIC", 0},
+                           {ControlKind::ComboBox, "COMBOBOX", CBS_DROPDOWN},
+                           {ControlKind::ProgressBar, "MSCTLS_PROGRESS32", 0},
+                           {ControlKind::Edit, "EDIT", 0},
+                           {ControlKind::CheckBox, "BUTTON", BS_AUTOCHECKBOX}};
     for (size_t i = 0; i < t.controlCount; ++i) {
         const ControlTemplate& c = t.controls[i];
-        const bool combo = c.kind == ControlKind::ComboBox;
-        uint32_t bits = WS_CHILD | ((c.style & kHidden) ? 0 : WS_VISIBLE);
-        const char* className = "BUTTON";
-        switch (c.kind) {
-            case ControlKind::PushButton:
-                bits |= (c.style & kDefaultButton) ? BS_DEFPUSHBUTTON : 0;
-                break;
-            case ControlKind::GroupBox:
-                bits |= BS_GROUPBOX;
-                break;
-            case ControlKind::CheckBox:
-                bits |= BS_AUTOCHECKBOX;
-                break;
-            case ControlKind::Label:  // SS_LEFT is 0
-                className = "STATIC";
-                break;
-            case ControlKind::ComboBox:
-                bits |= CBS_DROPDOWN;
-                className = "COMBOBOX";
-                break;
-            case ControlKind::ProgressBar:
-                className = "MSCTLS_PROGRESS32";
-                break;
-            case ControlKind::Edit:  // ES_LEFT is 0
-                className = "EDIT";
-                break;
-        }
+        const Kind* kind = kKinds;
+        while (kind->kind != c.kind)
+            ++kind;
+        uint32_t bits = WS_CHILD | ((c.style & kHidden) ? 0 : WS_VISIBLE) | kind->style;
         const std::pair<uint32_t, uint32_t> kStyles[] = {
+            {kDefaultButton, BS_DEFPUSHBUTTON},
             {kTabStop, WS_TABSTOP},
             {kGroupStart, WS_GROUP},
             {kSortedList, CBS_SORT},
             {kUpperCase, CBS_UPPERCASE},
-            {kAutoHScroll, combo ? CBS_AUTOHSCROLL : ES_AUTOHSCROLL},
+            {kAutoHScroll, c.kind == ControlKind::ComboBox ? CBS_AUTOHSCROLL : ES_AUTOHSCROLL},
             {kVScroll, WS_VSCROLL},
             {kReadOnly, ES_READONLY},
             {kBorder, WS_BORDER}};
         for (const auto& [flag, styleBits] : kStyles)
             if (c.style & flag) bits |= styleBits;
-        std::ostringstream item;
-        item << std::hex << "exstyle 0 style " << bits << std::dec << " at " << c.x << "," << c.y
-             << " size " << c.cx << "x" << c.cy << " id " << c.id << " class " << className
-             << " text '" << c.text << "'";
-        lines.push_back(item.str());
+        lines.push_back("exstyle 0 style " + hex(bits) + " at " + std::to_string(c.x) + "," +
+                        std::to_string(c.y) + " size " + std::to_string(c.cx) + "x" +
+                        std::to_string(c.cy) + " id " + std::to_string(c.id) + " class " +
+                        kind->className + " text '" + c.text + "'");
     }
     return lines;
 }
@@ -201,27 +190,23 @@ TEST(ResourceScript, CompiledByWindresItHoldsTheTemplateTablesAndIcon128) {
     const std::string file(std::istreambuf_iterator<char>(in), {});
     ASSERT_FALSE(file.empty()) << KESTREL_RES_FILE;
     bool ok = false;
-    const std::vector<Resource> resources = readResFile(file, &ok);
-    EXPECT_TRUE(ok);
-
-    std::vector<std::string> kinds;
-    for (const Resource& res : resources) {
-        kinds.push_back(res.type + "/" + res.name);
-        if (res.type == "#" + std::to_string(kDialogType)) {
-            const DialogTemplate& t =
-                res.name == "#129" ? dialogTemplate129() : dialogTemplate130();
-            EXPECT_EQ(compiledDialog(res.data), tableDialog(t)) << res.name;
+    std::vector<std::string> names;
+    for (const auto& [name, data] : readResFile(file, &ok)) {
+        names.push_back(name);
+        if (name == "#5/#129" || name == "#5/#130") {  // RT_DIALOG
+            EXPECT_EQ(compiledDialog(data),
+                      tableDialog(name == "#5/#129" ? dialogTemplate129() : dialogTemplate130()));
         }
-        if (res.type == "#" + std::to_string(kGroupIconType)) {
-            // Its directory lists the two images of the icon file: 32 and 16 pixels.
-            ASSERT_EQ(res.data.size(), 6u + 2 * 14);
-            EXPECT_EQ(uint8_t(res.data[6]), 32);
-            EXPECT_EQ(uint8_t(res.data[6 + 14]), 16);
+        if (name == "#14/#128") {  // RT_GROUP_ICON: the icon file's two images, 32 and 16 pixels
+            ASSERT_EQ(data.size(), 6u + 2 * 14);
+            EXPECT_EQ(uint8_t(data[6]), 32);
+            EXPECT_EQ(uint8_t(data[6 + 14]), 16);
         }
     }
-    const std::string icon = "#" + std::to_string(kIconType) + "/";
-    EXPECT_EQ(kinds, (std::vector<std::string>{icon + "#1", icon + "#2", "#5/#129", "#5/#130",
-                                               "#14/#128"}));
+    EXPECT_TRUE(ok);
+    // The two images (RT_ICON), the two dialogs and the icon: nothing else.
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"#3/#1", "#3/#2", "#5/#129", "#5/#130", "#14/#128"}));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Whether the chosen port is the modem's USB port: exact comparisons against the two lookups,
-// and the port name a refresh looks at.
+// Whether the chosen port is the modem's USB port: exact comparisons against the two lookups.
+// The port name a refresh looks at (field or list entry) is the windows' tests'.
 #include "ui/usb_port_detection.h"
 
 #include <gtest/gtest.h>
@@ -47,25 +47,6 @@ TEST(UsbPortMatch, AddressIsAskedOnlyWhenAttachedToDoesNotMatch) {
     EXPECT_EQ(both.queries(), 3);
     EXPECT_FALSE(isModemUsbPort("COM6", both));
     EXPECT_EQ(both.queries(), 5);  // nothing cached: each refresh asks again
-}
-
-std::string nameFor(RefreshReason reason, const char* field, int index, const char* entry) {
-    char name[kTextCapacity];
-    refreshPortName(reason, field, index, entry, name);
-    return name;
-}
-
-TEST(UsbRefreshName, SelectionTakesTheNameFromTheListOtherReasonsFromTheField) {
-    // The first nine entries are named from the index, whatever the field shows; the devices
-    // behind them by their own text.
-    EXPECT_EQ(nameFor(RefreshReason::SelectionChanged, "COM7", 2, "COM3"), "COM3");
-    EXPECT_EQ(nameFor(RefreshReason::SelectionChanged, "x", 0, "?"), "COM1");
-    EXPECT_EQ(nameFor(RefreshReason::SelectionChanged, "x", 8, "?"), "COM9");
-    EXPECT_EQ(nameFor(RefreshReason::SelectionChanged, "COM1", 9, "/dev/ttyACM0"), "/dev/ttyACM0");
-    EXPECT_EQ(nameFor(RefreshReason::Initialisation, "COM12", 3, "COM4"), "COM12");
-    EXPECT_EQ(nameFor(RefreshReason::FocusLost, "\\\\.\\COM5", -1, nullptr), "\\\\.\\COM5");
-    EXPECT_EQ(nameFor(RefreshReason::FocusLost, std::string(300, 'x').c_str(), -1, nullptr),
-              std::string(259, 'x'));
 }
 
 }  // namespace
