@@ -92,12 +92,10 @@ TEST_F(ImageReaderTest, FindsTheImageOnlyWhenTheMarkerEndsWithinTheFirst100000By
         {"marker ending at 99999, data at 100000", 1, image(few), few},
         {"marker ending at 99999, no records", 1, image({}), {}},
         {"marker ending at 100000", 0, image(few, kLongestProgram + 1), {}},
-        {"marker far behind", 0, image(few, 150000), {}},
         // A mismatching 0x00 restarts the search right there.
         {"restart at a second 0x00", 1, cat({fill(1000), {0, 1, 2}, image(many, 0)}), many},
         {"restart after all but the last byte", 1,
          cat({fill(1000), Bytes(m.begin(), m.end() - 1), image(many, 0)}), many},
-        {"two zeros before the marker", 1, cat({fill(1000), {0}, image(many, 0)}), many},
         {"marker broken by one byte",
          0,
          cat({fill(1000),
@@ -108,7 +106,6 @@ TEST_F(ImageReaderTest, FindsTheImageOnlyWhenTheMarkerEndsWithinTheFirst100000By
          {}},
         // The first read takes 100000 bytes; a shorter file has no image.
         {"empty file", 0, {}, {}},
-        {"file of 600 bytes", 0, image(makeRecords(5, {16, 24, 8, 16, 48}), 100), {}},
         {"file of 99999 bytes", 0, image(few, 99692), {}},
         {"file of 100000 bytes", 1, image(few, 99693), few},
     };
@@ -134,19 +131,6 @@ TEST_F(ImageReaderTest, ProgramFileThatCannotBeOpenedOrReadHasNoImage) {
     }
 }
 
-TEST_F(ImageReaderTest, FirmwareNameHasNoEffectOnWhichImageIsRead) {
-    const std::string other = dir_.file("other");
-    test::writeFile(other, image(makeRecords(6, {8})));
-    const auto own = makeRecords(2, {16, 24});
-    use(image(own));
-    for (const std::string& name : {std::string(), std::string("update.UUSF"), other}) {
-        ASSERT_EQ(image_->openImage(name.c_str()), 1) << name;
-        EXPECT_EQ(count(), 2u);
-        EXPECT_EQ(rest(), own);
-        image_->closeImage();
-    }
-}
-
 TEST_F(ImageReaderTest, CountingKeepsTheReadPositionAndReopeningStartsAgain) {
     // Zero-length and full 255-byte records among them, one of each at the ends.
     const auto records = makeRecords(8, {0, 16, 255, 1, 0, 72, 8, 0});
@@ -161,7 +145,10 @@ TEST_F(ImageReaderTest, CountingKeepsTheReadPositionAndReopeningStartsAgain) {
     EXPECT_EQ(next(), Record{}) << "the end stays the end";
     EXPECT_FALSE(image_->imageIsTruncated());
     image_->closeImage();
-    ASSERT_EQ(image_->openImage(""), 1);
+    // Whatever the firmware name, even another program's path, the own file's image is read.
+    const std::string other = dir_.file("other");
+    test::writeFile(other, image(makeRecords(6, {8})));
+    ASSERT_EQ(image_->openImage(other.c_str()), 1);
     EXPECT_EQ(next(), records[0]);
 }
 
@@ -195,15 +182,16 @@ TEST_F(ImageReaderTest, CutLastRecordIsNotCountedAndWarnsOnEveryRead) {
 TEST_F(ImageReaderTest, NothingIsReadWhileNoImageIsOpenAndClosingIsAlwaysHarmless) {
     const auto records = makeRecords(2);
     use(image(records));
-    EXPECT_EQ(count(), 0u) << "never opened";
-    EXPECT_EQ(next(), Record{});
-    ASSERT_EQ(image_->openImage(""), 1);
-    image_->closeImage();
-    image_->closeImage();
-    EXPECT_EQ(count(), 0u) << "after closeImage";
-    EXPECT_EQ(next(), Record{});
-    ASSERT_EQ(image_->openImage(""), 1) << "a double close leaves the reader usable";
-    EXPECT_EQ(next(), records[0]);
+    for (int round = 0; round < 2; ++round) {  // never opened, then closed twice
+        EXPECT_EQ(count(), 0u) << round;
+        EXPECT_EQ(next(), Record{}) << round;
+        ASSERT_EQ(image_->openImage(""), 1);
+        if (round == 0) {
+            image_->closeImage();
+            image_->closeImage();
+        }
+    }
+    EXPECT_EQ(next(), records[0]) << "a double close leaves the reader usable";
 }
 
 }  // namespace

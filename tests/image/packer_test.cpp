@@ -46,12 +46,10 @@ TEST_F(PackerTest, WritesProgramMarkerAndImageOverAnExistingOutput) {
         std::string out;
     };
     const Case cases[] = {
-        {programBytes(60000), cat(makeRecords(600)), "600 records"},
         {programBytes(kLongestProgram), cat(makeRecords(3)), "3 records"},
         // 0x00..0xFE, then a byte that breaks the run: no marker.
         {cat({programBytes(1000), Bytes(m.begin(), m.end() - 1), {0xFE}}), cat(makeRecords(2000)),
          "2000 records"},
-        {programBytes(kLongestProgram), cat(makeRecords(6, {72, 72, 72, 72, 72, 0})), "6 records"},
     };
     for (const Case& c : cases) {
         test::writeFile(output_, {1, 2, 3});
@@ -84,14 +82,11 @@ TEST_F(PackerTest, RefusesWhatTheReaderWouldMisreadAndWritesNothing) {
     const Case cases[] = {
         {programBytes(kLongestProgram + 1), cat(makeRecords(3)), "is 99745 bytes, 1 too many"},
         {cat({m, programBytes(5000)}), big, inProgram + "0;"},
-        {cat({programBytes(30000), m, programBytes(30000)}), big, inProgram + "30000;"},
         {cat({programBytes(kLongestProgram - 256), m}), big, inProgram + "99488;"},
         {cat({programBytes(1000), {0x00, 0x01, 0x02}, m, programBytes(1000)}), big,
          inProgram + "1003;"},
         {programBytes(kLongestProgram), cat({cat(makeRecords(5)), cut(72, 71)}),
          "record 5 at offset 365 announces 72 payload bytes but only 71 remain"},
-        {programBytes(kLongestProgram), cat({cat(makeRecords(5)), cut(8, 0)}),
-         "record 5 at offset 365 announces 8 payload bytes but only 0 remain"},
         {programBytes(kLongestProgram), cut(255, 200), "record 0 at offset 0 announces 255"},
         {programBytes(kLongestProgram), {}, "is empty"},
         // Under 100000 bytes in all: the reader's first read would come up short.
@@ -123,8 +118,6 @@ TEST_F(PackerTest, RefusesUnreadableInputsUnwritableOutputAndWrongUsage) {
         {{program_, missing, output_}, 1, "cannot read image"},
         {{program_, image_, dir_.file("no/such/folder")}, 1, "cannot write"},
         {{}, 2, usage},
-        {{program_}, 2, usage},
-        {{program_, image_}, 2, usage},
         {{program_, image_, output_, "extra"}, 2, usage},
     };
     for (const Case& c : cases) {
