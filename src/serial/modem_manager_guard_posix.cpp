@@ -14,7 +14,6 @@
 #include <time.h>
 
 #include <cstdio>
-#include <string>
 
 #include "serial/device_name_posix.h"
 #include "serial/device_tree_posix.h"
@@ -31,6 +30,8 @@ constexpr char kObjectManager[] = "org.freedesktop.DBus.ObjectManager";
 constexpr char kModemInterface[] = "org.freedesktop.ModemManager1.Modem";
 // A daemon that hangs holds the update up no longer than this per call.
 constexpr uint64_t kCallTimeoutUs = 2000000;
+// A modem's uid is its sysfs path; a longer one is left alone rather than cut.
+constexpr size_t kUidCapacity = 260;
 
 uint64_t monotonicUs() {
     timespec t{};
@@ -71,18 +72,16 @@ sd_bus_message* await(sd_bus* bus, sd_bus_message* call, int* error) {
     return reply;
 }
 
-// One modem's properties (a{sv}): its Device (the uid to inhibit) and whether its Ports
-// (a(su): name, type) hold `port`. False when the message does not read as such.
-bool readModem(sd_bus_message* m, const char* port, std::string* device, bool* holds) {
+// One modem's properties (a{sv}): its Device (the uid to inhibit; valid as long as `m`) and
+// whether its Ports (a(su): name, type) hold `port`. False when they do not read as such.
+bool readModem(sd_bus_message* m, const char* port, const char** device, bool* holds) {
     if (sd_bus_message_enter_container(m, 'a', "{sv}") < 0) return false;
     int more;
     while ((more = sd_bus_message_enter_container(m, 'e', "sv")) > 0) {
         const char* name = nullptr;
         if (sd_bus_message_read(m, "s", &name) < 0) return false;
         if (strcmp(name, "Device") == 0) {
-            const char* value = nullptr;
-            if (sd_bus_message_read(m, "v", "s", &value) < 0) return false;
-            *device = value;
+            if (sd_bus_message_read(m, "v", "s", device) < 0) return false;
         } else if (strcmp(name, "Ports") == 0) {
             if (sd_bus_message_enter_container(m, 'v', "a(su)") < 0 ||
                 sd_bus_message_enter_container(m, 'a', "(su)") < 0)
@@ -104,29 +103,30 @@ bool readModem(sd_bus_message* m, const char* port, std::string* device, bool* h
 }
 
 // The uid of the modem whose Ports hold `port`, from GetManagedObjects' answer
-// (a{oa{sa{sv}}}); empty when no modem does.
-std::string uidOfModemWith(sd_bus_message* m, const char* port) {
-    if (sd_bus_message_enter_container(m, 'a', "{oa{sa{sv}}}") < 0) return {};
+// (a{oa{sa{sv}}}), valid as long as `m`; null when no modem does.
+const char* uidOfModemWith(sd_bus_message* m, const char* port) {
+    if (sd_bus_message_enter_container(m, 'a', "{oa{sa{sv}}}") < 0) return nullptr;
     while (sd_bus_message_enter_container(m, 'e', "oa{sa{sv}}") > 0) {
         if (sd_bus_message_skip(m, "o") < 0 ||
             sd_bus_message_enter_container(m, 'a', "{sa{sv}}") < 0)
-            return {};
+            return nullptr;
         while (sd_bus_message_enter_container(m, 'e', "sa{sv}") > 0) {
             const char* interface = nullptr;
-            if (sd_bus_message_read(m, "s", &interface) < 0) return {};
+            if (sd_bus_message_read(m, "s", &interface) < 0) return nullptr;
             if (strcmp(interface, kModemInterface) == 0) {
-                std::string device;
+                const char* device = nullptr;
                 bool holds = false;
-                if (!readModem(m, port, &device, &holds)) return {};
+                if (!readModem(m, port, &device, &holds)) return nullptr;
                 if (holds) return device;
             } else if (sd_bus_message_skip(m, "a{sv}") < 0) {
-                return {};
+                return nullptr;
             }
-            if (sd_bus_message_exit_container(m) < 0) return {};
+            if (sd_bus_message_exit_container(m) < 0) return nullptr;
         }
-        if (sd_bus_message_exit_container(m) < 0 || sd_bus_message_exit_container(m) < 0) return {};
+        if (sd_bus_message_exit_container(m) < 0 || sd_bus_message_exit_container(m) < 0)
+            return nullptr;
     }
-    return {};
+    return nullptr;
 }
 
 class ModemManagerGuard final : public PortGuard {
@@ -148,36 +148,40 @@ class ModemManagerGuard final : public PortGuard {
             return;
         }
         // ModemManager names its ports as /dev does, "ttyACM0"; by-id links are resolved above.
-        const std::string uid = managingModem(strrchr(device, '/') + 1);
-        char reason[200];
-        if (!uid.empty() && inhibit(uid.c_str(), true, reason, sizeof reason)) {
-            uid_ = uid;
-            return;
+        if (managingModem(strrchr(device, '/') + 1)) {
+            char reason[200];
+            if (inhibit(uid_, true, reason, sizeof reason)) return;  // until release()
+            uid_[0] = '\0';                                          // nothing to hand back
+            explainRefusal(device, st.st_rdev, reason);
         }
-        if (!uid.empty()) explainRefusal(device, st.st_rdev, reason);
-        closeBus();
+        release();  // the connection is of no further use
     }
 
     void release() override {
         // Should this fail, closing the connection ends the inhibition all the same.
-        if (!uid_.empty()) inhibit(uid_.c_str(), false, nullptr, 0);
-        uid_.clear();
-        closeBus();
+        if (uid_[0] != '\0') inhibit(uid_, false, nullptr, 0);
+        uid_[0] = '\0';
+        if (bus_ == nullptr) return;
+        sd_bus_close(bus_);
+        sd_bus_unref(bus_);
+        bus_ = nullptr;
     }
 
   private:
-    // The uid of ModemManager's modem with `port` among its ports, or empty: ModemManager is
-    // not on the bus, does not answer, or does not manage the port.
-    std::string managingModem(const char* port) {
+    // Finds ModemManager's modem with `port` among its ports and notes its uid. False when
+    // ModemManager is not on the bus, does not answer, or does not manage the port.
+    bool managingModem(const char* port) {
         sd_bus_message* call = newCall(bus_, kObjectManager, "GetManagedObjects");
         int error = 0;
         sd_bus_message* reply = call != nullptr ? await(bus_, call, &error) : nullptr;
         sd_bus_message_unref(call);
-        std::string uid;
-        if (reply != nullptr && !sd_bus_message_is_method_error(reply, nullptr))
-            uid = uidOfModemWith(reply, port);
+        const char* uid = reply != nullptr && !sd_bus_message_is_method_error(reply, nullptr)
+                              ? uidOfModemWith(reply, port)
+                              : nullptr;
+        if (uid != nullptr && strlen(uid) < sizeof uid_)
+            std::snprintf(uid_, sizeof uid_, "%s", uid);
         sd_bus_message_unref(reply);
-        return uid;
+        return uid_[0] != '\0';
     }
 
     // InhibitDevice(uid, on). False when ModemManager did not agree, with its reason (or ours:
@@ -204,26 +208,20 @@ class ModemManagerGuard final : public PortGuard {
 
     // What the user can do instead: the udev rule with the module's USB ids.
     void explainRefusal(const char* device, dev_t number, const char* reason) const {
-        const std::string rule = modemManagerIgnoreRule(tree_, number);
+        char rule[kUdevRuleCapacity];
+        modemManagerIgnoreRule(tree_, number, rule);
         std::fprintf(stderr,
                      "%s: ModemManager did not agree to leave %s alone during the update (%s); "
                      "a probe of its own can break the update.\n"
                      "To keep ModemManager off this module for good, put this line into "
                      "/etc/udev/rules.d/70-kestrel-modem.rules (as root), run 'udevadm control "
                      "--reload-rules && udevadm trigger' and plug the module in again:\n%s\n",
-                     program_invocation_short_name, device, reason, rule.c_str());
-    }
-
-    void closeBus() {
-        if (bus_ == nullptr) return;
-        sd_bus_close(bus_);
-        sd_bus_unref(bus_);
-        bus_ = nullptr;
+                     program_invocation_short_name, device, reason, rule);
     }
 
     DeviceTree tree_;
-    sd_bus* bus_ = nullptr;  // open from guard() to release(): the inhibition lives with it
-    std::string uid_;        // the inhibited device, empty when none
+    sd_bus* bus_ = nullptr;        // open from guard() to release(): the inhibition lives with it
+    char uid_[kUidCapacity] = {};  // the device ModemManager is asked about, empty when none
 };
 
 }  // namespace

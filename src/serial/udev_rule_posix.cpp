@@ -2,37 +2,45 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 
 namespace kestrel {
 
 namespace {
 
-// A USB id from sysfs: exactly four hexadecimal digits, else `placeholder`. Nothing else may
-// reach a rule the user is told to copy.
-std::string usbId(const std::string& file, const char* placeholder) {
-    if (file.empty()) return placeholder;
-    FILE* f = std::fopen(file.c_str(), "re");
-    if (f == nullptr) return placeholder;
-    char text[16] = {};
+// A USB id from the sysfs file `name` of `usbDevice`: exactly four hexadecimal digits, in
+// lower case, else `placeholder`. Nothing else may reach a rule the user is told to copy.
+void readUsbId(const std::string& usbDevice, const char* name, const char* placeholder,
+               char (&id)[5]) {
+    std::snprintf(id, sizeof id, "%s", placeholder);
+    if (usbDevice.empty()) return;
+    char path[272];
+    if (std::snprintf(path, sizeof path, "%s/%s", usbDevice.c_str(), name) >= int{sizeof path})
+        return;
+    FILE* f = std::fopen(path, "re");
+    if (f == nullptr) return;
+    char text[8] = {};
     const bool got = std::fgets(text, sizeof text, f) != nullptr;
     std::fclose(f);
-    for (int i = 0; got && i < 4; ++i)
-        if (!std::isxdigit(static_cast<unsigned char>(text[i]))) return placeholder;
-    if (!got || (text[4] != '\n' && text[4] != '\0')) return placeholder;
-    std::string id(text, 4);
-    for (char& c : id)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return id;
+    if (!got || std::strspn(text, "0123456789abcdefABCDEF") != 4 ||
+        (text[4] != '\n' && text[4] != '\0'))
+        return;
+    for (int i = 0; i < 4; ++i)
+        id[i] = static_cast<char>(std::tolower(text[i]));
 }
 
 }  // namespace
 
-std::string modemManagerIgnoreRule(const DeviceTree& tree, dev_t device) {
+void modemManagerIgnoreRule(const DeviceTree& tree, dev_t device, char (&out)[kUdevRuleCapacity]) {
     const std::string usb = usbPlaceOf(tree, device).device;
-    const std::string vendor = usbId(usb.empty() ? usb : usb + "/idVendor", "VVVV");
-    const std::string product = usbId(usb.empty() ? usb : usb + "/idProduct", "PPPP");
-    return "ATTRS{idVendor}==\"" + vendor + "\", ATTRS{idProduct}==\"" + product +
-           "\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"";
+    char vendor[5];
+    char product[5];
+    readUsbId(usb, "idVendor", "VVVV", vendor);
+    readUsbId(usb, "idProduct", "PPPP", product);
+    std::snprintf(
+        out, sizeof out,
+        "ATTRS{idVendor}==\"%s\", ATTRS{idProduct}==\"%s\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"", vendor,
+        product);
 }
 
 }  // namespace kestrel
