@@ -37,11 +37,10 @@ TEST(OriginalRate, NumberIsConvertedLikeTheRateField) {
     blankLines.blankLinesBeforeInfo = 2;  // skipped by the leading-noise strip
     const std::pair<sim::ModuleConfig, int32_t> cases[] = {
         {blankLines, 115200},
-        {reporting("+IPR: 0"), 0},                     // autobaud, restored like any rate
-        {reporting("+IPR: "), 0},                      // no digits
-        {reporting("+IPR:  +38400x"), 38400},          // white space and sign, stops at the x
-        {reporting("+IPR: 99999999999"), 2147483647},  // past 32 bits: clamped
-        {reporting("+IPR: " + std::string(300, '9')), 2147483647},  // past the buffer too
+        {reporting(" +IPR: 57600"), 57600},    // spaces are line noise too
+        {reporting("+IPR: 0"), 0},             // autobaud, restored like any rate
+        {reporting("+IPR:  +38400x"), 38400},  // converted like the rate field
+        {reporting("+IPR: " + std::string(300, '9')), 2147483647},  // past the buffer: clamped
         {reporting(std::string("+IPR: 57\0"
                                "600",
                                12)),
@@ -116,13 +115,10 @@ TEST(ModuleMove, UsbSkipsEveryRateCommandAndThePurge) {
     EXPECT_EQ(e.w.os.eventsOf(Event::Kind::Purge).size(), 2u);  // the open's and the probe's
 }
 
-TEST(Outcome, DownloadCommandNeedsTheVerboseOkWithinTheBuffer) {
+TEST(Outcome, DownloadCommandNeedsTheVerboseOk) {
+    // How a reply is judged is the AT exchange's business; here only that its verdict counts.
     const std::pair<std::string, EntryResult> cases[] = {
         {std::string("\r\n\0OK\r\n", 7), EntryResult::Failed},  // the zero hides the OK
-        {"\r\nOK\r", EntryResult::Failed},
-        {"\r\nok\r\n", EntryResult::Failed},
-        {"\r\n" + std::string(300, '#') + "\r\nOK\r\n", EntryResult::Failed},
-        {std::string(1000, '\x7f'), EntryResult::Failed},
         {"\r\nBOOK\r\n", EntryResult::Entered},
     };
     for (const auto& c : cases) {
