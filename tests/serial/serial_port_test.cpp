@@ -11,173 +11,170 @@ namespace kestrel::test {
 namespace {
 
 using K = Event::Kind;
+using Lines = std::vector<std::string>;
 
 struct Driver : testing::Test {
-    sim::ModuleConfig fastBoot() {
+    static sim::ModuleConfig fastBoot() {
         sim::ModuleConfig c;
         c.bootMs = 50;
         return c;
     }
     VirtualWorld w{fastBoot()};
-    void openCom1(uint32_t rate = 115200, bool usb = false) {
-        ASSERT_EQ(w.port.openPort("COM1", rate, usb), 1);
+
+    // What the device saw since the last call, one line per event, at ms since the last took().
+    Lines seen() {
+        Lines out;
+        for (size_t i = seen_; i < w.os.events.size(); ++i) {
+            const Event& e = w.os.events[i];
+            const std::string at = std::to_string(e.atMs - mark_) + " ";
+            switch (e.kind) {
+                case K::Open:
+                    out.push_back(at + "open " + e.text);
+                    break;
+                case K::OpenFailed:
+                    out.push_back(at + "open failed " + e.text);
+                    break;
+                case K::Close:
+                    out.push_back(at + "close");
+                    break;
+                case K::Settings:
+                    out.push_back(at + "rate " + std::to_string(e.rate) + (e.on ? " dtr" : ""));
+                    break;
+                case K::Dtr:
+                    out.push_back(at + (e.on ? "dtr on" : "dtr off"));
+                    break;
+                case K::Purge:
+                    out.push_back(at + "purge");
+                    break;
+                case K::Write:
+                    out.push_back(at + "write " + e.text);
+                    break;
+                case K::ModuleByte:
+                    break;
+            }
+        }
+        seen_ = w.os.events.size();
+        return out;
     }
+    // Milliseconds since the last took().
+    uint32_t took() {
+        const uint32_t ms = w.clock.elapsed() - mark_;
+        mark_ = w.clock.elapsed();
+        return ms;
+    }
+
+  private:
+    size_t seen_ = 0;
+    uint32_t mark_ = 0;
 };
 
-TEST_F(Driver, OpenAppliesSettingsTimeoutsAndPurgesWithDtrPerPortKind) {
-    openCom1(115200, false);
-    EXPECT_EQ(w.port.portLineSettings().rate, 115200u);
+TEST_F(Driver, OpenAndCloseDriveDtrByPortKindPurgeAndKeepTheReasonOfAFailure) {
+    EXPECT_EQ(w.port.openPort("COM1", 115200, false), 1);
     EXPECT_EQ(w.port.portLineSettings().dtrOn, false);
-    EXPECT_FALSE(w.os.dtr());
-    EXPECT_EQ(w.os.eventsOf(K::Purge).size(), 1u);
     w.port.closePort();
-    ASSERT_EQ(w.port.openPort("COM1", 57600, true), 1);
+    EXPECT_EQ(w.port.openPort("COM1", 57600, true), 1);
     EXPECT_EQ(w.port.portLineSettings().dtrOn, true);
-    EXPECT_TRUE(w.os.dtr());
-}
-
-TEST_F(Driver, NameGoesToTheDeviceAsTypedOnceAndAFailureKeepsItsReason) {
-    openCom1();
-    EXPECT_TRUE(w.os.eventsOf(K::OpenFailed).empty());
-    EXPECT_FALSE(w.port.lastError().known());
     w.port.closePort();
+    w.port.closePort();  // harmless twice
+    EXPECT_EQ(seen(), (Lines{"0 open COM1", "0 rate 115200", "0 purge", "0 close", "0 open COM1",
+                             "0 rate 57600 dtr", "0 dtr on", "0 purge", "0 dtr off", "0 close"}));
+    EXPECT_FALSE(w.port.lastError().known());
 
+    // A name that does not open is tried once, as typed; refused settings or timeouts close
+    // the device again.
     EXPECT_EQ(w.port.openPort("COM14", 115200, false), 0);
-    const auto failed = w.os.eventsOf(K::OpenFailed);
-    ASSERT_EQ(failed.size(), 1u);
-    EXPECT_EQ(failed[0].text, "COM14");
     EXPECT_EQ(w.port.lastError().code, ENOENT);
     EXPECT_STREQ(w.port.lastError().path, "COM14");
-    EXPECT_FALSE(w.port.portIsOpen());
-    w.port.closePort();  // harmless after a failed open
-    EXPECT_EQ(w.os.eventsOf(K::Close).size(), 1u);
-}
-
-TEST_F(Driver, RefusedSettingsOrTimeoutsCloseTheDeviceAgain) {
     w.os.refusedRates = {300};
     EXPECT_EQ(w.port.openPort("COM1", 300, false), 0);
-    EXPECT_FALSE(w.port.portIsOpen());
-    EXPECT_FALSE(w.os.isOpen());
     w.os.timeoutsRefused = true;
     EXPECT_EQ(w.port.openPort("COM1", 115200, false), 0);
-    EXPECT_FALSE(w.os.isOpen());
+    w.port.closePort();
+    EXPECT_EQ(seen(), (Lines{"0 open failed COM14", "0 open COM1", "0 close", "0 open COM1",
+                             "0 rate 115200", "0 close"}));
+    EXPECT_FALSE(w.port.portIsOpen());
 }
 
-TEST_F(Driver, SetBaudRateSettlesAndPulsesDtrFor2400ms) {
-    openCom1();
-    w.port.restartModule();
-    const uint32_t t0 = w.clock.elapsed();
+TEST_F(Driver, RateSwitchesSettleAndPulseDtrOnlyWhenTheDeviceRunsAtTheRate) {
+    ASSERT_EQ(w.port.openPort("COM1", 115200, false), 1);
+    EXPECT_EQ(w.port.restartModule(), 1);
+    seen();
+    took();
     EXPECT_EQ(w.port.setBaudRate(115200), 1);  // the same rate: still the full pulse
-    EXPECT_EQ(w.clock.elapsed() - t0, 2400u);
-    const auto dtr = w.os.eventsOf(K::Dtr);
-    ASSERT_GE(dtr.size(), 2u);
-    const auto& off = dtr[dtr.size() - 2];
-    const auto& on = dtr.back();
-    EXPECT_FALSE(off.on);
-    EXPECT_EQ(off.atMs - t0, 1500u);
-    EXPECT_TRUE(on.on);
-    EXPECT_EQ(on.atMs - t0, 1900u);
+    EXPECT_EQ(seen(), (Lines{"0 rate 115200 dtr", "1500 dtr off", "1900 dtr on"}));
+    EXPECT_EQ(took(), 2400u);
     EXPECT_EQ(w.port.portLineSettings().dtrOn, true);  // the pulse leaves the mode
-}
 
-TEST_F(Driver, SetBaudRateToARateTheDeviceReplacesFailsAtOnce) {
-    openCom1();
     w.os.substitutes = {{123456, 38400}};
-    const uint32_t t0 = w.clock.elapsed();
-    const size_t dtrEdges = w.os.eventsOf(K::Dtr).size();
     EXPECT_EQ(w.port.setBaudRate(123456), 0);
-    EXPECT_EQ(w.clock.elapsed(), t0);
-    EXPECT_EQ(w.os.eventsOf(K::Dtr).size(), dtrEdges);
     EXPECT_EQ(w.port.portLineSettings().rate, 38400u);  // the record follows the device
-
     w.os.refusedRates = {250000};
     EXPECT_EQ(w.port.setBaudRate(250000), 0);
-    EXPECT_EQ(w.clock.elapsed(), t0);
+    EXPECT_EQ(seen(), Lines{"0 rate 123456 dtr"});  // no wait, no pulse
+    EXPECT_EQ(took(), 0u);
 }
 
 TEST_F(Driver, RestartAndCtsWaits) {
-    openCom1();  // DTR low: the module is down and CTS off
-    uint32_t t0 = w.clock.elapsed();
+    ASSERT_EQ(w.port.openPort("COM1", 115200, false), 1);  // DTR low: module down, CTS off
+    seen();
+    took();
     EXPECT_EQ(w.port.waitForCts(0, 1000), 1);
-    EXPECT_EQ(w.clock.elapsed() - t0, 500u);  // a level already there still settles
-    EXPECT_EQ(w.port.waitForCts(7, 20), 0);   // no such level: times out
-
-    t0 = w.clock.elapsed();
+    EXPECT_EQ(took(), 500u);  // a level already there still settles
+    EXPECT_EQ(w.port.waitForCts(7, 20), 0);
+    EXPECT_EQ(took(), 21u);  // no such level: the time runs out, tested after the line
     EXPECT_EQ(w.port.restartModule(), 1);
-    EXPECT_EQ(w.clock.elapsed() - t0, 500u);
-    const auto dtr = w.os.eventsOf(K::Dtr);
-    ASSERT_EQ(dtr.size(), 1u);  // DTR was already low after the RS-232 open
-    EXPECT_TRUE(dtr[0].on);
-    EXPECT_EQ(dtr[0].atMs - t0, 100u);
+    EXPECT_EQ(seen(), Lines{"100 dtr on"});  // DTR was already low after the RS-232 open
+    EXPECT_EQ(took(), 500u);                 // 300 after DTR on, 100 after CTS came
 
     w.os.modemStatusFails = true;  // unreadable modem status ends the CTS wait at once
-    t0 = w.clock.elapsed();
     EXPECT_EQ(w.port.restartModule(), 0);
-    EXPECT_EQ(w.clock.elapsed() - t0, 400u);
-}
+    EXPECT_EQ(seen(), (Lines{"0 dtr off", "100 dtr on"}));
+    EXPECT_EQ(took(), 400u);
 
-TEST(DriverCts, RestartWithoutCtsGivesUpAfterAbout15400ms) {
     sim::ModuleConfig slow;
     slow.bootMs = 60000;  // CTS never comes within the wait
-    VirtualWorld w(slow);
-    ASSERT_EQ(w.port.openPort("COM1", 115200, false), 1);
-    const uint32_t t0 = w.clock.elapsed();
-    EXPECT_EQ(w.port.restartModule(), 0);
-    const uint32_t took = w.clock.elapsed() - t0;
-    EXPECT_GT(took, 15400u);
-    EXPECT_LE(took, 15402u);
+    VirtualWorld late(slow);
+    ASSERT_EQ(late.port.openPort("COM1", 115200, false), 1);
+    const uint32_t t0 = late.clock.elapsed();
+    EXPECT_EQ(late.port.restartModule(), 0);
+    EXPECT_EQ(late.clock.elapsed() - t0, 100u + 300u + 15001u);
 }
 
-TEST_F(Driver, TimedReadTakesAWaitingByteAtOnceAndMakesOneAttemptWithZeroTimeout) {
-    openCom1();
+TEST_F(Driver, TimedAndCheckedReads) {
+    ASSERT_EQ(w.port.openPort("COM1", 115200, false), 1);
+    took();
     uint8_t b = 0;
-    const uint32_t t0 = w.clock.elapsed();
     EXPECT_EQ(w.port.readByteTimed(&b, 0), 0);
-    EXPECT_EQ(w.clock.elapsed() - t0, 5u);  // exactly one 5 ms attempt
-
+    EXPECT_EQ(took(), 5u);  // exactly one 5 ms attempt
     w.module.sendRaw({0x42}, w.clock.nowMs(), 115200);
-    const uint32_t t1 = w.clock.elapsed();
     EXPECT_EQ(w.port.readByteTimed(&b, 20000), 1);
     EXPECT_EQ(b, 0x42);
-    EXPECT_EQ(w.clock.elapsed(), t1);
-}
+    EXPECT_EQ(took(), 0u);  // a waiting byte at once
 
-TEST_F(Driver, TimedReadAcrossTheClockWrapLastsItsFullLength) {
-    VirtualWorld wrap(fastBoot(), 0xFFFFFF00u);  // 256 ms before the counter wraps
-    ASSERT_EQ(wrap.port.openPort("COM1", 115200, false), 1);
-    uint8_t b = 0;
-    EXPECT_EQ(wrap.port.readByteTimed(&b, 1000), 0);
-    EXPECT_GE(wrap.clock.elapsed(), 1000u);
-    EXPECT_LE(wrap.clock.elapsed(), 1005u);
-}
-
-TEST_F(Driver, CheckedReadDropsBytesWithLineErrors) {
-    openCom1();
-    uint8_t b = 0;
-    // Bytes sent at another rate arrive garbled and flagged; the clean one after them counts.
+    // Bytes sent at another rate arrive garbled and flagged: the checked read drops them and
+    // takes the clean one after them; the timed read hands over what came.
     w.module.sendRaw({'A', 'B', 'C'}, w.clock.nowMs(), 57600);
     w.module.sendRaw({'D'}, w.clock.nowMs() + 20, 115200);
     EXPECT_EQ(w.port.readByteChecked(&b, 1000), 1);
     EXPECT_EQ(b, 'D');
-
-    // The unchecked read hands over what came, errors and all.
     w.module.sendRaw({'E'}, w.clock.nowMs(), 57600);
     EXPECT_EQ(w.port.readByteTimed(&b, 1000), 1);
     EXPECT_NE(b, 'E');
-
-    // Nothing clean within the limit: 0 after the full wait.
     w.module.sendRaw({'F', 'G'}, w.clock.nowMs(), 57600);
-    const uint32_t t0 = w.clock.elapsed();
-    EXPECT_EQ(w.port.readByteChecked(&b, 300), 0);
-    EXPECT_GE(w.clock.elapsed() - t0, 300u);
-
-    // A failing error query leaves the attempt as it was.
-    w.os.lineErrorQueryFails = true;
+    took();
+    EXPECT_EQ(w.port.readByteChecked(&b, 300), 0);  // nothing clean: 0 after the full wait
+    EXPECT_EQ(took(), 300u);
+    w.os.lineErrorQueryFails = true;  // a failing error query leaves the attempt as it was
     w.module.sendRaw({'H'}, w.clock.nowMs(), 57600);
     EXPECT_EQ(w.port.readByteChecked(&b, 100), 1);
+
+    VirtualWorld wrap(fastBoot(), 0xFFFFFF00u);  // 256 ms before the counter wraps
+    ASSERT_EQ(wrap.port.openPort("COM1", 115200, false), 1);
+    EXPECT_EQ(wrap.port.readByteTimed(&b, 1000), 0);
+    EXPECT_EQ(wrap.clock.elapsed(), 1000u);  // its full length
 }
 
-TEST_F(Driver, ClosedPortFailsEverythingWithoutTouchingTheDevice) {
+TEST_F(Driver, ClosedPortFailsEverythingWithoutTouchingTheDeviceAndZeroBytesAreNoWrite) {
     uint8_t b = 0;
     const uint8_t bytes[] = {1, 2, 3};
     EXPECT_EQ(w.port.writeBytes(bytes, 3), 0);
@@ -185,26 +182,19 @@ TEST_F(Driver, ClosedPortFailsEverythingWithoutTouchingTheDevice) {
     EXPECT_EQ(w.port.purgePort(), 0);
     EXPECT_EQ(w.port.waitForCts(1, 100), 0);
     EXPECT_EQ(w.port.readByteNow(&b), 0);
-    uint32_t t0 = w.clock.elapsed();
+    EXPECT_EQ(took(), 0u);
     EXPECT_EQ(w.port.restartModule(), 0);
-    EXPECT_EQ(w.clock.elapsed() - t0, 400u);  // the restart still takes its waits
-    t0 = w.clock.elapsed();
-    EXPECT_EQ(w.port.readByteTimed(&b, 250), 0);  // keeps trying until its limit
-    EXPECT_GE(w.clock.elapsed() - t0, 250u);
-    w.port.closePort();
+    EXPECT_EQ(took(), 400u);                      // the restart still takes its waits
+    EXPECT_EQ(w.port.readByteTimed(&b, 250), 0);  // keeps trying until its limit, not spinning
+    EXPECT_EQ(took(), 250u);
     w.port.closePort();
     EXPECT_TRUE(w.os.events.empty());
-}
 
-TEST_F(Driver, WriteOfZeroBytesWritesNothing) {
-    openCom1();
-    const uint8_t bytes[] = {9};
+    ASSERT_EQ(w.port.openPort("COM1", 115200, false), 1);
+    seen();
     EXPECT_EQ(w.port.writeBytes(bytes, 0), 0);
-    EXPECT_TRUE(w.os.eventsOf(K::Write).empty());
     EXPECT_EQ(w.port.writeBytes(bytes, 1), 1);
-    w.port.closePort();
-    w.port.closePort();
-    EXPECT_EQ(w.os.eventsOf(K::Close).size(), 1u);
+    EXPECT_EQ(seen(), Lines{"0 write \x01"});
 }
 
 }  // namespace
