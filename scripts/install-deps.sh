@@ -10,6 +10,8 @@ packages=(
   qt6-base-dev                     # the window
   xvfb xauth xdotool               # the window under a virtual display, with real key presses
   python3                          # the end-to-end driver
+  libsystemd-dev                   # ModemManager asked to leave the port alone (sd-bus)
+  dbus-daemon python3-dbusmock     # ... and mocked on a private bus in the end-to-end tests
   "$@"
 )
 
