@@ -12,6 +12,8 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] ||
   targets=(settings_store rate_text cli_args image_reader at_replies update_session)
 
+echo "== fuzzing: ${targets[*]}, $seconds s each, under AddressSanitizer + UBSan"
+start=$(date +%s)
 scripts/install-deps.sh clang libclang-rt-14-dev
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
@@ -28,7 +30,7 @@ for t in "${targets[@]}"; do
   # stdout closed: the image reader's warnings would only fill the log.
   if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
        build-fuzz/tests/fuzz/fuzz_"$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-         -max_len=4096 -close_fd_mask=1 -print_final_stats=1 \
+         -max_len=4096 -len_control=0 -close_fd_mask=1 -print_final_stats=1 \
          -artifact_prefix=build-fuzz/findings/"$t"- "$corpus" >"$log" 2>&1; then
     tail -n 60 "$log"
     echo "fuzz_$t: FAILED (input kept in build-fuzz/findings/, log in $log)" >&2
@@ -42,3 +44,4 @@ for t in "${targets[@]}"; do
 done
 echo "== fuzzing summary"
 printf '%s\n' "${summary[@]}"
+echo "Fuzzing part: $(( $(date +%s) - start )) s"
