@@ -103,37 +103,5 @@ TEST(ModuleMove, FailedMoveIsNotNoticedAndTheDownloadCommandStillGoes) {
     EXPECT_EQ(e.s.originalRate, 57600);
 }
 
-TEST(ModuleMove, UsbSkipsEveryRateCommandAndThePurge) {
-    auto c = firmwareModule(57600);
-    c.usb = true;
-    Entry e(c, 115200, true);
-    EXPECT_EQ(e.result, EntryResult::Entered);
-    EXPECT_EQ(e.s.originalRate, -1);
-    EXPECT_TRUE(e.w.host.statuses.empty());
-    EXPECT_EQ(e.dialogue, (Texts{"open COM1", "rate 115200", "restart", "rate 115200",
-                                 "> ATE1V1Q0\\r", "> AT^SFDL\\r"}));
-    EXPECT_EQ(e.w.os.eventsOf(Event::Kind::Purge).size(), 2u);  // the open's and the probe's
-}
-
-TEST(Outcome, DownloadCommandNeedsTheVerboseOk) {
-    // How a reply is judged is the AT exchange's business; here only that its verdict counts.
-    const std::pair<std::string, EntryResult> cases[] = {
-        {std::string("\r\n\0OK\r\n", 7), EntryResult::Failed},  // the zero hides the OK
-        {"\r\nBOOK\r\n", EntryResult::Entered},
-    };
-    for (const auto& c : cases) {
-        auto config = firmwareModule(115200);
-        config.replyFor = {{"AT^SFDL", c.first}};
-        Entry e(config);
-        SCOPED_TRACE(escaped(c.first));
-        EXPECT_EQ(e.result, c.second);
-        EXPECT_EQ(e.w.host.lastStatus() == "ERROR: Cannot send download command.",
-                  c.second == EntryResult::Failed);
-        // Either way the module did switch; a failure is never turned into success.
-        EXPECT_TRUE(e.w.module.inLoader());
-        EXPECT_EQ(writesOf(e.w.os, "AT^SFDL\r").size(), 1u);
-    }
-}
-
 }  // namespace
 }  // namespace kestrel::test

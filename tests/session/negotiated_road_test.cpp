@@ -113,17 +113,6 @@ TEST(NegotiatedRoad, ModuleWithoutAtAnswersGetsTheWarningAndTheFallbackEntry) {
     EXPECT_TRUE(r.w.module.imageComplete());
 }
 
-TEST(NegotiatedRoad, ModuleOnlyEverHeardAsNoiseEndsWithoutSuccess) {
-    // Fixed at a rate outside the list: every probe and the blind command are noise to it.
-    Road r(makeRecords(2), firmwareModule(9600));
-    r.run();
-    EXPECT_EQ(r.w.host.texts(),
-              (Texts{"", "WARNING: AT-Command-Mode not detected (trying fall back with 57600).",
-                     "Waiting for start signal.", "ERROR: timout waiting for start character."}));
-    EXPECT_EQ(r.w.module.stats().recordsAccepted, 0);
-    r.expectReleased();
-}
-
 TEST(NegotiatedRoad, RefusedDownloadCommandEndsTheSessionBeforeAnyTransfer) {
     auto config = firmwareModule(115200);
     config.refusedCommands = {"AT^SFDL"};
