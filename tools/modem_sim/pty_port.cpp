@@ -39,6 +39,8 @@ PtyPort::PtyPort() {
 PtyPort::~PtyPort() {
     takeDown();
     if (inotify_ >= 0) close(inotify_);
+    for (int fd : retired_)
+        close(fd);
 }
 
 bool PtyPort::bringUp(const std::string& link, std::string* error) {
@@ -102,7 +104,18 @@ void PtyPort::takeDown() {
     }
     if (watch_ >= 0) inotify_rm_watch(inotify_, watch_);
     watch_ = -1;
-    if (master_ >= 0) close(master_);
+    if (master_ >= 0) {
+        // A pty's number is free again only once both ends are closed: keep one slave end
+        // (opened unwatched, so no open is counted), hung up like the tool's.
+        constexpr size_t kRetiredKept = 8;
+        const int slave = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (slave >= 0) retired_.push_back(slave);
+        if (retired_.size() > kRetiredKept) {
+            close(retired_.front());
+            retired_.pop_front();
+        }
+        close(master_);
+    }
     master_ = -1;
     opens_ = 0;
     device_ = 0;

@@ -10,6 +10,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 
@@ -28,6 +29,9 @@ class PtyPort {
     bool bringUp(const std::string& link, std::string* error);
     // Closes the master (the tool's slave descriptor hangs up and the slave node vanishes)
     // and removes the link when it still points at this pty. Harmless when down.
+    // The pty's number stays taken while this object lives: a tool may still hold a port
+    // claim named after the device number, and another pty with that number (another
+    // simulator's) would be refused as busy.
     void takeDown();
 
     bool up() const { return master_ >= 0; }
@@ -53,6 +57,7 @@ class PtyPort {
     dev_t device_ = 0;
     std::string slavePath_;
     std::string link_;
+    std::deque<int> retired_;  // a slave descriptor of each pty taken down (the last few)
 };
 
 }  // namespace kestrel::sim

@@ -47,11 +47,13 @@ bool parseBlockWith(const char* text, int* block, Second second) {
 
 void printSimUsage(FILE* out) {
     std::fputs(
-        "usage: kestrel-modem-sim --link PATH [options]\n"
+        "usage: kestrel-modem-sim --link PATH | --device-tree DIR [options]\n"
         "Plays a radio module behind a pseudo-terminal whose slave is linked at PATH.\n"
         "\n"
         "Serving:\n"
         "  --link PATH            symlink to the pty (its folder is created)\n"
+        "  --device-tree DIR      instead of --link: a simulated sysfs in DIR/sys and the\n"
+        "                         port at DIR/dev/ttyACM0, on a USB device (absolute DIR)\n"
         "  --once                 end after one update (see docs/simulator.md)\n"
         "  --side-channel PATH    socket for the modem-line shim (DTR in, CTS out)\n"
         "  --image FILE           expected image: a packed program or a plain records file\n"
@@ -63,6 +65,9 @@ void printSimUsage(FILE* out) {
         "  --no-firmware          no firmware: boots into the loader (at 57600)\n"
         "  --usb                  USB virtual port: vanishes after the download command\n"
         "  --usb-gone-ms N        ... and comes back after N ms (default 3000)\n"
+        "  --usb-return-as NAME   ... under another name, in the same folder\n"
+        "  --usb-return-elsewhere ... on another USB device (with --device-tree; as\n"
+        "                         --usb-return-as NAME, default ttyACM1)\n"
         "Loader answers (blocks count from 0):\n"
         "  --nak-every N[:C]      answer every N-th block 0x02, C times (default 1)\n"
         "  --busy-at K[:C]        answer block K 0x04, C times (default 1), then 0x01\n"
@@ -70,6 +75,7 @@ void printSimUsage(FILE* out) {
         "  --fatal-at K[:BYTE]    answer block K with BYTE (default 0x15)\n"
         "  --silent-at K          never answer block K\n"
         "  --vanish-at K          disappear, port and all, on block K\n"
+        "  --double-ack-at K      answer block K 0x01 twice, back to back\n"
         "  --start-delay-ms N     loader entered (or USB port reopened) to start byte\n"
         "                         (default 200)\n"
         "  --answer-delay-ms N    record received to answer (default 0)\n"
@@ -107,11 +113,24 @@ ParseOutcome parseSimOptions(int argc, char** argv, SimOptions* o, std::string* 
             o->module.firmwarePresent = false;
         } else if (opt == "--usb") {
             o->module.usb = true;
+        } else if (opt == "--usb-return-elsewhere") {
+            o->returnElsewhere = true;
         } else if (opt == "--link" || opt == "--image" || opt == "--side-channel") {
             const char* v = takeValue();
             ok = v != nullptr && *v != '\0';
             if (ok)
                 (opt == "--link" ? o->link : opt == "--image" ? o->imagePath : o->sideChannel) = v;
+        } else if (opt == "--device-tree") {
+            // The tool takes only absolute roots for its device tree.
+            const char* v = takeValue();
+            ok = v != nullptr && v[0] == '/' && v[1] != '\0';
+            if (ok) o->deviceTree = v;
+        } else if (opt == "--usb-return-as") {
+            // A name in the port's folder, nothing more.
+            const char* v = takeValue();
+            ok = v != nullptr && *v != '\0' && std::strchr(v, '/') == nullptr &&
+                 std::strcmp(v, ".") != 0 && std::strcmp(v, "..") != 0;
+            if (ok) o->returnAs = v;
         } else if (opt == "--rate") {
             unsigned long v = 0;
             ok = parseNumber(takeValue(), 1, 0x7FFFFFFFul, &v);
@@ -149,6 +168,8 @@ ParseOutcome parseSimOptions(int argc, char** argv, SimOptions* o, std::string* 
             ok = parseInt(takeValue(), 0, &o->faults.silentAt);
         } else if (opt == "--vanish-at") {
             ok = parseInt(takeValue(), 0, &o->faults.vanishAt);
+        } else if (opt == "--double-ack-at") {
+            ok = parseInt(takeValue(), 0, &o->faults.doubleAckAt);
         } else {
             *error = "unknown option '" + opt + "'";
             return ParseOutcome::Error;
@@ -158,10 +179,21 @@ ParseOutcome parseSimOptions(int argc, char** argv, SimOptions* o, std::string* 
             return ParseOutcome::Error;
         }
     }
-    if (o->link.empty()) {
-        *error = "--link PATH is required";
+    if (o->link.empty() == o->deviceTree.empty()) {
+        *error = "--link PATH or --device-tree DIR is required (one of them)";
         return ParseOutcome::Error;
     }
+    if ((!o->returnAs.empty() || o->returnElsewhere) && !o->module.usb) {
+        *error = "--usb-return-as and --usb-return-elsewhere need --usb";
+        return ParseOutcome::Error;
+    }
+    if (o->returnElsewhere && o->deviceTree.empty()) {
+        *error = "--usb-return-elsewhere needs --device-tree";
+        return ParseOutcome::Error;
+    }
+    if (!o->deviceTree.empty()) o->link = o->deviceTree + "/dev/ttyACM0";
+    // Under its own name on another device the tool would find it as before: another name.
+    if (o->returnElsewhere && o->returnAs.empty()) o->returnAs = "ttyACM1";
     o->module.answers = makeAnswerScript(o->faults);
     return ParseOutcome::Run;
 }
@@ -178,6 +210,8 @@ AnswerScript makeAnswerScript(const BlockFaults& f) {
         } else if (f.nakEvery > 0 && (block + 1) % f.nakEvery == 0 && attempt < f.nakCount) {
             a.value = 0x02;
         }
+        if (block == f.doubleAckAt && a.kind == BlockAnswer::Kind::Byte && a.value == 0x01)
+            a.repeats = 1;
         // A busy block stays busy only on its first send; a resend of it is taken at once.
         if (block == f.busyAt && attempt == 0 && a.kind == BlockAnswer::Kind::Byte)
             a.busyBefore = f.busyCount;

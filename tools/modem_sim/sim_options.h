@@ -18,8 +18,9 @@ struct BlockFaults {
     int busyCount = 1;  // ... this many times before 0x01
     int fatalAt = -1;   // this block is answered with `fatalByte` ...
     uint8_t fatalByte = 0x15;
-    int silentAt = -1;  // this block is never answered
-    int vanishAt = -1;  // the module disappears, its port with it, on receiving this block
+    int silentAt = -1;     // this block is never answered
+    int vanishAt = -1;     // the module disappears, its port with it, on receiving this block
+    int doubleAckAt = -1;  // this block's 0x01 is sent twice, back to back
 };
 
 struct SimOptions {
@@ -28,6 +29,11 @@ struct SimOptions {
     bool pace = false;        // bytes take their wire time
     std::string imagePath;    // image (or program with an image appended) to expect
     std::string sideChannel;  // socket path for the modem-line shim; empty: none
+    // A simulated device tree in this folder (sys/ and dev/, the port at dev/ttyACM0 on a
+    // USB device); empty: none. Set instead of `link`, which then points into it.
+    std::string deviceTree;
+    std::string returnAs;          // a USB port comes back under this name, in the same folder
+    bool returnElsewhere = false;  // ... and on another USB device
     ModuleConfig module;
     BlockFaults faults;
 };

@@ -22,11 +22,19 @@ constexpr uint64_t kQuietAfterCloseUs = 2500000;
 constexpr int64_t kPortAwayTickUs = 5000;
 // A master that reports a hang-up while the slave counts as open is left alone this long.
 constexpr uint64_t kMasterRestUs = 2000;
+// The USB device a port returning "elsewhere" comes back on.
+constexpr int kOtherUsbPort = 3;
+
+// `path` with its last part replaced by `name`.
+std::string sibling(const std::string& path, const std::string& name) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? name : path.substr(0, slash + 1) + name;
+}
 
 }  // namespace
 
 Simulator::Simulator(SimOptions options, const std::vector<std::vector<uint8_t>>* expected)
-    : options_(std::move(options)), expected_(expected) {
+    : options_(std::move(options)), expected_(expected), link_(options_.link) {
     if (expected_ != nullptr) options_.module.expectedRecords = *expected_;
     startUs_ = nowUs();
     newModule();
@@ -50,12 +58,43 @@ uint32_t Simulator::hostRate() const {
 }
 
 void Simulator::newModule() {
+    // The rate set with AT+IPR= survives a power cycle: a module left at a moved rate by a
+    // tool that died is found there by the next update.
+    if (model_) options_.module.rate = model_->config().rate;
     model_ = std::make_unique<ModuleModel>(options_.module);
     toHost_.clear();
     toModule_.clear();
     transferBegan_ = false;
     switchedOff_ = false;
     hostRates_.clear();
+    rateFloor_ = 0;
+    begin_ = markOf(*model_, 0);
+    reopened_ = false;
+}
+
+void Simulator::endUpdate(const char* reason, const StatsMark& at) {
+    if (!printUpdateSummary(stdout, model_->stats(), begin_, at, hostRates_, expected_, reason))
+        anyDifference_ = true;
+    endedOnce_ = true;
+}
+
+// The loader was entered again after records went to it: the tool that sent them is gone
+// and another update has begun, from the first open since then. The module stays as it is.
+void Simulator::anotherUpdateBegan() {
+    const StatsMark at = reopened_ ? reopen_ : markOf(*model_, hostRates_.size());
+    endUpdate("another update began", at);
+    begin_ = at;
+    rateFloor_ = at.hostRates;
+    reopened_ = false;
+    transferBegan_ = false;
+    switchedOff_ = false;
+    if (options_.once) stop_ = true;
+}
+
+bool Simulator::bringUpPort(std::string* error) {
+    if (!pty_.bringUp(link_, error)) return false;
+    if (options_.deviceTree.empty()) return true;
+    return tree_.addTty(link_.substr(link_.rfind('/') + 1), pty_.device(), usbPort_, error);
 }
 
 bool Simulator::setUp() {
@@ -67,14 +106,17 @@ bool Simulator::setUp() {
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     signalFd_ = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
     std::string error;
+    // The bus number is ours alone (a process id): port claims are named after the USB
+    // device, host-wide, and simulators running side by side must not share one.
     if (signalFd_ < 0 ||
         (!options_.sideChannel.empty() && !side_.listenAt(options_.sideChannel, &error)) ||
-        !pty_.bringUp(options_.link, &error)) {
+        (!options_.deviceTree.empty() &&
+         !tree_.create(options_.deviceTree, static_cast<int>(getpid()), &error)) ||
+        !bringUpPort(&error)) {
         std::fprintf(stderr, "kestrel-modem-sim: %s\n", error.c_str());
         return false;
     }
-    std::printf("kestrel-modem-sim: ready at %s (%s)\n", options_.link.c_str(),
-                pty_.slavePath().c_str());
+    std::printf("kestrel-modem-sim: ready at %s (%s)\n", link_.c_str(), pty_.slavePath().c_str());
     std::fflush(stdout);
     return true;
 }
@@ -86,6 +128,17 @@ void Simulator::slaveChanged(bool opened, uint64_t now) {
     // it on the last close, so that is what the module sees.
     const bool lineFromOpen = !side_.hasClients();
     if (opened) {
+        // Perhaps the next update's first open: note the counts and the module as the last
+        // tool left them.
+        if (transferBegan_ && !reopened_) {
+            reopen_ = markOf(*model_, hostRates_.size());
+            rateFloor_ = hostRates_.size();
+            reopened_ = true;
+        }
+        if (returned_ && !returnedOpened_) {
+            returnedOpened_ = true;
+            std::fprintf(stderr, "kestrel-modem-sim: the tool opened the returned port\n");
+        }
         masterRestUntilUs_ = 0;
         if (lineFromOpen) model_->setDtr(true, ms(now));
         model_->hostOpened(ms(now));
@@ -114,7 +167,7 @@ void Simulator::hostBytes(const uint8_t* bytes, size_t count, uint64_t now) {
     // The tool's bytes leave at the rate its side is set to right now.
     const uint32_t rate = hostRate();
     lastRate_ = rate;
-    if (hostRates_.empty() || hostRates_.back() != rate) hostRates_.push_back(rate);
+    if (hostRates_.size() == rateFloor_ || hostRates_.back() != rate) hostRates_.push_back(rate);
     if (!options_.pace) {
         giveToModule(bytes, count, rate, now);
         return;
@@ -127,8 +180,13 @@ void Simulator::hostBytes(const uint8_t* bytes, size_t count, uint64_t now) {
 }
 
 void Simulator::giveToModule(const uint8_t* bytes, size_t count, uint32_t rate, uint64_t now) {
-    if (model_->inLoader()) transferBegan_ = true;
+    const bool wasInLoader = model_->inLoader();
+    if (wasInLoader && !transferBegan_) {
+        transferBegan_ = true;
+        std::fprintf(stderr, "kestrel-modem-sim: transfer began\n");
+    }
     model_->receive(bytes, count, rate, ms(now));
+    if (!wasInLoader && model_->inLoader() && transferBegan_) anotherUpdateBegan();
     // Remembered: the DTR drop of the tool's closing powers the model down from there.
     if (model_->switchedOff()) switchedOff_ = true;
 }
@@ -194,21 +252,27 @@ void Simulator::followPortPresence(uint64_t now) {
             drop = toHost_.empty();
         }
         if (drop) {
+            tree_.removeTty();
             pty_.takeDown();
             unwritten_.clear();
             toHost_.clear();
-            std::fprintf(stderr, "kestrel-modem-sim: port gone from %s\n", options_.link.c_str());
+            std::fprintf(stderr, "kestrel-modem-sim: port gone from %s\n", link_.c_str());
         }
         return;
     }
     if (model_->vanished() || !model_->portPresent(ms(now))) return;
+    // Where it returns: under its name or another, on its USB device or another.
+    if (!options_.returnAs.empty()) link_ = sibling(link_, options_.returnAs);
+    if (options_.returnElsewhere) usbPort_ = kOtherUsbPort;
     std::string error;
-    if (!pty_.bringUp(options_.link, &error)) {
+    if (!bringUpPort(&error)) {
         std::fprintf(stderr, "kestrel-modem-sim: cannot bring the port back: %s\n", error.c_str());
         stop_ = true;
         return;
     }
-    std::fprintf(stderr, "kestrel-modem-sim: port back at %s (%s)\n", options_.link.c_str(),
+    returned_ = true;
+    returnedOpened_ = false;
+    std::fprintf(stderr, "kestrel-modem-sim: port back at %s (%s)\n", link_.c_str(),
                  pty_.slavePath().c_str());
 }
 
@@ -286,7 +350,6 @@ int64_t Simulator::timeoutUs(uint64_t now) const {
 
 int Simulator::run() {
     if (!setUp()) return 2;
-    bool endedOnce = false;
     while (!stop_) {
         uint64_t now = nowUs();
         feedModule(now);
@@ -295,9 +358,7 @@ int Simulator::run() {
         deliverToHost(now);
         flushToMaster();
         if (const char* reason = updateEnded(now)) {
-            if (!printUpdateSummary(stdout, *model_, expected_, hostRates_, reason))
-                anyDifference_ = true;
-            endedOnce = true;
+            endUpdate(reason, markOf(*model_, hostRates_.size()));
             if (options_.once) break;
             newModule();
             continue;
@@ -342,10 +403,9 @@ int Simulator::run() {
             if (fds[i].revents != 0) serveSideChannel(fds[i].fd, now);
         if (sideAt < clientsAt && fds[sideAt].revents != 0) side_.accept();
     }
-    if (!endedOnce || (!options_.once && model_->stats().restarts > 0)) {
-        if (!printUpdateSummary(stdout, *model_, expected_, hostRates_, "stopped"))
-            anyDifference_ = true;
-    }
+    // What the update under way has seen so far, unless it has not begun.
+    if (!endedOnce_ || (!options_.once && model_->stats().restarts > begin_.restarts))
+        endUpdate("stopped", markOf(*model_, hostRates_.size()));
     return anyDifference_ ? 1 : 0;
 }
 

@@ -11,6 +11,8 @@
 #include "modem_sim/pty_port.h"
 #include "modem_sim/side_channel.h"
 #include "modem_sim/sim_options.h"
+#include "modem_sim/update_summary.h"
+#include "modem_sim/usb_device_tree.h"
 #include "module_model.h"
 
 namespace kestrel::sim {
@@ -41,7 +43,10 @@ class Simulator {
     uint32_t hostRate() const;
 
     bool setUp();
+    bool bringUpPort(std::string* error);
     void newModule();
+    void endUpdate(const char* reason, const StatsMark& at);
+    void anotherUpdateBegan();
     void followPortPresence(uint64_t now);
     void feedModule(uint64_t now);
     void collectModuleBytes(uint64_t now);
@@ -59,6 +64,11 @@ class Simulator {
     const std::vector<std::vector<uint8_t>>* expected_;
     std::unique_ptr<ModuleModel> model_;
     PtyPort pty_;
+    UsbDeviceTree tree_;           // with --device-tree only
+    std::string link_;             // where the port is published now
+    int usbPort_ = 2;              // the port's USB device in the tree: <bus>-<usbPort_>
+    bool returned_ = false;        // the port up now came back after leaving ...
+    bool returnedOpened_ = false;  // ... and the tool has opened it
     SideChannel side_;
     int signalFd_ = -1;
     uint64_t startUs_ = 0;
@@ -76,8 +86,15 @@ class Simulator {
     bool transferBegan_ = false;       // the host has sent bytes to the loader
     bool switchedOff_ = false;         // the module heard the switch-off command
     uint64_t closedAtUs_ = 0;          // when the host last closed the port
-    std::vector<uint32_t> hostRates_;  // rates the host's bytes came at, each change once
+    std::vector<uint32_t> hostRates_;  // rates the host's bytes came at, each change once ...
+    size_t rateFloor_ = 0;             // ... from here on (where an update may begin)
     bool anyDifference_ = false;
+    bool endedOnce_ = false;
+
+    // The module outlives a tool that died: its counts are split where the next tool began.
+    StatsMark begin_;        // where the current update's counts begin
+    bool reopened_ = false;  // the port was opened again since the transfer began ...
+    StatsMark reopen_;       // ... here, before the open took effect
 };
 
 }  // namespace kestrel::sim

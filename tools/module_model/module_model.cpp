@@ -124,6 +124,26 @@ WireByte ModuleModel::takeByte() {
     return b;
 }
 
+const char* ModuleModel::stateName() const {
+    switch (state_) {
+        case State::Off:
+            return "off";
+        case State::Firmware:
+            return "running";
+        case State::LoaderWaiting:
+            return "waiting for the download command";
+        case State::Loader:
+            return "in its loader";
+        case State::Halted:
+            return "halted";
+        case State::SwitchedOff:
+            return "switched off";
+        case State::Dead:
+            return "gone";
+    }
+    return "?";
+}
+
 bool ModuleModel::imageComplete() const {
     return stats_.mismatchedRecords == 0 &&
            stats_.accepted.size() == config_.expectedRecords.size() &&

@@ -134,6 +134,8 @@ class ModuleModel {
     uint32_t currentRate() const { return rate_; }
     bool inLoader() const { return state_ == State::Loader; }
     bool switchedOff() const { return state_ == State::SwitchedOff; }
+    // What the module is doing, in a few words ("off", "running", "in its loader", ...).
+    const char* stateName() const;
     // Whether every expected record was accepted once, in order, unchanged.
     bool imageComplete() const;
 
