@@ -1,20 +1,24 @@
 #!/usr/bin/env python3
 """One end-to-end case: the packed kestrel-cli against kestrel-modem-sim over a real pty."""
 
-# The simulator serves a pty linked into a fresh temporary folder; kestrel-cli runs on that link
-# (with the modem-line shim preloaded where the case needs DTR and CTS), and its status lines and
-# exit code are checked against the simulator's summary: what the module heard, how many records
-# its loader took, and whether they equal the image. The case "window" runs the window program
-# (packed with the small image) instead, driven from the outside on an X display of its own
-# (tests/ui/drive_window.py): Enter presses START, and after the update Escape closes the
-# window, exit code 2.
+# The simulator serves a pty linked into a fresh temporary folder (or the port of a simulated
+# device tree there); kestrel-cli runs on that link (with the modem-line shim preloaded where
+# the case needs DTR and CTS), and its status lines, standard error and exit code are checked
+# against the simulator's summary: what the module heard, how many records its loader took, and
+# whether they equal the image. Some cases run more than one kestrel-cli (a flow of their own).
+# The case "window" runs the window program (packed with the small image) instead, driven from
+# the outside on an X display of its own (tests/ui/drive_window.py): Enter presses START, and
+# after the update Escape closes the window, exit code 2. Every program runs with its XDG
+# folders in the case's temporary folder: no case writes into the real home.
 # Exit 0 when the case passed, 1 when it failed (with the reasons), 2 on wrong usage.
 
 import argparse
+import glob
 import os
 import re
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -24,12 +28,22 @@ from types import SimpleNamespace
 OK_LINES = ["Waiting for start signal.", "Firmware download in progress.",
             "Download succeeded, finishing update process.", "Download succeeded."]
 SMALL_RECORDS = 1400
+# What a successful kestrel-cli says on standard error, its records sent filled in.
+FIGURES = (r"kestrel-cli: sent %d records, \d+ bytes; update [\d.]+ s, transfer [\d.]+ s at "
+           r"\d+ bytes/s \(\d+ bit/s on the line\)\n")
 
 
 def case(sim=(), cli=(), shim=True, lines=OK_LINES, cli_exit=0, accepted=SMALL_RECORDS,
-         resends=0, equal=True, ended=None, program="small", check=None):
-    # sim/cli: options beyond the link and image; lines: the tool's whole standard output;
-    # ended: the simulator ends by itself, for this reason; check(run) -> list of failures.
+         resends=0, equal=True, ended=None, program="small", check=None, err=None, tree=False,
+         flow=None, once=True, sim_exit=None):
+    # sim/cli: options beyond the port and image; lines: the tool's whole standard output
+    # ("{dev}" stands for the device tree's dev folder); ended: the simulator ends by itself,
+    # for this reason; check(run) -> list of failures; err: a pattern the tool's whole standard
+    # error must match (default: the figures after a success, nothing after a failure);
+    # tree: the port in a simulated device tree (KESTREL_SYSFS_ROOT, KESTREL_DEV_ROOT);
+    # flow(c, ctx, run) -> failures: runs the programs instead of one kestrel-cli, filling in
+    # run as that one would; once: the simulator ends after one update, else it is stopped;
+    # sim_exit: the simulator's exit code (default: 0 when the records equal the image, else 1).
     return SimpleNamespace(**locals())
 
 
@@ -67,6 +81,149 @@ def check_usb_port_came_back(run):
     return failed(("port gone from" in run.sim_err and "port back at" in run.sim_err,
                    "the USB port did not vanish and return"),
                   ("AT+IPR" not in run.summary.get("commands", ""), "rate commands on a USB port"))
+
+
+def check_usb_returned_renamed(run):
+    # Gone from its name, back under another on the same USB device, and opened there.
+    return failed(("port gone from %s/ttyACM0" % run.dev in run.sim_err and
+                   "port back at %s/ttyACM1" % run.dev in run.sim_err,
+                   "the port did not return as ttyACM1"),
+                  ("the tool opened the returned port" in run.sim_err,
+                   "the tool never opened the returned port"))
+
+
+def check_usb_never_followed(run):
+    # A tty on another USB device is not the module's, whatever its name: never opened, and
+    # given up only after the whole wait (2 s, then 80 attempts 100 ms apart).
+    return failed(("port back at %s/ttyACM1" % run.dev in run.sim_err,
+                   "the port did not return on the other USB device"),
+                  ("the tool opened the returned port" not in run.sim_err,
+                   "the tool opened a port on another USB device"),
+                  (run.wall_s >= 10.0, "gave up after %.1f s, before the reopen wait" % run.wall_s))
+
+
+def wait_until(predicate, timeout_s):
+    # predicate()'s first true value within timeout_s, else its last value.
+    deadline = time.monotonic() + timeout_s
+    while True:
+        value = predicate()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(0.01)
+
+
+def holds(pid, path):
+    # Whether the process has `path` open.
+    try:
+        fds = os.listdir("/proc/%d/fd" % pid)
+    except OSError:
+        return False
+    for fd in fds:
+        try:
+            if os.readlink("/proc/%d/fd/%s" % (pid, fd)) == path:
+                return True
+        except OSError:
+            pass
+    return False
+
+
+def start_cli(ctx, c, name, stdout=None):
+    # A kestrel-cli on the case's port; its output into files named after `name`, or its
+    # standard output to `stdout`.
+    with open(ctx.path(name + ".out"), "w") as out, open(ctx.path(name + ".err"), "w") as err:
+        program = subprocess.Popen([ctx.cli, "--port", ctx.link] + list(c.cli),
+                                   stdout=stdout or out, stderr=err, stdin=subprocess.DEVNULL,
+                                   env=ctx.env, text=True)
+    program.started = time.monotonic()
+    ctx.programs.append(program)
+    return program
+
+
+def finish_cli(ctx, program, name, run):
+    # Waits for the program; what it did into run.
+    _, status, usage = os.wait4(program.pid, 0)
+    program.returncode = os.waitstatus_to_exitcode(status)
+    run.wall_s = time.monotonic() - program.started
+    run.cpu_s = usage.ru_utime + usage.ru_stime
+    run.exit = program.returncode
+    run.lines = ctx.text(name + ".out").splitlines()
+    run.err = ctx.text(name + ".err")
+
+
+def second_tool_in_gap(c, ctx, run):
+    # The fallback entry keeps the port closed for 5 s: a second kestrel-cli started on the port
+    # then is refused by the first one's claim at once (the first's port still closed when it
+    # has ended), and the first update goes on undisturbed.
+    first = start_cli(ctx, c, "first")
+    if not (wait_until(lambda: holds(first.pid, ctx.slave), 10) and
+            wait_until(lambda: not holds(first.pid, ctx.slave), 10)):
+        finish_cli(ctx, first, "first", run)
+        return ["the first kestrel-cli did not open and close its port"]
+    second = SimpleNamespace()
+    try:
+        done = subprocess.run([ctx.cli, "--port", ctx.link] + list(c.cli), env=ctx.env,
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                              timeout=20)
+        second = SimpleNamespace(exit=done.returncode, out=done.stdout, err=done.stderr)
+    except subprocess.TimeoutExpired:
+        second = SimpleNamespace(exit="none (killed after 20 s)", out="", err="")
+    in_gap = first.poll() is None and not holds(first.pid, ctx.slave)
+    finish_cli(ctx, first, "first", run)
+    reason = ("kestrel-cli: %s (held by process %d): in use by another update session"
+              % (ctx.link, first.pid))
+    return failed((in_gap, "the second kestrel-cli ended after the first's gap"),
+                  (second.exit == 1, "second kestrel-cli: exit %s, expected 1" % second.exit),
+                  (second.out == "ERROR: Cannot open COM-Port.\n",
+                   "second kestrel-cli: standard output %r" % second.out),
+                  (second.err.splitlines()[:1] == [reason],
+                   "second kestrel-cli: standard error %r, expected %r first" % (second.err, reason)))
+
+
+def journal_files(ctx):
+    folder = os.path.join(ctx.env["XDG_STATE_HOME"], "kestrel", "rate-journal")
+    return [os.path.join(folder, f) for f in os.listdir(folder)] if os.path.isdir(folder) else []
+
+
+def kill_after_rate_move_and_rerun(c, ctx, run):
+    # The module at 57600, the operator at 115200: the first kestrel-cli moves the module and is
+    # killed during the transfer, the module left at 115200 with the move in the rate journal.
+    # The rerun finds it there, takes the journalled original rate, and the hand-back restores
+    # it and switches the module off; the journal is gone afterwards. The simulator keeps the
+    # module across the two and tells the updates apart.
+    first = start_cli(ctx, c, "killed")
+    wait_until(lambda: "transfer began" in ctx.text("sim.err") or first.poll() is not None, 60)
+    first.send_signal(signal.SIGKILL)
+    first.wait()
+    seen = ctx.text("killed.out").splitlines()
+    journal = journal_files(ctx)
+    journalled = ctx.text(journal[0]) if len(journal) == 1 else ""
+    finish_cli(ctx, start_cli(ctx, c, "rerun"), "rerun", run)
+
+    def both_summaries():
+        # Each summary is whole once its last line, the image comparison, is there.
+        found = [s for s in parse_summaries(ctx.text("sim.out")) if "result" in s]
+        return found if len(found) >= 2 else None
+    summaries = wait_until(both_summaries, 10) or parse_summaries(ctx.text("sim.out"))
+    killed = summaries[0] if len(summaries) == 2 else {}
+    last = summaries[-1] if summaries else {}
+    first_lines = ["INFO: original baudrate = 57600", "Waiting for start signal.",
+                   "Firmware download in progress."]
+    return failed(
+        (seen == first_lines, "killed kestrel-cli's lines %r, expected %r" % (seen, first_lines)),
+        ("original 57600\n" in journalled and "moved 115200\n" in journalled,
+         "rate journal after the kill: %r" % journalled),
+        (len(summaries) == 2, "%d simulator summaries, expected 2" % len(summaries)),
+        (killed.get("ended") == "another update began" and
+         killed.get("accepted", SMALL_RECORDS) < SMALL_RECORDS,
+         "killed update's summary: %r" % killed),
+        (killed.get("module") == "configured rate 115200, off",
+         "the module after the kill: %r, expected at 115200" % killed.get("module")),
+        (last.get("module") == "configured rate 57600, switched off",
+         "the module after the rerun: %r, expected back at 57600, switched off"
+         % last.get("module")),
+        ("AT+IPR=57600 | AT^SMSO" in last.get("commands", ""),
+         "the rerun did not restore 57600 before the switch-off"),
+        (not journal_files(ctx), "rate journal left: %r" % journal_files(ctx)))
 
 
 CASES = {
@@ -114,120 +271,196 @@ CASES = {
     # The shipped demo image, whole, over the fallback road; the simulator ends by itself.
     "shipped_image": case(sim=["--no-firmware"], cli=["--no-firmware"], accepted=35987,
                           ended="the tool closed the port after the transfer", program="shipped"),
+    # The loader answers block 700 twice and refuses block 701 once: the extra answer must be
+    # dropped before block 701 goes out, or the tool takes it for 701's, sends 702, and then
+    # resends 702 where the loader asked for 701 again.
+    "double_ack": case(sim=["--no-firmware", "--double-ack-at", "700", "--nak-every", "702"],
+                       cli=["--no-firmware"], shim=False, resends=1),
+    # The last block answered twice: which block the loader took is unknown, so no success.
+    "double_ack_last": case(sim=["--no-firmware", "--double-ack-at", "1399"],
+                            cli=["--no-firmware"], shim=False, cli_exit=1,
+                            lines=OK_LINES[:2] + [
+                                "ERROR: unexpected or fatal response (0x01) to block 1399."]),
+    # A second kestrel-cli on the port while the first waits out the fallback's 5 s.
+    "second_tool_in_gap": case(sim=["--no-firmware"], cli=["--no-firmware"], shim=False,
+                               flow=second_tool_in_gap),
+    # Killed after the rate move, then run again: the journalled rate comes back. The loader
+    # takes 2 ms a block, so the kill lands well inside the transfer.
+    "kill_and_rerun": case(sim=["--rate", "57600", "--answer-delay-ms", "2"],
+                           cli=["--rate", "115200"],
+                           lines=["INFO: original baudrate = 115200",
+                                  "INFO: original baudrate = 57600 (remembered from an "
+                                  "interrupted update)"] + OK_LINES,
+                           ended="the module was switched off", once=False, sim_exit=1,
+                           flow=kill_after_rate_move_and_rerun),
+    # USB in a simulated device tree: the port returns as ttyACM1 on the same USB device and
+    # interface, and the tool follows it there.
+    "usb_renamed": case(sim=["--usb", "--usb-gone-ms", "2500", "--usb-return-as", "ttyACM1"],
+                        cli=["--usb"], tree=True,
+                        lines=["INFO: USB port returned as {dev}/ttyACM1."] + OK_LINES,
+                        check=check_usb_returned_renamed),
+    # ... or as ttyACM1 on another USB device: not the module's port.
+    "usb_elsewhere": case(sim=["--usb", "--usb-gone-ms", "2500", "--usb-return-elsewhere"],
+                          cli=["--usb"], tree=True, lines=["ERROR: Cannot reopen USB port."],
+                          cli_exit=1, accepted=0, equal=False,
+                          err=r"kestrel-cli: {dev}/ttyACM0: No such file or directory\n.*",
+                          check=check_usb_never_followed),
 }
 
 STORE = ('REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n'
          '"COMPort"="%s"\r\n"BaudRate"="115200"\r\n\r\n')
 
 
-def parse_summary(text):
-    summary = {}
+def parse_summaries(text):
+    # The simulator's summaries, one a dict per update, in order.
+    summaries = []
     for line in text.splitlines():
         rest = line[len("kestrel-modem-sim: "):] if line.startswith("kestrel-modem-sim: ") else ""
         m = re.match(r"update ended \((.*)\)$", rest)
         if m:
-            summary["ended"] = m.group(1)
+            summaries.append({"ended": m.group(1)})
+        if not summaries:
+            continue
+        summary = summaries[-1]
         m = re.match(r"blocks accepted (\d+), resends (\d+)", rest)
         if m:
             summary["accepted"], summary["resends"] = int(m.group(1)), int(m.group(2))
-        for key in ("commands", "host rates", "result"):
+        for key in ("commands", "host rates", "module", "result"):
             if rest.startswith(key + ":"):
                 summary[key] = rest[len(key) + 1:].strip()
-    return summary
+    return summaries
+
+
+def parse_summary(text):
+    # The last update's summary.
+    summaries = parse_summaries(text)
+    return summaries[-1] if summaries else {}
+
+
+def case_environment(tmp):
+    # The XDG folders in the case's folder: the rate journal, the window's settings store and
+    # the port claim's runtime folder never touch the real home.
+    env = dict(os.environ)
+    env.pop("LD_PRELOAD", None)
+    for variable, folder in (("XDG_CONFIG_HOME", "config"), ("XDG_STATE_HOME", "state"),
+                             ("XDG_CACHE_HOME", "cache"), ("XDG_RUNTIME_DIR", "run")):
+        env[variable] = os.path.join(tmp, folder)
+        os.mkdir(env[variable], 0o700)
+    return env
 
 
 def run_case(name, c, paths, tmp, run):
     # Runs the simulator and the program under test; returns the failures.
-    link = os.path.join(tmp, "dev", "ttyMODEM")
-    side = os.path.join(tmp, "side.sock")
+    ctx = SimpleNamespace(env=case_environment(tmp), programs=[],
+                          cli=paths.shipped_cli if c.program == "shipped" else paths.cli,
+                          path=lambda f: os.path.join(tmp, f))
+
+    def text(f):
+        with open(ctx.path(f), newline="") as stream:
+            return stream.read()
+    ctx.text = text
     image = paths.shipped_cli if c.program == "shipped" else paths.image
-    env = dict(os.environ)
-    env.pop("LD_PRELOAD", None)
-    sim_cmd = [paths.sim, "--link", link, "--once", "--image", image] + list(c.sim)
+    sim_cmd = [paths.sim, "--image", image] + (["--once"] if c.once else []) + list(c.sim)
+    run.dev = ""
+    if c.tree:
+        tree = os.path.join(tmp, "tree")
+        run.dev = os.path.join(tree, "dev")
+        ctx.link = os.path.join(run.dev, "ttyACM0")
+        sim_cmd += ["--device-tree", tree]
+        ctx.env.update(KESTREL_SYSFS_ROOT=os.path.join(tree, "sys"), KESTREL_DEV_ROOT=run.dev)
+    else:
+        ctx.link = os.path.join(tmp, "dev", "ttyMODEM")
+        sim_cmd += ["--link", ctx.link]
+    env = ctx.env
     if c.shim:
+        side = os.path.join(tmp, "side.sock")
         sim_cmd += ["--side-channel", side]
         env.update(LD_PRELOAD=paths.shim, KESTREL_SIM_SIDE_CHANNEL=side)
     if name == "window":
-        config = os.path.join(tmp, "config")
-        os.makedirs(os.path.join(config, "Norvald"))
-        with open(os.path.join(config, "Norvald", "Kestrel.reg"), "w", newline="") as f:
-            f.write(STORE % link)
-        os.mkdir(os.path.join(tmp, "run"), 0o700)
-        env.update(XDG_CONFIG_HOME=config, XDG_RUNTIME_DIR=os.path.join(tmp, "run"))
-    sim = program = None
+        os.makedirs(os.path.join(env["XDG_CONFIG_HOME"], "Norvald"))
+        with open(os.path.join(env["XDG_CONFIG_HOME"], "Norvald", "Kestrel.reg"), "w",
+                  newline="") as f:
+            f.write(STORE % ctx.link)
+    sim = None
     failures = []
     try:
-        with open(os.path.join(tmp, "sim.err"), "w") as sim_err:
-            sim = subprocess.Popen(sim_cmd, stdout=subprocess.PIPE, stderr=sim_err)
-        ready = sim.stdout.readline() if select.select([sim.stdout], [], [], 10)[0] else b""
-        if b"ready at" not in ready:
-            return ["simulator did not get ready: %r" % ready]
-        start = time.monotonic()
-        with open(os.path.join(tmp, "out"), "w") as out, open(os.path.join(tmp, "err"), "w") as err:
-            if name == "window":
-                # The shim goes into the window program only, not into the display and the driver.
-                preload = env.pop("LD_PRELOAD", None)
-                window = (["env", "LD_PRELOAD=" + preload] if preload else []) + [paths.window]
+        with open(ctx.path("sim.out"), "w") as sim_out, open(ctx.path("sim.err"), "w") as sim_err:
+            sim = subprocess.Popen(sim_cmd, stdout=sim_out, stderr=sim_err)
+        ready = wait_until(lambda: re.search(r"ready at .* \((.*)\)\n", text("sim.out")), 10)
+        if not ready:
+            return ["simulator did not get ready: %r" % text("sim.out")]
+        ctx.slave = ready.group(1)
+        if name == "window":
+            # The shim goes into the window program only, not into the display and the driver.
+            preload = env.pop("LD_PRELOAD", None)
+            window = (["env", "LD_PRELOAD=" + preload] if preload else []) + [paths.window]
+            start = time.monotonic()
+            with open(ctx.path("out"), "w") as out, open(ctx.path("err"), "w") as err:
                 program = subprocess.Popen([sys.executable, paths.drive] + window,
-                                           stdin=subprocess.PIPE, stdout=out, stderr=err, env=env,
-                                           text=True)
-                program.stdin.write("Return\n")  # START
-                program.stdin.flush()
-                # The update is over when the simulator says so (it ends by itself with --once).
-                try:
-                    sim.wait(timeout=45)
-                except subprocess.TimeoutExpired:
-                    failures.append("the simulator saw no whole update within 45 s")
-                program.stdin.write("Escape\n")  # the operator closes the window
-                program.stdin.close()
-                try:
-                    program.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    failures.append("the window did not close")
-                usage = None
-            else:
-                cli = paths.shipped_cli if c.program == "shipped" else paths.cli
-                program = subprocess.Popen([cli, "--port", link] + list(c.cli), stdout=out,
-                                           stderr=err, stdin=subprocess.DEVNULL, env=env)
-                _, status, usage = os.wait4(program.pid, 0)
-                program.returncode = os.waitstatus_to_exitcode(status)
-        run.wall_s = time.monotonic() - start
-        run.cpu_s = usage.ru_utime + usage.ru_stime if usage else 0.0  # not measured for the window
-        run.exit = program.returncode
+                                           stdin=subprocess.PIPE, stdout=out, stderr=err,
+                                           env=env, text=True)
+            ctx.programs.append(program)
+            program.stdin.write("Return\n")  # START
+            program.stdin.flush()
+            # The update is over when the simulator says so (it ends by itself with --once).
+            try:
+                sim.wait(timeout=45)
+            except subprocess.TimeoutExpired:
+                failures.append("the simulator saw no whole update within 45 s")
+            program.stdin.write("Escape\n")  # the operator closes the window
+            program.stdin.close()
+            try:
+                program.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                failures.append("the window did not close")
+            run.wall_s, run.cpu_s = time.monotonic() - start, 0.0  # CPU not measured here
+            run.exit, run.lines, run.err = program.returncode, [], ""
+        elif c.flow:
+            failures += c.flow(c, ctx, run)
+        else:
+            finish_cli(ctx, start_cli(ctx, c, "cli"), "cli", run)
         # A simulator that ends by itself must do so soon after the tool; others are stopped.
         try:
-            sim.wait(timeout=5 if c.ended else 0.2)
+            sim.wait(timeout=5 if c.ended and c.once else 0.2)
         except subprocess.TimeoutExpired:
             sim.terminate()
             sim.wait(timeout=10)
-        run.sim_out = sim.stdout.read().decode(errors="replace")
     finally:
-        for p in (program, sim):
+        for p in ctx.programs + [sim]:
             if p is not None and p.poll() is None:
                 p.kill()
                 p.wait()
-    def text(name):
-        with open(os.path.join(tmp, name), newline="") as f:
-            return f.read()
-    run.lines = [] if name == "window" else text("out").splitlines()
-    run.err = "" if name == "window" else text("err")
+        # Claims are named after the simulated USB device (bus: the simulator's process id);
+        # nobody else can hold these now.
+        if c.tree and sim is not None:
+            for folder in ("/run/lock", env["XDG_RUNTIME_DIR"], "/tmp"):
+                for lock in glob.glob(os.path.join(folder, "kestrel-usb-%d-*.lock" % sim.pid)):
+                    os.remove(lock)
+    run.sim_out = text("sim.out")
     run.sim_err = text("sim.err")
     s = run.summary = parse_summary(run.sim_out)
     if name == "window":
         saved = text(os.path.join("config", "Norvald", "Kestrel.reg"))
-        failures += failed((('"COMPort"="%s"' % link) in saved and '"BaudRate"="115200"' in saved,
+        failures += failed((('"COMPort"="%s"' % ctx.link) in saved and
+                            '"BaudRate"="115200"' in saved,
                             "the window did not keep its settings in its own store:\n" + saved))
+    lines = [line.format(dev=run.dev) for line in c.lines]
+    if c.err is not None:
+        err = c.err.format(dev=re.escape(run.dev))
+    else:
+        err = FIGURES % (c.accepted + c.resends) if c.cli_exit == 0 and name != "window" else ""
+    sim_exit = c.sim_exit if c.sim_exit is not None else (0 if c.equal else 1)
     return failures + failed(
-        (run.lines == c.lines,
-         "status lines:\n  got      %r\n  expected %r" % (run.lines, c.lines)),
+        (run.lines == lines, "status lines:\n  got      %r\n  expected %r" % (run.lines, lines)),
         (run.exit == c.cli_exit, "exit %s, expected %d" % (run.exit, c.cli_exit)),
-        (not run.err, "kestrel-cli wrote to standard error (not a terminal): %r" % run.err),
+        (re.fullmatch(err, run.err, re.DOTALL),
+         "standard error (not a terminal):\n  got      %r\n  expected %r" % (run.err, err)),
         ((s.get("accepted"), s.get("resends")) == (c.accepted, c.resends),
          "loader accepted %s records with %s resends, expected %d and %d"
          % (s.get("accepted"), s.get("resends"), c.accepted, c.resends)),
         (("equal the image" in s.get("result", "")) == c.equal,
          "image comparison: %r" % s.get("result")),
-        (sim.returncode == (0 if c.equal else 1), "simulator exit %s" % sim.returncode),
+        (sim.returncode == sim_exit, "simulator exit %s, expected %d" % (sim.returncode, sim_exit)),
         (not c.ended or s.get("ended") == c.ended,
          "simulator ended with %r, expected %r" % (s.get("ended"), c.ended)),
     ) + (c.check(run) if c.check else [])
@@ -256,6 +489,8 @@ def main():
               % (paths.case, run.wall_s, run.cpu_s, run.exit))
         for line in run.lines:
             print("  | " + line)
+        for line in run.err.splitlines():
+            print("  ! " + line)
         print(run.sim_out.rstrip())
     if failures:
         print("FAILED %s:\n- %s\n- files kept in %s" % (paths.case, "\n- ".join(failures), tmp))
