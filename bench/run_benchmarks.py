@@ -14,6 +14,9 @@ Parts (all by default, in this order):
             the floor's writer over the same paced line for comparison
   wait      kestrel-cli waiting 20 s for a start signal that never comes
   reader    openImage + countRecords against one buffered read of the same file
+  against   with --against PROGRAM (another packed kestrel-cli, e.g. one built from an earlier
+            commit with the same image): the instant transfer through both, interleaved run by
+            run, and this build's time against the other's (goal <= 1.03x)
 
 Transfer times run from the status line "Firmware download in progress." (just before the
 first record is written) to "Download succeeded, finishing update process." (just after the
@@ -42,6 +45,7 @@ GOAL_FLOOR = 1.25
 GOAL_WIRE = {115200: 0.01, 921600: 0.03}
 GOAL_CPU = 0.02
 GOAL_RSS_KIB = 8 * 1024
+GOAL_AGAINST = 1.03
 
 
 class Failed(Exception):
@@ -389,14 +393,44 @@ def part_reader(paths, results):
                     % (reader_s / results["floor_s"] * 100))
 
 
+def part_against(paths, other, reps, results):
+    records, size = image_figures(paths["cli"])
+    if image_figures(other) != (records, size):
+        raise Failed("%s carries another image than %s" % (other, paths["cli"]))
+    log("== against %s: %d records, instant module, fallback road, %d repetitions each"
+        % (other, records, reps))
+    ours, theirs = [], []
+    for i in range(reps):
+        # Interleaved, so that a change in the machine's load touches both alike.
+        theirs.append(cli_update(paths, other, ["--no-firmware"], ["--no-firmware"],
+                                 records)["transfer"])
+        ours.append(cli_update(paths, paths["cli"], ["--no-firmware"], ["--no-firmware"],
+                               records)["transfer"])
+        log("  %d: other %.3f s, this build %.3f s" % (i + 1, theirs[-1], ours[-1]))
+    o, t = median(ours), median(theirs)
+    results["summary"] += [
+        "Transfer of the shipped image, this build against %s (%d repetitions)" % (other, reps),
+        "  %-38s %s" % ("other program", spread(theirs)),
+        "  %-38s %s" % ("this build", spread(ours)),
+        "  this build / other                     %.3fx  (goal <= %.2fx: %s)" % (
+            o / t, GOAL_AGAINST, verdict(o / t <= GOAL_AGAINST)),
+    ]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", required=True)
     parser.add_argument("--reps", type=int, default=5, help="repetitions of the instant transfer")
     parser.add_argument("--paced-reps", type=int, default=3, help="repetitions of each paced run")
-    parser.add_argument("--only", nargs="+", choices=["transfer", "paced", "wait", "reader"])
+    parser.add_argument("--only", nargs="+",
+                        choices=["transfer", "paced", "wait", "reader", "against"])
+    parser.add_argument("--against", metavar="PROGRAM",
+                        help="another packed kestrel-cli to compare the transfer with")
     args = parser.parse_args()
-    parts = args.only or ["transfer", "paced", "wait", "reader"]
+    parts = args.only or ["transfer", "paced", "wait", "reader"] + (
+        ["against"] if args.against else [])
+    if "against" in parts and not args.against:
+        parser.error("--only against needs --against PROGRAM")
     results = {"summary": [], "cpu": [], "rss": []}
     load_before = os.getloadavg()
     started = time.time()
@@ -410,6 +444,8 @@ def main():
             part_wait(paths, results)
         if "reader" in parts:
             part_reader(paths, results)
+        if "against" in parts:
+            part_against(paths, args.against, args.reps, results)
     except (Failed, subprocess.CalledProcessError) as e:
         log("FAILED: %s" % e)
         return 1
