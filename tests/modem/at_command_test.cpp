@@ -136,40 +136,36 @@ TEST(AtCommand, NoiseAtAWrongRateIsAReplyWithoutTheMarker) {
 
 // --- the probe ---------------------------------------------------------------------------
 
-TEST(AtProbe, PurgeThenTheProbeAtOnceAndEchoAndOkInOneBurstAnswer) {
-    ModemLink link;
-    const uint32_t t0 = link.w.clock.elapsed();
-    EXPECT_EQ(probeAtMode(link.w.port), 1);
-    EXPECT_EQ(link.w.clock.elapsed() - t0, 200u + 5u);  // the wait, then one empty read
-    const auto& ev = link.w.os.events;
-    ASSERT_GE(ev.size(), link.firstEvent + 2);
-    EXPECT_EQ(ev[link.firstEvent].kind, Event::Kind::Purge);
-    EXPECT_EQ(ev[link.firstEvent + 1].text, "ATE1V1Q0\r");
-    EXPECT_EQ(ev[link.firstEvent + 1].atMs, link.startMs);  // no wait before the write
-}
-
-TEST(AtProbe, AnswerMustBeginWithinTheWaitAndOneReadTimeout) {
-    for (uint32_t late : {204u, 205u, 206u, 300u}) {
-        ModemLink link(module([late](auto& c) { c.lateAnswerMs = late; }));
-        const uint32_t t0 = link.w.clock.elapsed();
-        EXPECT_EQ(probeAtMode(link.w.port), late <= 205 ? 1 : 0) << late;
-        if (late > 205) {
-            EXPECT_EQ(link.w.clock.elapsed() - t0, 205u) << late;
+TEST(AtProbe, PurgeThenTheProbeAtOnceAndOkWithinTheWaitAndOneReadTimeout) {
+    const auto late = [](uint32_t ms) { return module([ms](auto& c) { c.lateAnswerMs = ms; }); };
+    struct Case {
+        const char* what;
+        sim::ModuleConfig config;
+        std::string earlier;  // sent this long after the link is set up
+        uint32_t earlierMs;
+        int result;
+        uint32_t tookMs;  // 0: not checked
+    } cases[] = {
+        {"echo and OK in one burst", kPlain, "", 0, 1, 205},  // the wait, then one empty read
+        {"answer beginning at 205 ms", late(205), "", 0, 1, 0},
+        {"answer beginning at 206 ms", late(206), "", 0, 0, 205},
+        {"stale OK purged", kSilent, "\r\nOK\r\n", 0, 0, 0},
+        {"1995 bytes, then OK", kSilent, letters(1995) + "OK\r\n", 1, 1, 0},
+        {"1996 bytes, then OK: only 1999 kept", kSilent, letters(1996) + "OK\r\n", 1, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ModemLink link(c.config);
+        if (!c.earlier.empty()) link.moduleSends(c.earlier, c.earlierMs);
+        EXPECT_EQ(probeAtMode(link.w.port), c.result);
+        if (c.tookMs != 0) {
+            EXPECT_EQ(link.w.clock.elapsed() - link.startMs, c.tookMs);
         }
-    }
-}
-
-TEST(AtProbe, StaleOkIsPurgedAndTheProbeBufferHolds1999Bytes) {
-    {
-        ModemLink stale(kSilent);
-        stale.moduleSends("\r\nOK\r\n", 0);
-        EXPECT_EQ(probeAtMode(stale.w.port), 0);
-    }
-    for (const auto& c :
-         {std::make_pair(1995u, 1), std::make_pair(1996u, 0), std::make_pair(2996u, 0)}) {
-        ModemLink link(kSilent);
-        link.moduleSends(letters(c.first) + "OK\r\n", 1);  // after the probe's purge
-        EXPECT_EQ(probeAtMode(link.w.port), c.second) << c.first;
+        const auto& ev = link.w.os.events;
+        ASSERT_GE(ev.size(), link.firstEvent + 2);
+        EXPECT_EQ(ev[link.firstEvent].kind, Event::Kind::Purge);
+        EXPECT_EQ(ev[link.firstEvent + 1].text, "ATE1V1Q0\r");
+        EXPECT_EQ(ev[link.firstEvent + 1].atMs, link.startMs);  // no wait before the write
     }
 }
 

@@ -73,28 +73,12 @@ inline std::vector<std::string> transcriptFromOpen(const std::vector<std::string
     return {};
 }
 
-// The port's rate at every probe, in order.
-inline std::vector<uint32_t> probeRates(const FakeSerialOs& os) {
-    std::vector<uint32_t> rates;
-    for (const Event& e : os.eventsOf(Event::Kind::Write))
-        if (e.text == "ATE1V1Q0\r") rates.push_back(e.rate);
-    return rates;
-}
-
 // The writes equal to `bytes`, with the virtual time and rate of each.
 inline std::vector<Event> writesOf(const FakeSerialOs& os, const std::string& bytes) {
     std::vector<Event> out;
     for (const Event& e : os.eventsOf(Event::Kind::Write))
         if (e.text == bytes) out.push_back(e);
     return out;
-}
-
-// How often `line` occurs in a transcript.
-inline int countOf(const std::vector<std::string>& lines, const std::string& line) {
-    int n = 0;
-    for (const auto& l : lines)
-        n += l == line;
-    return n;
 }
 
 }  // namespace kestrel::test
