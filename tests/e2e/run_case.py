@@ -16,7 +16,6 @@ import argparse
 import glob
 import os
 import re
-import select
 import shutil
 import signal
 import subprocess
@@ -127,13 +126,11 @@ def holds(pid, path):
     return False
 
 
-def start_cli(ctx, c, name, stdout=None):
-    # A kestrel-cli on the case's port; its output into files named after `name`, or its
-    # standard output to `stdout`.
+def start_cli(ctx, c, name):
+    # A kestrel-cli on the case's port, its output into files named after `name`.
     with open(ctx.path(name + ".out"), "w") as out, open(ctx.path(name + ".err"), "w") as err:
-        program = subprocess.Popen([ctx.cli, "--port", ctx.link] + list(c.cli),
-                                   stdout=stdout or out, stderr=err, stdin=subprocess.DEVNULL,
-                                   env=ctx.env, text=True)
+        program = subprocess.Popen([ctx.cli, "--port", ctx.link] + list(c.cli), stdout=out,
+                                   stderr=err, stdin=subprocess.DEVNULL, env=ctx.env)
     program.started = time.monotonic()
     ctx.programs.append(program)
     return program
@@ -159,7 +156,6 @@ def second_tool_in_gap(c, ctx, run):
             wait_until(lambda: not holds(first.pid, ctx.slave), 10)):
         finish_cli(ctx, first, "first", run)
         return ["the first kestrel-cli did not open and close its port"]
-    second = SimpleNamespace()
     try:
         done = subprocess.run([ctx.cli, "--port", ctx.link] + list(c.cli), env=ctx.env,
                               stdin=subprocess.DEVNULL, capture_output=True, text=True,
@@ -176,7 +172,8 @@ def second_tool_in_gap(c, ctx, run):
                   (second.out == "ERROR: Cannot open COM-Port.\n",
                    "second kestrel-cli: standard output %r" % second.out),
                   (second.err.splitlines()[:1] == [reason],
-                   "second kestrel-cli: standard error %r, expected %r first" % (second.err, reason)))
+                   "second kestrel-cli: standard error %r, expected %r first"
+                   % (second.err, reason)))
 
 
 def journal_files(ctx):
