@@ -30,7 +30,7 @@ import time
 from types import SimpleNamespace
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from run_case import OK_LINES, SMALL_RECORDS, failed, parse_summary  # noqa: E402
+from run_case import OK_LINES, SMALL_RECORDS, case_environment, failed, parse_summary  # noqa: E402,E501
 
 MOCK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "modem_manager_mock.py")
 SERVICE = "org.freedesktop.ModemManager1"
@@ -125,12 +125,8 @@ def start_mock(tmp, pty, refuse, procs):
 
 
 def run_tool(road, paths, tmp, sysfs, run):
-    env = dict(os.environ, LD_PRELOAD=paths.shim,
-               KESTREL_SIM_SIDE_CHANNEL=os.path.join(tmp, "side.sock"))
-    # The rate journal and the lock files stay in the case's folder.
-    for variable in ("XDG_STATE_HOME", "XDG_RUNTIME_DIR"):
-        env[variable] = os.path.join(tmp, variable.lower())
-        os.mkdir(env[variable], 0o700)
+    env = case_environment(tmp)
+    env.update(LD_PRELOAD=paths.shim, KESTREL_SIM_SIDE_CHANNEL=os.path.join(tmp, "side.sock"))
     if sysfs:
         env["KESTREL_SYSFS_ROOT"] = os.path.join(tmp, "sys")
     start = time.monotonic()
