@@ -366,7 +366,7 @@ void ModuleModel::recordComplete(uint32_t nowMs) {
     record.swap(record_);
     BlockAnswer answer;
     if (config_.answers) answer = config_.answers(blockIndex_, attempt_);
-    uint32_t due = nowMs + config_.answerDelayMs;
+    uint32_t due = nowMs + config_.answerDelayMs + answer.delayMs;
     for (int i = 0; i < answer.busyBefore; ++i) {
         sendByte(0x04, due);
         due += config_.busyGapMs;

@@ -36,6 +36,7 @@ struct BlockAnswer {
     uint8_t value = 0x01;  // 0x01 next, 0x02 send again, anything else fatal
     int busyBefore = 0;    // 0x04 answers sent before `value`
     int repeats = 0;       // `value` sent this many more times (a bridge that doubles bytes)
+    uint32_t delayMs = 0;  // this answer (busy run and all) comes this much later than usual
 };
 // Chooses the answer to the `attempt`-th send (0 first) of the record with `blockIndex`.
 using AnswerScript = std::function<BlockAnswer(int blockIndex, int attempt)>;

@@ -1,0 +1,204 @@
+#include "chaos/chaos_checks.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "session/status_texts.h"
+
+namespace kestrel::test {
+
+namespace {
+
+// Worst cases of the waits, in ms. A timed read overruns its limit by at most one 5 ms read.
+constexpr uint64_t kRead = 5;
+constexpr uint64_t kRateSwitch = 1500 + 400 + 500;
+constexpr uint64_t kRestart = 100 + 300 + 15000 + 100;
+constexpr uint64_t kProbe = 200 + kRead;
+// The first send waits out its 5000 ms and a last 10 ms poll; the second gets a reply.
+constexpr uint64_t kAtCommand = 2 * (50 + 5000 + 10 + kRead) + 50 + kRead;
+// Two passes of a restart and up to seven switches and probes, then the confirmation.
+constexpr uint64_t kDetection =
+    2 * (kRestart + 7 * (kRateSwitch + kProbe)) + kRateSwitch + kProbe + kRateSwitch;
+constexpr uint64_t kFallbackEntry = 5000 + kRestart;
+constexpr uint64_t kUsbReopen = 2000 + 80 * 100;
+constexpr uint64_t kStartWait = 20000 + kRead;
+constexpr uint64_t kAnswerWait = 5000 + kRead;
+constexpr uint64_t kBlockUpdateFinish = 1000 + kRestart + 5000;
+constexpr uint64_t kRateRestoration =
+    5 * (1000 + kDetection) + kAtCommand + kRateSwitch + 1000 + kAtCommand;
+
+bool startsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+int countStarting(const RecordingHost& host, const char* prefix) {
+    int n = 0;
+    for (const auto& s : host.statuses)
+        n += startsWith(s.text, prefix) ? 1 : 0;
+    return n;
+}
+
+bool namesBlockUpdate(std::string name) {
+    if (name.size() <= 5) return false;
+    for (char& c : name)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return name.compare(name.size() - 5, 5, ".uusf") == 0;
+}
+
+// The module's bytes the session read, and how many of them were 0x04.
+void bytesRead(const FakeSerialOs& os, uint64_t* all, uint64_t* busy) {
+    *all = *busy = 0;
+    for (const Event& e : os.events) {
+        if (e.kind != Event::Kind::ModuleByte) continue;
+        ++*all;
+        *busy += e.text == "\x04" ? 1 : 0;
+    }
+}
+
+const char* moduleState(const sim::ModuleModel& m) {
+    if (m.vanished()) return "gone";
+    if (m.inLoader()) return "in its loader";
+    return m.switchedOff() ? "switched off" : "not in its loader";
+}
+
+}  // namespace
+
+uint64_t sessionBoundMs(const ChaosWorld& cw) {
+    const SessionResult result = cw.outcome.result;
+    const sim::ChaosOperator& op = cw.plan.op;
+    const RecordingHost& host = cw.w.host;
+    uint64_t all = 0, busy = 0;
+    bytesRead(cw.w.os, &all, &busy);
+    uint64_t bound = all * kRead;
+    if (result == SessionResult::PortNotOpened || result == SessionResult::ImageUnreadable)
+        return bound;
+
+    bound += 1000;  // after the progress range is set
+    if (op.noFirmware) {
+        bound += kFallbackEntry;
+    } else {
+        bound += kDetection + kAtCommand + (op.usb ? 0 : 2 * kAtCommand + kRateSwitch);
+        if (host.showed(status::kNotDetected)) bound += kFallbackEntry;
+    }
+    if (result == SessionResult::DownloadModeNotEntered) return bound;
+    if (op.usb && !op.noFirmware) bound += kUsbReopen;
+    if (result == SessionResult::UsbPortNotReopened) return bound;
+    // Every wait for the start signal but the last ends in a warning.
+    bound += (countStarting(host, "WARNING: invalid start acknowledgement") + 1) * kStartWait;
+    if (result == SessionResult::NoStartSignal) return bound;
+
+    // One wait for each send, and one more for each 0x04 heard.
+    bound += (static_cast<uint64_t>(cw.outcome.recordsSent) + busy) * kAnswerWait;
+    if (!op.usb && namesBlockUpdate(op.firmwareName))
+        bound += kBlockUpdateFinish;
+    else if (!op.usb && countStarting(host, "INFO: original baudrate = ") > 0)
+        bound += kRateRestoration;
+    return bound;
+}
+
+namespace {
+
+const char kSucceededWrongly[] =
+    "\"Download succeeded.\" but the module did not take exactly the image";
+const char kDoneWrongly[] = "transfer done but the module did not take exactly the image";
+
+}  // namespace
+
+bool isKnownStartLimitFault(const ChaosWorld& cw, const std::vector<std::string>& broken) {
+    if (countStarting(cw.w.host, "ERROR: invalid start acknowledgement") == 0) return false;
+    for (const std::string& b : broken)
+        if (b != kSucceededWrongly && b != kDoneWrongly) return false;
+    return !broken.empty();
+}
+
+std::vector<std::string> brokenInvariants(const ChaosWorld& cw) {
+    std::vector<std::string> broken;
+    auto expect = [&broken](bool holds, const std::string& what) {
+        if (!holds) broken.push_back(what);
+    };
+    const RecordingHost& host = cw.w.host;
+    const sim::ModuleModel& module = cw.w.module;
+    const bool complete = module.imageComplete();
+    int succeeded = 0;
+    for (const auto& s : host.statuses)
+        succeeded += s.text == status::kSucceeded ? 1 : 0;
+
+    expect(host.startEnabled == 1,
+           "START given back " + std::to_string(host.startEnabled) + " times instead of once");
+    expect(!cw.w.os.isOpen() && !cw.port.portIsOpen(), "port left open");
+    expect(!cw.w.image->imageIsOpen(), "image left open");
+    expect(cw.lock.acquired == 1 && cw.lock.acquiredWhileHeld == 0,
+           "port claimed " + std::to_string(cw.lock.acquired) + " times");
+    expect(!cw.lock.held && cw.lock.released == 1,
+           "claim released " + std::to_string(cw.lock.released) +
+               " times, still held: " + std::to_string(cw.lock.held));
+    expect(cw.link.opensWithoutClaim == 0, "port opened without the claim");
+
+    expect(succeeded <= 1, "\"Download succeeded.\" shown more than once");
+    expect(succeeded == 0 || complete, kSucceededWrongly);
+    expect(!host.showed(status::kTransferDone) || complete, kDoneWrongly);
+    expect(cw.outcome.succeeded() == (succeeded == 1), "outcome and status disagree");
+    expect(succeeded == 0 || host.lastStatus() == status::kSucceeded,
+           "\"Download succeeded.\" is not the last status");
+    expect(cw.outcome.recordsSent <= 11 * static_cast<int32_t>(cw.plan.records().size()),
+           "more than 11 sends per record");
+
+    const uint64_t used = cw.w.clock.elapsed();
+    const uint64_t bound = sessionBoundMs(cw);
+    expect(used <= bound, "took " + std::to_string(used) + " ms, more than the " +
+                              std::to_string(bound) + " ms its waits allow");
+    for (const auto& s : host.statuses)
+        expect(s.text.size() < kTextCapacity && s.text.find('\n') == std::string::npos,
+               "status not one line of at most 259 characters");
+    for (int32_t position : host.positions)
+        expect(position >= 0 && position <= host.rangeMax, "progress outside its range");
+    return broken;
+}
+
+std::string sessionDetails(const ChaosWorld& cw) {
+    const SessionOutcome& o = cw.outcome;
+    const sim::ModuleStats& st = cw.w.module.stats();
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "  outcome: %s (block failure %d at block %d, answer %d, %d sends), %u ms of "
+                  "%llu allowed\n  module: %s, %zu of %zu records accepted, %d mismatched, %d "
+                  "resends asked, %d restarts\n",
+                  describeResult(o.result), static_cast<int>(o.blockFailure), o.blockIndex,
+                  o.answerByte, o.recordsSent, cw.w.clock.elapsed(),
+                  static_cast<unsigned long long>(sessionBoundMs(cw)), moduleState(cw.w.module),
+                  st.accepted.size(), cw.plan.records().size(), st.mismatchedRecords,
+                  st.resendsRequested, st.restarts);
+    std::string out = "  plan: " + cw.plan.describe() + "\n" + line;
+    for (const auto& s : cw.w.host.statuses) {
+        std::snprintf(line, sizeof line, "  %9u ms  %s\n", s.atMs - cw.w.clock.start(),
+                      s.text.c_str());
+        out += line;
+    }
+    return out;
+}
+
+std::string sessionTrace(const ChaosWorld& cw) {
+    static const char* const kKinds[] = {"open", "open failed", "close", "settings",
+                                         "dtr",  "purge",       "write", "module"};
+    std::string out;
+    char line[64];
+    for (const Event& e : cw.w.os.events) {
+        std::snprintf(line, sizeof line, "  %9u ms  %s", e.atMs, kKinds[static_cast<int>(e.kind)]);
+        out += line;
+        if (e.kind == Event::Kind::Settings || e.kind == Event::Kind::Dtr) {
+            std::snprintf(line, sizeof line, " rate %u dtr %d", e.rate, e.on);
+            out += line;
+        }
+        for (unsigned char c : e.text) {
+            if (c >= 0x20 && c < 0x7F)
+                std::snprintf(line, sizeof line, " %c", c);
+            else
+                std::snprintf(line, sizeof line, " %02x", c);
+            out += line;
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+}  // namespace kestrel::test

@@ -1,0 +1,31 @@
+// What must hold after every chaos session, whatever the module did.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "chaos/chaos_world.h"
+
+namespace kestrel::test {
+
+// The longest the session may have taken: the worst case of each phase it went through, from
+// the prescribed waits, plus one read timeout for every byte it read.
+uint64_t sessionBoundMs(const ChaosWorld& cw);
+
+// The invariants the session broke, each in a few words; empty when it kept them all.
+std::vector<std::string> brokenInvariants(const ChaosWorld& cw);
+
+// A fault already reported and not yet fixed: the start wait gave up at its try limit (the
+// transfer then begins, as it must), a start byte that came after the first block was taken
+// for that block's answer, and the host ran one block ahead of the loader to a "success".
+// True when `broken` holds nothing but what that fault breaks.
+bool isKnownStartLimitFault(const ChaosWorld& cw, const std::vector<std::string>& broken);
+
+// The session as it went: plan, outcome, module, statuses with their times.
+std::string sessionDetails(const ChaosWorld& cw);
+
+// Every write, module byte, open, close and DTR edge with its time, for a replay.
+std::string sessionTrace(const ChaosWorld& cw);
+
+}  // namespace kestrel::test

@@ -1,0 +1,145 @@
+// One seeded chaos session: a fresh virtual world set up from a chaos plan, with the port's
+// claim, the link's line errors and a USB port that may return under another name.
+#pragma once
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "chaos.h"
+#include "serial/port_locator.h"
+#include "serial/port_lock.h"
+#include "support/virtual_world.h"
+
+namespace kestrel::test {
+
+// A claim that counts what the session does with it.
+struct CountingLock final : PortLock {
+    bool acquire(const char* portName, SystemError* why) override {
+        ++acquired;
+        if (held) ++acquiredWhileHeld;
+        if (refuse) {
+            why->set(EBUSY, portName);
+            return false;
+        }
+        held = true;
+        return true;
+    }
+    void release() override {
+        ++released;
+        held = false;
+    }
+    const char* identity() const override { return kestrel::sim::kChaosPortName; }
+
+    bool refuse = false;
+    bool held = false;
+    int acquired = 0;
+    int acquiredWhileHeld = 0;
+    int released = 0;
+};
+
+// The fake device as the session's port sees it, plus what the link adds: line errors from
+// the loader's first byte on, and a watch that the port is opened only under the claim.
+class ChaosLinkOs final : public SerialOs {
+  public:
+    ChaosLinkOs(FakeSerialOs& os, sim::ModuleModel& module, CountingLock& lock, int lineErrors)
+        : os_(os), module_(module), lock_(lock), lineErrors_(lineErrors) {}
+
+    int opensWithoutClaim = 0;
+
+    bool open(const char* name, SystemError* why) override {
+        if (!lock_.held) ++opensWithoutClaim;
+        return os_.open(name, why);
+    }
+    bool applySettings(const LineSettings& s) override { return os_.applySettings(s); }
+    bool readRate(uint32_t* rate) override { return os_.readRate(rate); }
+    bool applyTimeouts() override { return os_.applyTimeouts(); }
+    bool setDtr(bool on) override { return os_.setDtr(on); }
+    bool readCts(bool* on) override { return os_.readCts(on); }
+    bool purge() override { return os_.purge(); }
+    bool dropInput() override { return os_.dropInput(); }
+    bool bytesWaiting(uint32_t* count) override { return os_.bytesWaiting(count); }
+    bool takeLineErrors(bool* any) override { return os_.takeLineErrors(any); }
+    bool readByte(uint8_t* byte, bool* got) override {
+        if (lineErrors_ > 0 && module_.inLoader()) {
+            os_.lineErrorsOnNextReads = lineErrors_;
+            lineErrors_ = 0;
+        }
+        return os_.readByte(byte, got);
+    }
+    uint32_t write(const uint8_t* bytes, uint32_t count) override {
+        return os_.write(bytes, count);
+    }
+    void close() override {
+        os_.close();
+        if (unplugWhenImageTaken && module_.imageComplete()) os_.devices.clear();
+    }
+    bool unplugWhenImageTaken = false;
+
+  private:
+    FakeSerialOs& os_;
+    sim::ModuleModel& module_;
+    CountingLock& lock_;
+    int lineErrors_;
+};
+
+// The host's device tree after the download command: the old name is gone, and the port is
+// found at the module's place under `returnsAs`, or (elsewhere) not at all.
+struct RenamingLocator final : PortLocator {
+    RenamingLocator(FakeSerialOs& os, std::string returnsAs, bool elsewhere)
+        : os(os), returnsAs(std::move(returnsAs)), elsewhere(elsewhere) {}
+    bool remember(const char*) override {
+        os.devices = {returnsAs};
+        return true;
+    }
+    bool findReturned(char* path, size_t capacity) override {
+        if (elsewhere || returnsAs.size() + 1 > capacity) return false;
+        std::memcpy(path, returnsAs.c_str(), returnsAs.size() + 1);
+        return true;
+    }
+    FakeSerialOs& os;
+    std::string returnsAs;
+    bool elsewhere;
+};
+
+struct ChaosWorld {
+    explicit ChaosWorld(const sim::ChaosPlan& p)
+        : plan(p),
+          w(p.module, p.link.clockStartMs),
+          link(w.os, w.module, lock, p.link.lineErrorReads),
+          port(link, w.clock),
+          locator(w.os, p.link.usbReturnsAs, p.link.usbReturnsElsewhere) {
+        const sim::ChaosLink& l = p.link;
+        if (l.substitutedRate != 0) w.os.substitutes[l.substitutedRate] = l.substituteWith;
+        if (l.refusedRate != 0) w.os.refusedRates.insert(l.refusedRate);
+        w.os.modemStatusFails = l.modemStatusFails;
+        w.os.lineErrorQueryFails = l.lineErrorQueryFails;
+        lock.refuse = l.portClaimedElsewhere;
+        link.unplugWhenImageTaken = l.unplugWhenImageTaken;
+        w.useImage(p.records());
+        SessionFields& f = w.host.fields;
+        copyText(f.portName, p.op.portName.c_str());
+        copyText(f.rateText, p.op.rateText.c_str());
+        f.usb = p.op.usb;
+        f.noFirmware = p.op.noFirmware;
+        copyText(f.firmwareName, p.op.firmwareName.c_str());
+    }
+    ChaosWorld(const ChaosWorld&) = delete;
+    ChaosWorld& operator=(const ChaosWorld&) = delete;
+
+    SessionOutcome run() {
+        PortLocator* where = plan.link.usbReturnsAs.empty() ? nullptr : &locator;
+        outcome = runUpdateSession(w.host, {port, *w.image, &lock, nullptr, nullptr, where});
+        return outcome;
+    }
+
+    const sim::ChaosPlan& plan;
+    VirtualWorld w;
+    CountingLock lock;
+    ChaosLinkOs link;
+    SerialPort port;  // the session's port, over the link
+    RenamingLocator locator;
+    SessionOutcome outcome;
+};
+
+}  // namespace kestrel::test
