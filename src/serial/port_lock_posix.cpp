@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,14 @@
 namespace kestrel {
 
 namespace {
+
+// FNV-1a: short, stable from run to run.
+unsigned pathHash(const std::string& path) {
+    uint32_t h = 2166136261u;
+    for (unsigned char c : path)
+        h = (h ^ c) * 16777619u;
+    return h;
+}
 
 class PosixPortLock final : public PortLock {
   public:
@@ -47,8 +56,11 @@ class PosixPortLock final : public PortLock {
         char key[96];
         if (!usb.device.empty()) {
             // The physical USB device: its port returning under another name stays claimed.
-            std::snprintf(key, sizeof key, "kestrel-usb-%s.lock",
-                          usb.device.substr(usb.device.rfind('/') + 1).c_str());
+            // Its bus position names it for people; a hash of its whole sysfs path keeps a
+            // device tree read from elsewhere (tests, containers) from meeting the host's.
+            std::snprintf(key, sizeof key, "kestrel-usb-%s-%08x.lock",
+                          usb.device.substr(usb.device.rfind('/') + 1).c_str(),
+                          pathHash(usb.device));
             const std::string byId = byIdNameOf(tree_, st.st_rdev);
             if (!byId.empty()) identity_ = byId;
         } else {

@@ -35,9 +35,10 @@ void recallJournalledRate(Session& s, int32_t detected) {
     reportf(s.reporter, status::kJournalledRate, s.originalRate);
 }
 
-// Written before the module is moved, so that a crash from here on cannot lose its rate.
+// Written before the module is moved, so that a crash from here on cannot lose its rate. A
+// move to the original rate itself needs no entry: it gives the module its rate back.
 void journalRateMove(Session& s) {
-    if (s.journal == nullptr || s.originalRate == -1) return;
+    if (s.journal == nullptr || s.originalRate == -1 || s.originalRate == s.requestedRate) return;
     RateJournalEntry entry;
     entry.originalRate = s.originalRate;
     entry.movedRate = s.requestedRate;
@@ -58,8 +59,11 @@ EntryResult enterDownloadMode(Session& s) {
         recallJournalledRate(s, detected);
         if (s.requestedRate != detected) {
             journalRateMove(s);
-            moveModuleRate(s.port, s.requestedRate);
-            s.port.setBaudRate(static_cast<uint32_t>(s.requestedRate));
+            const bool moved = moveModuleRate(s.port, s.requestedRate) &&
+                               s.port.setBaudRate(static_cast<uint32_t>(s.requestedRate));
+            // Moved back to its own rate: no hand-back follows to clear an older entry.
+            if (moved && s.journal != nullptr && s.originalRate == s.requestedRate)
+                s.journal->remove(s.portIdentity);
         }
         s.port.purgePort();
     }

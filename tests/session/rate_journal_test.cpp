@@ -71,6 +71,19 @@ TEST(RateJournal, AfterACrashTheJournalledOriginalIsRestored) {
     EXPECT_EQ(r.w.host.lastStatus(), "Download succeeded.");
 }
 
+TEST(RateJournal, AMoveBackToTheJournalledOriginalClearsTheJournal) {
+    // The operator asks for the module's own rate this time: the move itself restores it,
+    // and no hand-back follows that would clear the entry.
+    JournalRun r(115200);
+    copyText(r.w.host.fields.rateText, "57600");
+    r.journal.entries["COM1"] = {57600, 115200, 1800000000 - 3600};
+    r.run();
+    EXPECT_FALSE(writesOf(r.w.os, "AT+IPR=57600\r").empty());
+    EXPECT_TRUE(r.journal.savedAtMs.empty());
+    EXPECT_TRUE(r.journal.entries.empty());
+    EXPECT_EQ(r.w.host.lastStatus(), "Download succeeded.");
+}
+
 TEST(RateJournal, DoubtfulJournalsAreIgnoredWithAWarningAndDropped) {
     struct Case {
         RateJournalEntry entry;
