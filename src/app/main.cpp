@@ -4,7 +4,6 @@
 #include "session/update_session.h"
 
 int main(int argc, char** argv) {
-    // The window shows the session's outcome through its reports; the result is not needed.
-    kestrel::runWindowProgram(argc, argv,
-                              [](kestrel::SessionHost& host) { kestrel::runUpdateSession(host); });
+    kestrel::runWindowProgram(
+        argc, argv, [](kestrel::SessionHost& host) { return kestrel::runUpdateSession(host); });
 }

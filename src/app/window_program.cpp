@@ -36,7 +36,7 @@ void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
 
 }  // namespace
 
-void runWindowProgram(int argc, char** argv, void (*runSession)(SessionHost&)) {
+void runWindowProgram(int argc, char** argv, SessionOutcome (*runSession)(SessionHost&)) {
     previousHandler = qInstallMessageHandler(onQtMessage);
     // The command line is ignored, Qt's own options included.
     int qtArgc = argc > 0 ? 1 : 0;

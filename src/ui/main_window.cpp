@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <cstdio>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "ui/app_icon.h"
 #include "ui/bounded_text.h"
 #include "ui/dialog_builder.h"
+#include "ui/error_colour.h"
 #include "ui/serial_device_list.h"
 #include "ui/session_relay.h"
 #include "ui/window_placement.h"
@@ -73,10 +75,11 @@ MainWindow::MainWindow(MainWindowSetup setup)
     status_ = qobject_cast<QLineEdit*>(control(kStatusId));
     relay_ = std::make_shared<SessionRelay>(this, this);
 
-    // Linux device names are case-sensitive and long: the port field keeps what is typed and
-    // scrolls, and its list is as wide as its longest entry.
+    // Linux device names are case-sensitive and long: the port field keeps what is typed
+    // and scrolls, its list is as wide as its longest entry, and its tooltip shows it whole.
     port_->setValidator(nullptr);
     port_->installEventFilter(this);
+    connect(port_, &QComboBox::editTextChanged, port_, &QWidget::setToolTip);
 
     connect(start_, &QPushButton::clicked, this, [this] { startSession(); });
     connect(port_, qOverload<int>(&QComboBox::activated), this,
@@ -187,16 +190,40 @@ void MainWindow::browseFirmwareFile() {
 
 void MainWindow::startSession() {
     start_->setEnabled(false);
+    status_->setToolTip(QString());  // the last session's explanation no longer applies
+    const int session = ++sessionsStarted_;
     std::shared_ptr<SessionRelay> relay = relay_;
-    std::function<void(SessionHost&)> run = setup_.runSession;
+    std::function<SessionOutcome(SessionHost&)> run = setup_.runSession;
+    std::function<std::string(const SystemError&)> explain = setup_.explainPortProblem;
     if (!run) return;
+    auto work = [relay, run, explain, session] {
+        const SessionOutcome outcome = run(*relay);
+        if (!explain || (outcome.result != SessionResult::PortNotOpened &&
+                         outcome.result != SessionResult::UsbPortNotReopened))
+            return;
+        // Looked up here, off the window's thread: it reads the host's devices and processes.
+        const std::string explanation = explain(outcome.reason);
+        if (explanation.empty()) return;
+        std::fputs("kestrel: ", stderr);
+        std::fputs(explanation.c_str(), stderr);
+        if (explanation.back() != '\n') std::fputc('\n', stderr);
+        const QString text = QString::fromLocal8Bit(explanation.c_str()).trimmed();
+        relay->carryOut([session, text](SessionHost& window) {
+            static_cast<MainWindow&>(window).showPortProblem(session, text);
+        });
+    };
     try {
         // The window keeps no handle and never waits; the session ends with the process at
         // the latest.
-        std::thread([relay, run] { run(*relay); }).detach();
+        std::thread(work).detach();
     } catch (const std::system_error&) {
         start_->setEnabled(true);  // no thread to be had: let the operator try again
     }
+}
+
+void MainWindow::showPortProblem(int session, const QString& explanation) {
+    // START comes back before the explanation does: a newer session may have begun already.
+    if (session == sessionsStarted_) status_->setToolTip(explanation);
 }
 
 void MainWindow::readFields(SessionFields* fields) {
@@ -204,8 +231,15 @@ void MainWindow::readFields(SessionFields* fields) {
 }
 
 void MainWindow::setStatus(const char* text) {
-    status_->setText(QString::fromLocal8Bit(text));
+    const QString shown = QString::fromLocal8Bit(text);
+    status_->setText(shown);
     status_->setCursorPosition(0);  // show the beginning of a long text
+    // An error stands apart from the other reports by its colour; its words stay the session's.
+    QPalette colours = status_->palette();
+    colours.setColor(QPalette::Text, shown.startsWith(QLatin1String("ERROR: "))
+                                         ? errorTextColour(colours.color(QPalette::Base))
+                                         : palette().color(QPalette::Text));
+    status_->setPalette(colours);
 }
 
 void MainWindow::setProgressRange(int32_t maximum) {

@@ -10,8 +10,11 @@
 #include <memory>
 #include <string>
 
+#include "platform/system_error.h"
+#include "session/session_outcome.h"
 #include "session/status_reporter.h"
 #include "ui/dialog_template.h"
+#include "ui/port_problem_text.h"
 #include "ui/window_model.h"
 
 class QComboBox;
@@ -40,7 +43,10 @@ bool chooseFileWithDialog(QWidget* owner, const OpenFileRequest& request, QStrin
 struct MainWindowSetup {
     const DialogTemplate* layout = &dialogTemplate130();
     // Runs one update on the worker thread (the program passes runUpdateSession).
-    std::function<void(SessionHost&)> runSession;
+    std::function<SessionOutcome(SessionHost&)> runSession;
+    // Why a port did not open and what to do about it, as lines; run on the worker thread.
+    // Without one nothing is explained.
+    std::function<std::string(const SystemError& reason)> explainPortProblem = portProblemText;
     // Where the settings live; without one the window keeps nothing between runs.
     std::unique_ptr<SettingsKey> settings;
     // Where the modem's port is named; without them the USB option changes only when clicked.
@@ -91,6 +97,8 @@ class MainWindow : public QDialog, public SessionHost, private WindowFields {
     void centreOnWorkArea();
     void fitPortListWidth();
     void startSession();
+    // The explanation of session `session`'s port problem, unless another session started since.
+    void showPortProblem(int session, const QString& explanation);
     void closeWindow();
 
     MainWindowSetup setup_;
@@ -102,6 +110,7 @@ class MainWindow : public QDialog, public SessionHost, private WindowFields {
     QLineEdit* status_ = nullptr;
     int progressMaximum_ = 100;  // the range as set; the bar itself cannot show 0..0 as empty
     bool closed_ = false;
+    int sessionsStarted_ = 0;
     std::shared_ptr<SessionRelay> relay_;
 };
 

@@ -33,9 +33,12 @@ class SessionRelay : public SessionHost {
     void setProgressPosition(int32_t position) override;
     void enableStart() override;
 
+    // Any other work for the window, carried out the same way: on the window's thread while
+    // the caller waits, and not at all once the window has detached.
+    void carryOut(std::function<void(SessionHost&)> work);
+
   private:
     struct Call;
-    void carryOut(std::function<void(SessionHost&)> work);
     void runOnWindowThread(const std::shared_ptr<Call>& call);
     void finish(const std::shared_ptr<Call>& call);  // with mutex_ held
 

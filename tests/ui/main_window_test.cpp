@@ -1,5 +1,6 @@
 // The window from its creation to its closing: defaults, the stored settings and the rate
 // check, the fields' typing rules, the layout, template 129's firmware file, and closing.
+#include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
@@ -148,6 +149,38 @@ TEST_F(WindowTest, ThePortFieldKeepsCaseAndLengthTheRateFieldIsUpperCaseAndBound
     EXPECT_GE(kept.size(), 6);
     EXPECT_LT(kept.size(), 40);
     EXPECT_EQ(kept, QString(kept.size(), '9'));
+}
+
+// A USB modem's stable name, far wider than the port field.
+const char kById[] = "usb-Norvald_Kestrel_Radio_Module_3560891234567-if00-port0";
+
+TEST_F(WindowTest, ThePortListOpensWideEnoughForItsLongestName) {
+    writeFile(devRoot + "/serial/by-id/" + kById, "");
+    writeFile(devRoot + "/ttyUSB0", "");
+    createShown();
+    const QString longest = QString::fromStdString(devRoot + "/serial/by-id/" + kById);
+    ASSERT_EQ(port()->itemText(9), longest);
+    port()->showPopup();
+    QAbstractItemView* list = port()->view();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(list->window()));
+    // The whole entry is shown: the list is as wide as the entry asks for, with its margins.
+    const QModelIndex entry = list->model()->index(9, 0);
+    EXPECT_GE(list->visualRect(entry).width(), list->sizeHintForIndex(entry).width());
+    EXPECT_GE(list->viewport()->width(), list->fontMetrics().horizontalAdvance(longest));
+    EXPECT_LT(port()->width(), list->fontMetrics().horizontalAdvance(longest));
+    port()->hidePopup();
+}
+
+TEST_F(WindowTest, ThePortFieldsTooltipShowsItsWholeText) {
+    const std::string stored = "/dev/serial/by-id/" + std::string(kById);
+    writeFile(devRoot + "/ttyUSB3", "");
+    createWithStore(regValue("COMPort", stored), true);
+    EXPECT_EQ(port()->toolTip().toStdString(), stored);  // from the store
+    typeInto(port(), "/dev/ttyACM12");
+    EXPECT_EQ(port()->toolTip(), "/dev/ttyACM12");  // typed
+    port()->setCurrentIndex(8);
+    QTest::keyClick(port(), Qt::Key_Down);  // chosen from the list
+    EXPECT_EQ(port()->toolTip().toStdString(), devRoot + "/ttyUSB3");
 }
 
 TEST_F(WindowTest, ControlsSitWhereTheTemplateSaysInTheDialogFontsUnits) {

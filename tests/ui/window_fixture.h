@@ -35,7 +35,10 @@ class WindowTest : public ::testing::Test {
     TempDir dir;
     std::string storePath = dir / "config/Norvald/Kestrel.reg";
     std::string devRoot = dir / "dev";
-    std::function<void(SessionHost&)> session = [](SessionHost&) {};
+    std::function<SessionOutcome(SessionHost&)> session = [](SessionHost&) {
+        return SessionOutcome();
+    };
+    std::function<std::string(const SystemError&)> explain = portProblemText;
     const DialogTemplate* layout = &dialogTemplate130();
     std::unique_ptr<UsbPortLookups> lookups =
         std::make_unique<FixedUsbPortLookups>(nullptr, nullptr);
@@ -55,6 +58,7 @@ class WindowTest : public ::testing::Test {
         MainWindowSetup setup;
         setup.layout = layout;
         setup.runSession = session;
+        setup.explainPortProblem = explain;
         setup.settings = std::make_unique<RegFileKey>(storePath);
         setup.usbLookups = std::move(lookups);
         setup.devRoot = devRoot;

@@ -2,8 +2,12 @@
 // out on the window's thread in order while the worker waits, Enter starts only while START
 // is enabled, and a window closed during a session neither waits for it nor is touched by it.
 #include <QThread>
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,6 +60,7 @@ TEST_F(WindowTest, StartRunsTheSessionOnAWorkerAndItsCallsArriveInOrderOnTheWind
             ++returned;
         }
         finished = true;
+        return SessionOutcome();
     };
     createShown();
     noFirmware()->setChecked(true);
@@ -108,6 +113,7 @@ TEST_F(WindowTest, EnterStartsOnlyWhileStartIsEnabledAndWithoutRefreshingTheUsbO
         waitUntil(gate);
         host.enableStart();
         ++finished;
+        return SessionOutcome();
     };
     createShown();
     typeInto(port(), "COM5");
@@ -153,6 +159,7 @@ TEST_F(WindowTest, ClosingDuringASessionEndsAtOnceAndLaterReportsDoNothing) {
         host.readFields(&f);
         host.enableStart();
         finished = true;
+        return SessionOutcome();
     };
     createShown();
     QTest::mouseClick(start(), Qt::LeftButton);
@@ -200,6 +207,133 @@ TEST_F(WindowTest, TheBarFillsExactlyAtTheLastBlockAndALongTextShowsItsBeginning
     window->setStatus(text.c_str());
     EXPECT_EQ(status()->text().toStdString(), text);
     EXPECT_EQ(status()->cursorPosition(), 0);
+}
+
+// WCAG 2 contrast ratio of two colours.
+double contrast(const QColor& a, const QColor& b) {
+    auto luminance = [](const QColor& c) {
+        auto linear = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// Whether any pixel of the widget as drawn is clearly red.
+bool drawsRed(QWidget* widget) {
+    const QImage image = widget->grab().toImage();
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() - std::max(c.green(), c.blue()) > 80) return true;
+        }
+    return false;
+}
+
+TEST_F(WindowTest, AnErrorTextIsDrawnInAReadableRedOtherTextsInTheNormalColour) {
+    create();
+    const QColor normal = window->palette().color(QPalette::Text);
+    // The dialog's own background, then light and dark themes.
+    for (const QColor background : {status()->palette().color(QPalette::Base), QColor(Qt::white),
+                                    QColor(0x35, 0x35, 0x35), QColor(Qt::black)}) {
+        QPalette colours = status()->palette();
+        colours.setColor(QPalette::Base, background);
+        status()->setPalette(colours);
+        for (const char* text :
+             {"ERROR: Cannot open COM-Port.", "Download succeeded.",
+              "INFO: original baudrate = 57600",
+              "WARNING: AT-Command-Mode not detected (trying fall back with 57600).", "ERROR:x"}) {
+            const bool error = std::string(text).rfind("ERROR: ", 0) == 0;
+            window->setStatus(text);
+            EXPECT_EQ(status()->text(), text);
+            const QColor shown = status()->palette().color(QPalette::Text);
+            if (error) {
+                EXPECT_EQ(shown.hslHue(), 0) << background.name().toStdString();
+                EXPECT_GE(contrast(shown, background), 4.5) << background.name().toStdString();
+            } else {
+                EXPECT_EQ(shown, normal) << text;
+            }
+            EXPECT_EQ(drawsRed(status()), error)
+                << text << " on " << background.name().toStdString();
+        }
+    }
+}
+
+// A session that reports `result` with the reason that `path` does not exist.
+SessionOutcome portNotFound(SessionHost& host, SessionResult result, const std::string& path) {
+    host.setStatus(result == SessionResult::Succeeded ? "Download succeeded."
+                                                      : "ERROR: Cannot open COM-Port.");
+    host.enableStart();
+    SessionOutcome outcome;
+    outcome.result = result;
+    outcome.reason.set(ENOENT, path.c_str());
+    return outcome;
+}
+
+TEST_F(WindowTest, APortThatDidNotOpenIsExplainedInTheStatusTooltipAndOnStandardErrorOnce) {
+    writeFile(devRoot + "/ttyUSB0", "");
+    ::setenv("KESTREL_DEV_ROOT", devRoot.c_str(), 1);  // where the explanation lists the ports
+    SessionResult result = SessionResult::Succeeded;
+    const std::string missing = devRoot + "/ttyUSB7";
+    session = [&](SessionHost& host) { return portNotFound(host, result, missing); };
+    std::atomic<int> explained{0};
+    explain = [&](const SystemError& reason) {
+        ++explained;
+        return portProblemText(reason);
+    };
+    createShown();
+    const QString expected =
+        QString::fromStdString(missing + ": No such file or directory\n" +
+                               "Serial ports on this machine:\n  " + devRoot + "/ttyUSB0");
+    ::testing::internal::CaptureStderr();
+    for (const auto& [r, explains] : {std::pair{SessionResult::Succeeded, false},
+                                      {SessionResult::DownloadModeNotEntered, false},
+                                      {SessionResult::TransferFailed, false},
+                                      {SessionResult::PortNotOpened, true},
+                                      {SessionResult::UsbPortNotReopened, true}}) {
+        result = r;
+        QTest::mouseClick(start(), Qt::LeftButton);
+        ASSERT_TRUE(waitFor([&] { return start()->isEnabled(); }));
+        if (explains) {
+            EXPECT_TRUE(waitFor([&] { return status()->toolTip() == expected; }));
+        }
+    }
+    EXPECT_EQ(explained.load(), 2);
+    const std::string line = "kestrel: " + expected.toStdString() + "\n";
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), line + line);
+    ::unsetenv("KESTREL_DEV_ROOT");
+}
+
+TEST_F(WindowTest, TheNextSessionClearsTheExplanationAndALateOneStaysAway) {
+    SessionResult result = SessionResult::PortNotOpened;
+    std::atomic<bool> gate{true};
+    std::atomic<int> explained{0};
+    session = [&](SessionHost& host) { return portNotFound(host, result, "/dev/ttyUSB7"); };
+    explain = [&](const SystemError&) {
+        waitUntil(gate);  // the explanation takes its time; START is enabled meanwhile
+        ++explained;
+        return std::string("/dev/ttyUSB7: the reason\nthe advice\n");
+    };
+    createShown();
+    ::testing::internal::CaptureStderr();
+    QTest::mouseClick(start(), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return !status()->toolTip().isEmpty(); }));
+    EXPECT_EQ(status()->toolTip(), "/dev/ttyUSB7: the reason\nthe advice");
+
+    gate = false;
+    QTest::mouseClick(start(), Qt::LeftButton);
+    EXPECT_EQ(status()->toolTip(), "");  // at once
+    ASSERT_TRUE(waitFor([&] { return start()->isEnabled(); }));
+    result = SessionResult::Succeeded;
+    QTest::mouseClick(start(), Qt::LeftButton);  // before the second one is explained
+    ASSERT_TRUE(waitFor([&] { return start()->isEnabled(); }));
+    gate = true;
+    ASSERT_TRUE(waitFor([&] { return explained.load() == 2; }));
+    QTest::qWait(200);  // the late explanation reaches the window
+    EXPECT_EQ(status()->toolTip(), "");
+    ::testing::internal::GetCapturedStderr();
 }
 
 }  // namespace
