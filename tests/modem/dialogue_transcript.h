@@ -43,33 +43,39 @@ inline bool isRestart(const std::vector<Event>& ev, size_t index) {
 
 // One line per step: "open COM1", "open failed COM1", "close", "rate 115200" (line settings
 // applied, at open or by a switch), "restart", "> bytes" for a write, or "record i" for a
-// write that is records[i] whole.
+// write that is records[i] whole. `timed`: each line begins with its virtual ms ("6500 ...").
 inline std::vector<std::string> transcript(const FakeSerialOs& os,
-                                           const std::vector<Record>& records = {}) {
+                                           const std::vector<Record>& records = {},
+                                           bool timed = false) {
     using K = Event::Kind;
     std::vector<std::string> out;
     const auto& ev = os.events;
     for (size_t i = 0; i < ev.size(); ++i) {
         const Event& e = ev[i];
+        const size_t before = out.size();
         if (e.kind == K::Open) out.push_back("open " + e.text);
         if (e.kind == K::OpenFailed) out.push_back("open failed " + e.text);
         if (e.kind == K::Close) out.push_back("close");
         if (e.kind == K::Settings) out.push_back("rate " + std::to_string(e.rate));
         if (e.kind == K::Dtr && e.on && isRestart(ev, i)) out.push_back("restart");
-        if (e.kind != K::Write) continue;
-        out.push_back("> " + escaped(e.text));
-        for (size_t r = 0; r < records.size(); ++r)
-            if (e.text == std::string(records[r].begin(), records[r].end()))
-                out.back() = "record " + std::to_string(r);
+        if (e.kind == K::Write) {
+            out.push_back("> " + escaped(e.text));
+            for (size_t r = 0; r < records.size(); ++r)
+                if (e.text == std::string(records[r].begin(), records[r].end()))
+                    out.back() = "record " + std::to_string(r);
+        }
+        if (timed && out.size() > before) out.back() = std::to_string(e.atMs) + " " + out.back();
     }
     return out;
 }
 
-// The transcript from the `n`-th "open" line on (0 the first).
+// The transcript from the `n`-th "open" line on (0 the first), timed or not.
 inline std::vector<std::string> transcriptFromOpen(const std::vector<std::string>& all, int n) {
-    for (size_t i = 0; i < all.size(); ++i)
-        if (all[i].rfind("open ", 0) == 0 && all[i].rfind("open failed", 0) != 0 && n-- == 0)
+    for (size_t i = 0; i < all.size(); ++i) {
+        const std::string step = all[i].substr(all[i].find_first_not_of("0123456789 "));
+        if (step.rfind("open ", 0) == 0 && step.rfind("open failed", 0) != 0 && n-- == 0)
             return std::vector<std::string>(all.begin() + static_cast<long>(i), all.end());
+    }
     return {};
 }
 

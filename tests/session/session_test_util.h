@@ -61,7 +61,16 @@ struct UpdateRun {
         outcome = w.runSession();
         return *this;
     }
-    std::vector<std::string> dialogue() const { return transcript(w.os, records); }
+    std::vector<std::string> dialogue(bool timed = false) const {
+        return transcript(w.os, records, timed);
+    }
+    // The status lines, each after its virtual ms.
+    std::vector<std::string> statusLines() const {
+        std::vector<std::string> out;
+        for (const RecordingHost::Status& s : w.host.statuses)
+            out.push_back(std::to_string(s.atMs - w.clock.start()) + " " + s.text);
+        return out;
+    }
     int sendsOf(size_t i) const {
         return static_cast<int>(writesOf(w.os, wire(records[i])).size());
     }
