@@ -51,13 +51,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FUZZ_CHECK(bounded(error));
     switch (command) {
-        case kestrel::CliCommand::Run: {
+        case kestrel::CliCommand::Run:
+        case kestrel::CliCommand::Check: {
             FUZZ_CHECK(error[0] == '\0');
             FUZZ_CHECK(bounded(fields.portName) && bounded(fields.firmwareName));
             FUZZ_CHECK(isModuleRate(fields.rateText));
-            // A port was named, and the last one named counts.
+            // A port was named, and the last one named counts; --check makes it a check.
             std::string lastPort;
-            bool named = false;
+            bool named = false, check = false;
             for (size_t i = 1; i < args.size(); ++i) {
                 if (args[i] == "--port" && i + 1 < args.size()) {
                     lastPort = args[++i];
@@ -65,12 +66,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 } else if (args[i].rfind("--port=", 0) == 0) {
                     lastPort = args[i].substr(7);
                     named = true;
+                } else if (args[i] == "--check") {
+                    check = true;
                 } else if ((args[i] == "--rate" || args[i] == "--firmware-name") &&
                            i + 1 < args.size()) {
                     ++i;  // a value, even one that looks like an option
                 }
             }
             FUZZ_CHECK(named);
+            FUZZ_CHECK(check == (command == kestrel::CliCommand::Check));
             FUZZ_CHECK(lastPort.substr(0, 259) == fields.portName);
             break;
         }
