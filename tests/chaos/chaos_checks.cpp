@@ -1,5 +1,6 @@
 #include "chaos/chaos_checks.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -55,6 +56,29 @@ void bytesRead(const FakeSerialOs& os, uint64_t* all, uint64_t* busy) {
     }
 }
 
+// The most sends of one record in a row: the image's records are expected in order, each
+// write of the record expected next starts a run, a write of the one before continues it.
+int longestSendRun(const ChaosWorld& cw) {
+    const auto& records = cw.plan.records();
+    size_t next = 0;
+    int run = 0, longest = 0;
+    for (const Event& e : cw.w.os.events) {
+        if (e.kind != Event::Kind::Write) continue;
+        auto is = [&e, &records](size_t i) {
+            return i < records.size() && e.text.size() == records[i].size() &&
+                   std::memcmp(e.text.data(), records[i].data(), e.text.size()) == 0;
+        };
+        if (is(next)) {
+            ++next;
+            run = 1;
+        } else if (next > 0 && is(next - 1)) {
+            ++run;
+        }
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
+
 const char* moduleState(const sim::ModuleModel& m) {
     if (m.vanished()) return "gone";
     if (m.inLoader()) return "in its loader";
@@ -62,6 +86,13 @@ const char* moduleState(const sim::ModuleModel& m) {
 }
 
 }  // namespace
+
+uint64_t transferBoundMs(const ChaosWorld& cw) {
+    uint64_t all = 0, busy = 0;
+    bytesRead(cw.w.os, &all, &busy);
+    // One wait for each send, and one more for each 0x04 heard.
+    return (static_cast<uint64_t>(cw.outcome.recordsSent) + busy) * kAnswerWait + all * kRead;
+}
 
 uint64_t sessionBoundMs(const ChaosWorld& cw) {
     const SessionResult result = cw.outcome.result;
@@ -87,8 +118,7 @@ uint64_t sessionBoundMs(const ChaosWorld& cw) {
     bound += (countStarting(host, "WARNING: invalid start acknowledgement") + 1) * kStartWait;
     if (result == SessionResult::NoStartSignal) return bound;
 
-    // One wait for each send, and one more for each 0x04 heard.
-    bound += (static_cast<uint64_t>(cw.outcome.recordsSent) + busy) * kAnswerWait;
+    bound += transferBoundMs(cw);
     if (!op.usb && namesBlockUpdate(op.firmwareName))
         bound += kBlockUpdateFinish;
     else if (!op.usb && countStarting(host, "INFO: original baudrate = ") > 0)
@@ -140,13 +170,38 @@ std::vector<std::string> brokenInvariants(const ChaosWorld& cw) {
     expect(cw.outcome.succeeded() == (succeeded == 1), "outcome and status disagree");
     expect(succeeded == 0 || host.lastStatus() == status::kSucceeded,
            "\"Download succeeded.\" is not the last status");
-    expect(cw.outcome.recordsSent <= 11 * static_cast<int32_t>(cw.plan.records().size()),
-           "more than 11 sends per record");
+    expect(longestSendRun(cw) <= 11, "a record sent more than 11 times in a row");
+    // The start wait gives up at its 19th byte, or 22nd after the blind entry.
+    const bool blind = cw.plan.op.noFirmware || host.showed(status::kNotDetected);
+    expect(countStarting(host, "WARNING: invalid start acknowledgement") < (blind ? 22 : 19),
+           "the start wait went past its try limit");
 
+    uint64_t bytes = 0, busy = 0;
+    bytesRead(cw.w.os, &bytes, &busy);
     const uint64_t used = cw.w.clock.elapsed();
     const uint64_t bound = sessionBoundMs(cw);
     expect(used <= bound, "took " + std::to_string(used) + " ms, more than the " +
                               std::to_string(bound) + " ms its waits allow");
+    // The start wait, from its status to the first status after its warnings.
+    const auto& st = host.statuses;
+    for (size_t i = 0; i < st.size(); ++i) {
+        if (st[i].text != status::kWaitingForStart) continue;
+        size_t end = i + 1;
+        while (end < st.size() && (startsWith(st[end].text, "WARNING: invalid start") ||
+                                   startsWith(st[end].text, "ERROR: invalid start")))
+            ++end;
+        const uint64_t waited =
+            (end < st.size() ? st[end].atMs : cw.w.clock.start() + cw.w.clock.elapsed()) -
+            st[i].atMs;
+        const uint64_t allowed = static_cast<uint64_t>(end - i) * kStartWait + bytes * kRead;
+        expect(waited <= allowed, "the start wait took " + std::to_string(waited) +
+                                      " ms, more than the " + std::to_string(allowed) +
+                                      " ms its waits allow");
+    }
+    const uint64_t transferBound = transferBoundMs(cw);
+    expect(cw.outcome.transferMs <= transferBound,
+           "the transfer took " + std::to_string(cw.outcome.transferMs) + " ms, more than the " +
+               std::to_string(transferBound) + " ms its waits allow");
     for (const auto& s : host.statuses)
         expect(s.text.size() < kTextCapacity && s.text.find('\n') == std::string::npos,
                "status not one line of at most 259 characters");

@@ -13,6 +13,9 @@ namespace kestrel::test {
 // the prescribed waits, plus one read timeout for every byte it read.
 uint64_t sessionBoundMs(const ChaosWorld& cw);
 
+// The same for the block transfer alone (outcome.transferMs).
+uint64_t transferBoundMs(const ChaosWorld& cw);
+
 // The invariants the session broke, each in a few words; empty when it kept them all.
 std::vector<std::string> brokenInvariants(const ChaosWorld& cw);
 

@@ -149,6 +149,18 @@ TEST(ChaosChecks, EachBrokenInvariantIsNamed) {
         {&plan, [](ChaosWorld& cw) { cw.lock.held = true; },
          "claim released 1 times, still held: 1"},
         {&plan, [](ChaosWorld& cw) { cw.w.clock.advance(sessionBoundMs(cw)); }, "more than the"},
+        {&plan,
+         [](ChaosWorld& cw) {
+             for (int i = 0; i < 11; ++i)
+                 cw.w.os.write(cw.plan.records()[2].data(), 3);
+         },
+         "a record sent more than 11 times in a row"},
+        {&plan,
+         [](ChaosWorld& cw) {
+             for (int i = 0; i < 22; ++i)
+                 cw.w.host.setStatus("WARNING: invalid start acknowledgement (0x00) received");
+         },
+         "the start wait went past its try limit"},
     };
     for (const auto& c : kCases) {
         ChaosWorld cw(*c.plan);
