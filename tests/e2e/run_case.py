@@ -244,17 +244,6 @@ CASES = {
     # wait and comes back as a new pty.
     "usb": case(sim=["--usb", "--usb-gone-ms", "2500"], cli=["--usb"],
                 check=check_usb_port_came_back),
-    # Every 7th block answered 0x02 once.
-    "nak": case(sim=["--no-firmware", "--nak-every", "7"], cli=["--no-firmware"],
-                resends=SMALL_RECORDS // 7),
-    # Block 9 answered 0x02 eleven times: sent 11 times, then the transfer ends.
-    "too_many_retries": case(sim=["--no-firmware", "--nak-every", "10:11"],
-                             cli=["--no-firmware"],
-                             lines=OK_LINES[:2] + ["ERROR: too many retries in block 9."],
-                             cli_exit=1, accepted=9, resends=11, equal=False),
-    # Block 3 answered 0x04 three times, 2 s apart: 6 s in all, longer than one answer wait.
-    "busy": case(sim=["--no-firmware", "--busy-at", "3:3", "--busy-gap-ms", "2000"],
-                 cli=["--no-firmware"]),
     "fatal_block4": case(sim=["--no-firmware", "--fatal-at", "4"], cli=["--no-firmware"],
                          lines=OK_LINES[:2] + [
                              "ERROR: fatal response (0x15) to block 4, possible version conflict."],
