@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -26,7 +27,14 @@ class UnsyncedOps : public kestrel::FileOps {
     int sync(int) override { return 0; }
 };
 
-// A folder of this process's own, in memory where there is /dev/shm.
+const std::string& storeFolder();
+
+void removeStoreFolder() {
+    std::remove((storeFolder() + "/Kestrel.reg").c_str());
+    std::remove(storeFolder().c_str());
+}
+
+// A folder of this process's own, in memory where there is /dev/shm, removed at the end.
 const std::string& storeFolder() {
     static const std::string folder = [] {
         std::string pattern = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
@@ -68,6 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string stored = in.ConsumeRemainingBytesAsString();
 
     const std::string path = storeFolder() + "/Kestrel.reg";
+    static const int removedAtExit = std::atexit(removeStoreFolder);  // before the name goes
+    (void)removedAtExit;
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out << stored;
