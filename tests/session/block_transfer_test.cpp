@@ -66,6 +66,7 @@ TEST(Answers, NextResendBusyOrFailure) {
         const uint32_t end =
             next.empty() ? r.w.host.statuses.back().atMs - r.w.clock.start() : next[0].atMs;
         EXPECT_EQ(end - sends.back().atMs, c.waitedMs);
+        EXPECT_EQ(r.w.module.imageComplete(), c.last == "Download succeeded.");
         EXPECT_EQ(r.w.host.positions.back(), 3);  // the bar fills, whatever the outcome
         r.expectReleased();
     }
