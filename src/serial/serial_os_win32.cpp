@@ -136,17 +136,25 @@ class Win32SerialOs final : public SerialOs {
     }
 
     // readByte(): ReadFile of one byte; the 5 ms total timeout bounds the wait. A port that
-    // is gone fails at once, every time: the failure still takes its 5 ms, or a caller's
-    // timed read would spin a core until its limit.
+    // is gone answers at once, every time, with a failure or with no byte: a read that comes
+    // back early without a byte still takes the rest of its 5 ms, or a caller's timed read
+    // would spin a core until its limit.
     bool readByte(uint8_t* byte, bool* got) override {
         *got = false;
+        LARGE_INTEGER start, now, ticksPerSecond;
+        QueryPerformanceCounter(&start);
         DWORD n = 0;
-        if (!ReadFile(handle_, byte, 1, &n, nullptr)) {
-            Sleep(kReadTotalTimeoutMs);
-            return false;
+        const bool ok = ReadFile(handle_, byte, 1, &n, nullptr) != 0;
+        *got = ok && n == 1;
+        if (!*got) {
+            QueryPerformanceCounter(&now);
+            QueryPerformanceFrequency(&ticksPerSecond);
+            const LONGLONG spentMs = (now.QuadPart - start.QuadPart) * 1000 /
+                                     (ticksPerSecond.QuadPart > 0 ? ticksPerSecond.QuadPart : 1);
+            if (spentMs < static_cast<LONGLONG>(kReadTotalTimeoutMs))
+                Sleep(kReadTotalTimeoutMs - static_cast<DWORD>(spentMs));
         }
-        *got = n == 1;
-        return true;
+        return ok;
     }
 
     // write(): one WriteFile; without a write timeout it returns when the device has taken

@@ -7,10 +7,12 @@ Exit 0 when every expectation held, 1 when one did not (saying which), 2 on wron
 import argparse
 import contextlib
 import os
+import resource
 import select
 import signal
 import subprocess
 import sys
+import time
 import tempfile
 
 
@@ -60,6 +62,8 @@ def text_of(output):
 
 
 def run_program(args, program, env, failures):
+    started = time.monotonic()
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     try:
         run = subprocess.run([args.runner, args.prefix] + program, env=env, timeout=args.timeout,
                              stdin=subprocess.DEVNULL, capture_output=True)
@@ -67,8 +71,15 @@ def run_program(args, program, env, failures):
     except subprocess.TimeoutExpired as e:
         code, out, err = None, e.stdout, e.stderr
         failures.append("the program did not end within %.0f s" % args.timeout)
+    # The program runs in wine's loader, a child of the runner: its CPU time is the children's.
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
     out, err = text_of(out), text_of(err)
-    print("== program (exit %s): %s\n%s" % (code, " ".join(program), out.rstrip()))
+    print("== program (exit %s, %.2f s CPU in %.1f s): %s\n%s" % (
+        code, cpu, time.monotonic() - started, " ".join(program), out.rstrip()))
+    if args.max_cpu is not None and cpu > args.max_cpu:
+        failures.append("the program used %.2f s of CPU, at most %.2f s expected" % (
+            cpu, args.max_cpu))
     if err.strip():
         print("== its standard error\n" + err.rstrip())
     if code is not None and code != args.expect_exit:
@@ -93,6 +104,7 @@ def main():
     ap.add_argument("--expect-exit", type=int, default=0)
     ap.add_argument("--expect-last")
     ap.add_argument("--timeout", type=float, default=120)
+    ap.add_argument("--max-cpu", type=float, help="CPU seconds the program may use at most")
     ap.add_argument("--no-display", action="store_true", help="run without DISPLAY")
     ap.add_argument("program", nargs=argparse.REMAINDER)
     args = ap.parse_args()
