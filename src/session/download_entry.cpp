@@ -59,8 +59,10 @@ EntryResult enterDownloadMode(Session& s) {
         recallJournalledRate(s, detected);
         if (s.requestedRate != detected) {
             journalRateMove(s);
-            const bool moved = moveModuleRate(s.port, s.requestedRate) &&
-                               s.port.setBaudRate(static_cast<uint32_t>(s.requestedRate));
+            // Both run whatever the first one's result: the port follows the module anyway.
+            const int answered = moveModuleRate(s.port, s.requestedRate);
+            const int followed = s.port.setBaudRate(static_cast<uint32_t>(s.requestedRate));
+            const bool moved = answered && followed;
             // Moved back to its own rate: no hand-back follows to clear an older entry.
             if (moved && s.journal != nullptr && s.originalRate == s.requestedRate)
                 s.journal->remove(s.portIdentity);
