@@ -12,6 +12,10 @@ packages=(
   python3                          # the end-to-end driver
   libsystemd-dev                   # ModemManager asked to leave the port alone (sd-bus)
   dbus-daemon python3-dbusmock     # ... and mocked on a private bus in the end-to-end tests
+  libqt6svg6                       # the large icons, drawn from packaging/kestrel.svg
+  help2man gzip                    # manual pages, from the programs' --help
+  dpkg-dev file                    # the Debian packages' dependencies (dpkg-shlibdeps)
+  lintian appstream desktop-file-utils man-db   # the package test's checks
   "$@"
 )
 
