@@ -9,6 +9,8 @@ namespace {
 constexpr uint32_t kStartSignalTimeoutMs = 20000;
 constexpr uint32_t kAnswerTimeoutMs = 5000;
 constexpr int kMaxResends = 10;
+// After the start signal's try limit: this long without a byte, and the line counts as quiet.
+constexpr uint32_t kQuietLineMs = 200;
 
 constexpr uint8_t kStart = 0x01;
 constexpr uint8_t kNext = 0x01;
@@ -25,12 +27,34 @@ Answer failBlock(Session& s, BlockFailure failure, int answer) {
     return Answer::Failed;
 }
 
+// Before a block is written: what waits unread came after the last answer was taken. A copy
+// of that answer (a bridge that doubles bytes) is dropped; any other byte means the loader
+// and this transfer are out of step, and going on would write the wrong blocks. False then.
+bool takeBytesSinceLastAnswer(Session& s) {
+    for (uint32_t n = 0; s.port.inputWaiting(); ++n) {
+        uint8_t b = 0;
+        if (!s.port.readByteNow(&b)) break;
+        if (b != s.lastAnswer || n >= kMaxRecordPayload) {
+            reportf(s.reporter, status::kFatalAnswer, b, s.lastAnswerBlock);
+            s.outcome.blockFailure = BlockFailure::StrayAnswer;
+            s.outcome.blockIndex = s.lastAnswerBlock;
+            s.outcome.answerByte = b;
+            return false;
+        }
+    }
+    return true;
+}
+
 Answer sendRecord(Session& s, const uint8_t* wire, uint16_t wireLength) {
     StatusReporter& r = s.reporter;
     for (;;) {
-        // An answer must belong to the block just written: a byte that came before it (a
-        // doubled or late answer) would put the transfer one block ahead of the module.
-        s.port.dropInput();
+        // An answer must belong to the block just written. Before the first block whatever
+        // preceded it is line noise; from then on a byte that came after an answer would
+        // put the transfer one block ahead of the module.
+        if (s.lastAnswerBlock < 0)
+            s.port.dropInput();
+        else if (!takeBytesSinceLastAnswer(s))
+            return Answer::Failed;
         s.port.writeBytes(wire, wireLength);
         ++s.outcome.recordsSent;
         s.outcome.bytesSent += wireLength;
@@ -42,6 +66,8 @@ Answer sendRecord(Session& s, const uint8_t* wire, uint16_t wireLength) {
                 return failBlock(s, BlockFailure::NoAnswer, -1);
             }
         } while (answer == kBusy);
+        s.lastAnswer = answer;
+        s.lastAnswerBlock = s.blockIndex;
 
         if (answer == kNext) return Answer::Accepted;
         if (answer == kAgain) {
@@ -54,6 +80,18 @@ Answer sendRecord(Session& s, const uint8_t* wire, uint16_t wireLength) {
         reportf(r, s.blockIndex == 4 ? status::kVersionConflict : status::kFatalAnswer, answer,
                 s.blockIndex);
         return failBlock(s, BlockFailure::FatalAnswer, answer);
+    }
+}
+
+// Reads until the line has been quiet for a while or a start byte came, within the start
+// signal's own limit.
+void settleAfterTryLimit(Session& s) {
+    const uint32_t start = s.clock.nowMs();
+    uint8_t b = 0;
+    while (s.clock.elapsedSince(start) < kStartSignalTimeoutMs) {
+        const int got = s.usbMode ? s.port.readByteTimed(&b, kQuietLineMs)
+                                  : s.port.readByteChecked(&b, kQuietLineMs);
+        if (!got || b == kStart) return;
     }
 }
 
@@ -76,8 +114,11 @@ bool awaitStartSignal(Session& s) {
         if (tries < limit) {
             reportf(r, status::kInvalidStartWarning, b, tries);
         } else {
-            // The transfer still begins: the loader may be ready all the same.
+            // The transfer still begins: the loader may be ready all the same. But its start
+            // byte may also be still to come, after the noise: taken for the first block's
+            // answer, it would put the transfer one block ahead. Let the line fall quiet first.
             reportf(r, status::kInvalidStartError, b, tries);
+            settleAfterTryLimit(s);
             return true;
         }
     }

@@ -34,6 +34,8 @@ struct Session {
     bool failed = false;        // the block transfer ended in an error
     int32_t blockIndex = 0;
     int32_t resendCount = 0;
+    uint8_t lastAnswer = 0;        // the loader's last answer taken (0x01 next, 0x02 again)
+    int32_t lastAnswerBlock = -1;  // the block it answered, -1 before the first answer
     SessionOutcome outcome;
 };
 

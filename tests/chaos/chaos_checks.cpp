@@ -134,13 +134,6 @@ const char kDoneWrongly[] = "transfer done but the module did not take exactly t
 
 }  // namespace
 
-bool isKnownStartLimitFault(const ChaosWorld& cw, const std::vector<std::string>& broken) {
-    if (countStarting(cw.w.host, "ERROR: invalid start acknowledgement") == 0) return false;
-    for (const std::string& b : broken)
-        if (b != kSucceededWrongly && b != kDoneWrongly) return false;
-    return !broken.empty();
-}
-
 std::vector<std::string> brokenInvariants(const ChaosWorld& cw) {
     std::vector<std::string> broken;
     auto expect = [&broken](bool holds, const std::string& what) {

@@ -19,12 +19,6 @@ uint64_t transferBoundMs(const ChaosWorld& cw);
 // The invariants the session broke, each in a few words; empty when it kept them all.
 std::vector<std::string> brokenInvariants(const ChaosWorld& cw);
 
-// A fault already reported and not yet fixed: the start wait gave up at its try limit (the
-// transfer then begins, as it must), a start byte that came after the first block was taken
-// for that block's answer, and the host ran one block ahead of the loader to a "success".
-// True when `broken` holds nothing but what that fault breaks.
-bool isKnownStartLimitFault(const ChaosWorld& cw, const std::vector<std::string>& broken);
-
 // The session as it went: plan, outcome, module, statuses with their times.
 std::string sessionDetails(const ChaosWorld& cw);
 
