@@ -15,7 +15,7 @@
 
 namespace {
 
-void replayTypicalUpdate(kestrel::SessionHost& host) {
+kestrel::SessionOutcome replayTypicalUpdate(kestrel::SessionHost& host) {
     const int total = 35987;
     kestrel::SessionFields fields;
     host.readFields(&fields);
@@ -36,6 +36,7 @@ void replayTypicalUpdate(kestrel::SessionHost& host) {
     host.setStatus("Download succeeded.");
     host.setProgressPosition(total);
     host.enableStart();
+    return {};
 }
 
 }  // namespace
