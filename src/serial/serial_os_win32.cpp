@@ -135,23 +135,25 @@ class Win32SerialOs final : public SerialOs {
         return true;
     }
 
-    // readByte(): ReadFile of one byte; the 5 ms total timeout bounds the wait. A port that
-    // is gone answers at once, every time, with a failure or with no byte: a read that comes
-    // back early without a byte still takes the rest of its 5 ms, or a caller's timed read
-    // would spin a core until its limit.
+    // readByte(): ReadFile of one byte; the 5 ms total timeout bounds the wait. A port whose
+    // device is gone answers at once, every time, with a failure or with no byte (under wine,
+    // on a hung-up pty, only after polling through the whole 5 ms): a read without a byte
+    // asks the device whether it still answers (GetCommState, which changes nothing), and
+    // while it does not, no ReadFile is tried. Each read without a byte takes its 5 ms, or a
+    // caller's timed read would spin a core until its limit.
     bool readByte(uint8_t* byte, bool* got) override {
         *got = false;
-        LARGE_INTEGER start, now, ticksPerSecond;
-        QueryPerformanceCounter(&start);
-        DWORD n = 0;
-        const bool ok = ReadFile(handle_, byte, 1, &n, nullptr) != 0;
-        *got = ok && n == 1;
+        const LONGLONG start = nowMs();
+        bool ok = false;
+        if (!deviceGone_ || deviceAnswers()) {
+            DWORD n = 0;
+            ok = ReadFile(handle_, byte, 1, &n, nullptr) != 0;
+            *got = ok && n == 1;
+            deviceGone_ = !*got && !deviceAnswers();
+        }
         if (!*got) {
-            QueryPerformanceCounter(&now);
-            QueryPerformanceFrequency(&ticksPerSecond);
-            const LONGLONG spentMs = (now.QuadPart - start.QuadPart) * 1000 /
-                                     (ticksPerSecond.QuadPart > 0 ? ticksPerSecond.QuadPart : 1);
-            if (spentMs < static_cast<LONGLONG>(kReadTotalTimeoutMs))
+            const LONGLONG spentMs = nowMs() - start;
+            if (spentMs >= 0 && spentMs < static_cast<LONGLONG>(kReadTotalTimeoutMs))
                 Sleep(kReadTotalTimeoutMs - static_cast<DWORD>(spentMs));
         }
         return ok;
@@ -169,6 +171,7 @@ class Win32SerialOs final : public SerialOs {
     void close() override {
         if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
+        deviceGone_ = false;
     }
 
   private:
@@ -179,7 +182,22 @@ class Win32SerialOs final : public SerialOs {
         return handle_ != INVALID_HANDLE_VALUE;
     }
 
+    bool deviceAnswers() {
+        DCB dcb;
+        std::memset(&dcb, 0, sizeof dcb);
+        dcb.DCBlength = sizeof dcb;
+        return GetCommState(handle_, &dcb) != 0;
+    }
+
+    static LONGLONG nowMs() {
+        LARGE_INTEGER now, ticksPerSecond;
+        QueryPerformanceCounter(&now);
+        QueryPerformanceFrequency(&ticksPerSecond);
+        return now.QuadPart * 1000 / (ticksPerSecond.QuadPart > 0 ? ticksPerSecond.QuadPart : 1);
+    }
+
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    bool deviceGone_ = false;  // the last read found the device no longer answering
 };
 
 }  // namespace

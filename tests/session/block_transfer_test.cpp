@@ -115,10 +115,9 @@ TEST(DamagedImage, CutLastRecordIsRefusedBeforeAnythingIsSent) {
     r.expectReleased();
 }
 
+// Only where another process may cut the program file while it is read: Windows refuses it.
+#ifndef _WIN32
 TEST(DamagedImage, ImageThatBreaksDuringTheTransferIsNoSuccess) {
-#ifdef _WIN32
-    GTEST_SKIP() << "Windows keeps others from writing the program file while it is read";
-#endif
     std::string path;
     // The program file loses its tail while block 2 is on its way.
     UpdateRun r(makeRecords(6), loaderModule([&path](int block, int) {
@@ -138,6 +137,7 @@ TEST(DamagedImage, ImageThatBreaksDuringTheTransferIsNoSuccess) {
     EXPECT_EQ(r.w.host.positions.back(), 6);
     r.expectReleased();
 }
+#endif
 
 }  // namespace
 }  // namespace kestrel::test

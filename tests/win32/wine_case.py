@@ -14,11 +14,48 @@ import subprocess
 import sys
 import time
 import tempfile
+import threading
+
+
+class SimulatorOutput:
+    """The simulator's lines as they come, each with the moment it came (read on a thread, so a
+    case can act on what the simulator says while the program runs)."""
+
+    def __init__(self, stream):
+        self.lines = []
+        self.arrived = threading.Condition()
+        self.thread = threading.Thread(target=self._read, args=(stream,), daemon=True)
+        self.thread.start()
+
+    def _read(self, stream):
+        for line in stream:
+            with self.arrived:
+                self.lines.append((time.monotonic(), line))
+                self.arrived.notify_all()
+
+    def moment_of(self, text, timeout):
+        """When the simulator said text (monotonic seconds), or None within timeout."""
+        deadline = time.monotonic() + timeout
+        with self.arrived:
+            while True:
+                for moment, line in self.lines:
+                    if text in line:
+                        return moment
+                left = deadline - time.monotonic()
+                if left <= 0 or not self.thread.is_alive():
+                    return None
+                self.arrived.wait(left)
+
+    def text(self):
+        self.thread.join(timeout=10)
+        with self.arrived:
+            return "".join(line for _, line in self.lines)
 
 
 @contextlib.contextmanager
 def com_port(sim, prefix, com, sim_args):
-    """kestrel-modem-sim behind a pty that the prefix serves as COM<com>; yields the process."""
+    """kestrel-modem-sim behind a pty that the prefix serves as COM<com>; yields the process
+    and its SimulatorOutput."""
     with tempfile.TemporaryDirectory(prefix="kestrel-wine-") as tmp:
         link = os.path.join(tmp, "port")
         dosdevice = os.path.join(prefix, "dosdevices", "com%d" % com)
@@ -33,53 +70,111 @@ def com_port(sim, prefix, com, sim_args):
             if os.path.lexists(dosdevice):
                 os.unlink(dosdevice)
             os.symlink(link, dosdevice)
-            yield proc
+            yield proc, SimulatorOutput(proc.stdout)
         finally:
             if proc.poll() is None:
                 proc.kill()
-                proc.communicate()
+                proc.wait()
             if os.path.lexists(dosdevice):
                 os.unlink(dosdevice)
 
 
-def finish_simulator(proc, once, timeout):
+def finish_simulator(proc, output, once, timeout):
     """(exit code, output): a --once simulator ends by itself, another one is stopped."""
     if once:
         with contextlib.suppress(subprocess.TimeoutExpired):
-            out, _ = proc.communicate(timeout=timeout)
-            return proc.returncode, out
+            proc.wait(timeout=timeout)
+            return proc.returncode, output.text()
     proc.send_signal(signal.SIGTERM)
     try:
-        out, _ = proc.communicate(timeout=10)
+        proc.wait(timeout=10)
     except subprocess.TimeoutExpired:
         proc.kill()
-        out, _ = proc.communicate()
-    return (None if once else 0), out
+        proc.wait()
+    return (None if once else 0), output.text()
+
+
+def tree_cpu_seconds(root):
+    """CPU seconds used so far by root and every process below it (wine runs the program in a
+    loader process under the runner script)."""
+    parent, cpu = {}, {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except (OSError, IndexError):
+            continue  # ended meanwhile
+        pid = int(entry)
+        parent[pid] = int(fields[1])
+        cpu[pid] = int(fields[11]) + int(fields[12])  # utime, stime in clock ticks
+    total, below = 0, {root}
+    changed = True
+    while changed:
+        changed = False
+        for pid, ppid in parent.items():
+            if ppid in below and pid not in below:
+                below.add(pid)
+                changed = True
+    total = sum(cpu.get(pid, 0) for pid in below)
+    return total / os.sysconf("SC_CLK_TCK")
+
+
+def cpu_share_while_waiting(args, proc, sim_output):
+    """The share of one core the program used in the quiet stretch after the simulator said
+    args.quiet_after (from 0.5 s to 3.5 s after it), or a failure text."""
+    said = sim_output.moment_of(args.quiet_after, args.timeout)
+    if said is None:
+        return None, "the simulator never said %r" % args.quiet_after
+    start, end = said + 0.5, said + 3.5
+    time.sleep(max(0.0, start - time.monotonic()))
+    cpu_start = tree_cpu_seconds(proc.pid)
+    time.sleep(max(0.0, end - time.monotonic()))
+    cpu_end = tree_cpu_seconds(proc.pid)
+    if proc.poll() is not None:
+        return None, "the program ended before its quiet stretch was measured"
+    return (cpu_end - cpu_start) / (end - start), None
 
 
 def text_of(output):
     return output.decode(errors="replace") if isinstance(output, bytes) else output or ""
 
 
-def run_program(args, program, env, failures):
+def run_program(args, program, env, failures, sim_output=None):
     started = time.monotonic()
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    try:
-        run = subprocess.run([args.runner, args.prefix] + program, env=env, timeout=args.timeout,
-                             stdin=subprocess.DEVNULL, capture_output=True)
-        code, out, err = run.returncode, run.stdout, run.stderr
-    except subprocess.TimeoutExpired as e:
-        code, out, err = None, e.stdout, e.stderr
+    proc = subprocess.Popen([args.runner, args.prefix] + program, env=env,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE)
+    # The pipes are drained on a thread so that the program never blocks on them while the
+    # quiet stretch is measured here.
+    streams = {}
+    reader = threading.Thread(target=lambda: streams.update(zip(("out", "err"),
+                                                               proc.communicate())))
+    reader.start()
+    if args.quiet_after is not None:
+        share, problem = cpu_share_while_waiting(args, proc, sim_output)
+        if problem:
+            failures.append(problem)
+        else:
+            print("== the program used %.1f%% of a core while waiting" % (100 * share))
+            if share > args.max_cpu_share:
+                failures.append("the program used %.0f%% of a core while waiting, at most "
+                                "%.0f%% expected" % (100 * share, 100 * args.max_cpu_share))
+    reader.join(timeout=max(0.0, args.timeout - (time.monotonic() - started)))
+    if reader.is_alive():
         failures.append("the program did not end within %.0f s" % args.timeout)
+        proc.kill()
+        reader.join()
+    code = proc.returncode if proc.returncode is not None and "out" in streams else None
+    out, err = streams.get("out"), streams.get("err")
     # The program runs in wine's loader, a child of the runner: its CPU time is the children's.
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
     out, err = text_of(out), text_of(err)
     print("== program (exit %s, %.2f s CPU in %.1f s): %s\n%s" % (
         code, cpu, time.monotonic() - started, " ".join(program), out.rstrip()))
-    if args.max_cpu is not None and cpu > args.max_cpu:
-        failures.append("the program used %.2f s of CPU, at most %.2f s expected" % (
-            cpu, args.max_cpu))
     if err.strip():
         print("== its standard error\n" + err.rstrip())
     if code is not None and code != args.expect_exit:
@@ -104,7 +199,10 @@ def main():
     ap.add_argument("--expect-exit", type=int, default=0)
     ap.add_argument("--expect-last")
     ap.add_argument("--timeout", type=float, default=120)
-    ap.add_argument("--max-cpu", type=float, help="CPU seconds the program may use at most")
+    ap.add_argument("--quiet-after", metavar="TEXT",
+                    help="once the simulator says TEXT, the program waits: measure its CPU")
+    ap.add_argument("--max-cpu-share", type=float, default=0.2,
+                    help="share of one core the waiting program may use at most")
     ap.add_argument("--no-display", action="store_true", help="run without DISPLAY")
     ap.add_argument("program", nargs=argparse.REMAINDER)
     args = ap.parse_args()
@@ -122,10 +220,10 @@ def main():
             run_program(args, program, env, failures)
         else:
             sim_args = (["--once"] if args.sim_once else []) + args.sim_arg
-            with com_port(args.sim, args.prefix, args.com, sim_args) as sim:
+            with com_port(args.sim, args.prefix, args.com, sim_args) as (sim, sim_output):
                 env["KESTREL_TEST_PORT"] = "COM%d" % args.com
-                run_program(args, program, env, failures)
-                sim_code, sim_out = finish_simulator(sim, args.sim_once, 30)
+                run_program(args, program, env, failures, sim_output)
+                sim_code, sim_out = finish_simulator(sim, sim_output, args.sim_once, 30)
             print("== simulator\n" + sim_out.rstrip())
             if args.sim_once and sim_code != 0:
                 failures.append("simulator exit %s, expected 0" % sim_code)
