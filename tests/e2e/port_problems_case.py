@@ -3,15 +3,18 @@
 
 Cases: --check on a free pty (exit 0), --check on a device that does not exist (exit 3, the
 ports that do exist), an update on a port another process holds (exit 1, that process named),
-and --check as an unprivileged user on a port of a group the user lacks (exit 3, the group to
+the port named is kestrel-cli's own controlling terminal (exit 1, the terminal untouched), and
+--check as an unprivileged user on a port of a group the user lacks (exit 3, the group to
 join). The last needs root to switch users; without it the case is reported as skipped (exit
 77), never passed. Exit 0 when every case passed, 1 with the reasons when not."""
 
 import argparse
 import fcntl
 import os
+import select
 import subprocess
 import sys
+import termios
 
 STATUS = "ERROR: Cannot open COM-Port."
 SKIPPED = 77
@@ -27,12 +30,55 @@ def check(failures, name, ok, detail):
         failures.append(f"{name}: {detail}")
 
 
+def drain(fd):
+    # Everything the terminal received from the program (the master's side).
+    data = b""
+    while select.select([fd], [], [], 0.2)[0]:
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        data += chunk
+    return data
+
+
+def on_own_terminal(cli, port, streams_on_terminal):
+    # A fresh pty becomes the controlling terminal of kestrel-cli's own session (as a terminal
+    # window is for a shell) and is named as the port: as "tty" with every stream on it, or by
+    # its path with only standard input there. Returns (ok, detail).
+    master, slave = os.openpty()
+    try:
+        path = os.ttyname(slave)
+        before = termios.tcgetattr(master)
+        out = slave if streams_on_terminal else subprocess.PIPE
+        program = subprocess.Popen(
+            [cli, "--port", port or path], stdin=slave, stdout=out, stderr=out,
+            start_new_session=True, preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+        stdout, stderr = program.communicate(timeout=20)
+        got = (program.returncode, drain(master), stdout, stderr, termios.tcgetattr(master))
+    finally:
+        os.close(master)
+        os.close(slave)
+    reason = "kestrel-cli: %s: is the controlling terminal" % ("/dev/tty" if port else path)
+    if streams_on_terminal:  # the terminal translates "\n" (its settings are the ones found)
+        wanted = (1, (STATUS + "\r\n" + reason + "\r\n").encode(), None, None, before)
+    else:
+        wanted = (1, b"", (STATUS + "\n").encode(), (reason + "\n").encode(), before)
+    return got == wanted, "got %r, expected %r" % (got, wanted)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--cli", required=True)
     cli = ap.parse_args().cli
     failures = []
     env = dict(os.environ, KESTREL_DEV_ROOT="/dev")
+
+    for port, streams in (("tty", True), (None, False)):
+        check(failures, "refused as its own terminal (%s)" % (port or "by path"),
+              *on_own_terminal(cli, port, streams))
 
     master, slave = os.openpty()
     path = os.ttyname(slave)
