@@ -56,28 +56,22 @@ bool UnitTracker::appeared(const std::string& port, const PortIdentity& identity
     return true;
 }
 
-// Whether `keys` belong to a module already seen; a finished unit's port back before its
-// quiet time ends is remembered under every name and place it now has.
+// Whether `keys` belong to a module already seen. A remembered key seen again counts as
+// present again: its quiet time starts anew when it next goes.
 bool UnitTracker::remembered(const Keys& keys, uint32_t nowMs) {
     bool held = false;
-    bool bySerial = false;
-    bool refresh = false;
     for (const std::string& key : keys) {
         const auto it = memory_.find(key);
         if (it == memory_.end()) continue;
         Memory& m = it->second;
-        if (m.hold == Hold::kForGood) {
-            held = bySerial = true;
-        } else if (!m.gone ||
-                   (m.hold == Hold::kUntilQuiet && nowMs - m.goneSinceMs < options_.quietMs)) {
+        if (m.hold == Hold::kForGood || !m.gone ||
+            (m.hold == Hold::kUntilQuiet && nowMs - m.goneSinceMs < options_.quietMs)) {
             held = true;
-            refresh = refresh || m.hold == Hold::kUntilQuiet;
             m.gone = false;
         } else {
             memory_.erase(it);
         }
     }
-    if (refresh && !bySerial) remember(keys, Hold::kUntilQuiet, nowMs);
     return held;
 }
 

@@ -1,0 +1,184 @@
+// The Linux watcher on folders the test makes: ports (files and links) coming and going,
+// the pattern's folder appearing and going under a watched parent, wake-ups and signals;
+// and the identity lookup on a device tree of the test's own.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "station/port_identity_posix.h"
+#include "station/port_watcher.h"
+
+namespace kestrel::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+struct Watcher : testing::Test {
+    Watcher() {
+        char folder[] = "/tmp/kestrel-station-XXXXXX";
+        root = mkdtemp(folder);
+    }
+    ~Watcher() override { fs::remove_all(root); }
+
+    std::unique_ptr<PortWatcher> watch(const std::string& pattern) {
+        SystemError why;
+        auto watcher = createPortWatcher(pattern, &why);
+        EXPECT_NE(watcher, nullptr) << why.code << " " << why.path;
+        return watcher;
+    }
+
+    // What the watcher reports until `count` events have come; the kernel queues them as the
+    // change is made, so each wait returns at once and a few rounds cover folder changes.
+    Lines changes(PortWatcher& watcher, size_t count) {
+        std::vector<PortEvent> events;
+        SystemError why;
+        for (int round = 0; round < 4 && events.size() < count; ++round)
+            EXPECT_TRUE(watcher.wait(100, &events, &why)) << why.code << " " << why.path;
+        Lines lines;
+        for (const PortEvent& e : events)
+            lines.push_back((e.kind == PortEvent::kAppeared ? "+" : "-") +
+                            e.port.substr(root.size()));
+        return lines;
+    }
+
+    void touch(const std::string& path) { std::ofstream(root + path) << ""; }
+    void link(const std::string& path) { fs::create_symlink("../../ttyACM0", root + path); }
+
+    std::string root;
+};
+
+TEST_F(Watcher, ReportsMatchingPortsAsTheyComeAndGo) {
+    fs::create_directories(root + "/dev");
+    touch("/dev/ttyACM0");
+    touch("/dev/ttyACM1");
+    touch("/dev/ttyS0");
+    touch("/dev/.ttyACM8");  // hidden names never match
+    auto watcher = watch(root + "/dev/*ACM[0-9]");
+    ASSERT_NE(watcher, nullptr);
+    EXPECT_EQ(watcher->present(), Lines({root + "/dev/ttyACM0", root + "/dev/ttyACM1"}));
+
+    touch("/dev/ttyS1");
+    touch("/dev/.ttyACM7");
+    fs::remove(root + "/dev/ttyACM0");
+    touch("/dev/ttyACM2");
+    fs::rename(root + "/dev/ttyACM1", root + "/dev/ttyACM3");
+    fs::rename(root + "/dev/ttyACM3", root + "/dev/other");
+    EXPECT_EQ(changes(*watcher, 5), Lines({"-/dev/ttyACM0", "+/dev/ttyACM2", "-/dev/ttyACM1",
+                                           "+/dev/ttyACM3", "-/dev/ttyACM3"}));
+}
+
+TEST_F(Watcher, FollowsThePatternsFolderAsItAppearsAndGoes) {
+    fs::create_directories(root + "/dev");
+    auto watcher = watch(root + "/dev/serial/by-id/usb-*-if00");
+    ASSERT_NE(watcher, nullptr);
+    EXPECT_TRUE(watcher->present().empty());
+
+    // udev makes the folders and the links one after another; the watcher catches up.
+    fs::create_directories(root + "/dev/serial/by-id");
+    link("/dev/serial/by-id/usb-Maker_Module_A-if00");
+    link("/dev/serial/by-id/usb-Maker_Module_A-if02");
+    EXPECT_EQ(changes(*watcher, 1), Lines({"+/dev/serial/by-id/usb-Maker_Module_A-if00"}));
+
+    link("/dev/serial/by-id/usb-Maker_Module_B-if00");
+    fs::remove(root + "/dev/serial/by-id/usb-Maker_Module_A-if00");
+    EXPECT_EQ(changes(*watcher, 2), Lines({"+/dev/serial/by-id/usb-Maker_Module_B-if00",
+                                           "-/dev/serial/by-id/usb-Maker_Module_A-if00"}));
+
+    // A folder moved away takes its ports along; one removed makes the watch go up again.
+    fs::rename(root + "/dev/serial/by-id", root + "/dev/serial/old");
+    EXPECT_EQ(changes(*watcher, 1), Lines({"-/dev/serial/by-id/usb-Maker_Module_B-if00"}));
+    fs::remove_all(root + "/dev/serial");
+    fs::create_directories(root + "/dev/serial/by-id");
+    link("/dev/serial/by-id/usb-Maker_Module_C-if00");
+    EXPECT_EQ(changes(*watcher, 1), Lines({"+/dev/serial/by-id/usb-Maker_Module_C-if00"}));
+}
+
+TEST_F(Watcher, AWaitEndsEarlyOnAWakeOrASignal) {
+    auto watcher = watch(root + "/ttyACM*");
+    ASSERT_NE(watcher, nullptr);
+    struct sigaction quiet {
+    }, before{};
+    quiet.sa_handler = [](int) {};  // no SA_RESTART: the signal interrupts the wait
+    ASSERT_EQ(sigaction(SIGALRM, &quiet, &before), 0);
+    for (const bool bySignal : {false, true}) {
+        SCOPED_TRACE(bySignal ? "signal" : "wake");
+        if (bySignal) {
+            itimerval in50ms{{0, 0}, {0, 50000}};
+            setitimer(ITIMER_REAL, &in50ms, nullptr);
+        } else {
+            watcher->wake();
+        }
+        std::vector<PortEvent> events;
+        SystemError why;
+        const auto begun = std::chrono::steady_clock::now();
+        EXPECT_TRUE(watcher->wait(3000, &events, &why)) << why.code;
+        EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(1500));
+        EXPECT_TRUE(events.empty());
+    }
+    sigaction(SIGALRM, &before, nullptr);
+}
+
+TEST_F(Watcher, RefusesPatternsItCannotWatch) {
+    fs::create_directories(root + "/file");
+    touch("/plain");
+    const struct {
+        std::string pattern, reason;
+    } cases[] = {
+        {"dev/ttyACM*", "dev/ttyACM*: the pattern must be an absolute path"},
+        {"/dev/*/ttyACM0", "/dev/*/ttyACM0: only the pattern's last part may hold wildcards"},
+        {"/dev/serial/", "/dev/serial/: the pattern names no port after its last '/'"},
+        {root + "/plain/x*", ""},  // a file where its folder should be: waits above it
+    };
+    for (const auto& c : cases) {
+        SystemError why;
+        const auto watcher = createPortWatcher(c.pattern, &why);
+        char text[400];
+        describeSystemError(why, text, sizeof text);
+        EXPECT_EQ(text, c.reason);
+        EXPECT_EQ(watcher == nullptr, !c.reason.empty());
+    }
+}
+
+TEST_F(Watcher, AModuleIsKnownByItsUsbSerialNumberAndPlace) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    char slave[128] = {};
+    ASSERT_EQ(grantpt(master) | unlockpt(master) | ptsname_r(master, slave, sizeof slave), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(slave, &st), 0);
+    const std::string usb = root + "/sys/devices/pci0/usb1/1-2";
+    const std::string tty = usb + "/1-2:1.0/tty/ttyACM0";
+    fs::create_directories(tty);
+    fs::create_directories(root + "/sys/dev/char");
+    std::ofstream(usb + "/busnum") << "1\n";
+    std::ofstream(usb + "/devnum") << "7\n";
+    std::ofstream(usb + "/serial") << "0042ABC\n";
+    fs::create_symlink(tty, root + "/sys/dev/char/" + std::to_string(major(st.st_rdev)) + ":" +
+                                std::to_string(minor(st.st_rdev)));
+    const auto lookup = createPosixIdentityLookup({root + "/sys", root + "/dev"});
+    PortIdentity id = lookup->identityOf(slave);
+    EXPECT_EQ(id.serial, "0042ABC");
+    EXPECT_EQ(id.place, usb);
+    fs::remove(usb + "/serial");  // a device without one
+    id = lookup->identityOf(slave);
+    EXPECT_EQ(id.serial, "");
+    EXPECT_EQ(id.place, usb);
+    id = lookup->identityOf(root + "/nothing");
+    EXPECT_EQ(id.serial + id.place, "");
+    close(master);
+}
+
+}  // namespace
+}  // namespace kestrel::test
