@@ -1,0 +1,176 @@
+// kestrel-cli --list on a device tree built like the kernel's: each kind of port told apart,
+// the ports the kernel makes for UARTs that are not there left out, text and JSON Lines.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "cli/list_command.h"
+#include "serial/device_tree_posix.h"
+#include "serial/port_listing.h"
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// One tty as sysfs shows it: its device's folder under sys/devices (a modem's is its USB
+// interface, an adapter's a port device below the interface), the driver bound there, its
+// char numbers and its type ("" for a tty without one).
+struct TtySpec {
+    const char* name;
+    const char* device;  // "" for a tty without a device behind it
+    const char* driver;
+    const char* dev;
+    const char* type;
+    const char* byId;  // link names under /dev/serial/by-id and by-path, "" none
+    const char* byPath;
+};
+
+#define USB1 "pci0000:00/0000:00:14.0/usb1/"
+const TtySpec kMachine[] = {
+    {"ttyACM0", USB1 "1-2/1-2:1.0", "usb/drivers/cdc_acm", "166:0", "",
+     "usb-Maker_Module_0123456789-if00", "pci-0000:00:14.0-usb-0:2:1.0"},
+    // Two ports of one dual adapter: the usb-serial driver puts a port device below each
+    // interface; listed as 2 before 10.
+    {"ttyUSB10", USB1 "1-3/1-3:1.1/ttyUSB10", "usb-serial/drivers/ftdi_sio", "188:10", "",
+     "usb-FTDI_Dual_RS232_FT4ZQ1AB-if01-port0", ""},
+    {"ttyUSB2", USB1 "1-3/1-3:1.0/ttyUSB2", "usb-serial/drivers/ftdi_sio", "188:2", "",
+     "usb-FTDI_Dual_RS232_FT4ZQ1AB-if00-port0", "pci-0000:00:14.0-usb-0:3:1.0-port0"},
+    {"ttyS0", "pnp0/00:04/00:04:0/00:04:0.0", "serial-base/drivers/port", "4:64", "4", "", ""},
+    // What a PC kernel makes whatever the board has: an 8250 port with no UART behind it.
+    {"ttyS1", "platform/serial8250/serial8250:0/serial8250:0.1", "serial-base/drivers/port", "4:65",
+     "0", "", ""},
+    {"tty0", "", "", "4:0", "", "", ""},  // a virtual console
+};
+
+struct PortListing : testing::Test {
+    PortListing() {
+        char folder[] = "/tmp/kestrel-list-XXXXXX";
+        root = mkdtemp(folder);
+        tree = {root + "/sys", root + "/dev"};
+    }
+    ~PortListing() override { fs::remove_all(root); }
+
+    void write(const std::string& path, const std::string& text) {
+        fs::create_directories(fs::path(path).parent_path());
+        std::ofstream(path) << text << "\n";
+    }
+    void link(const std::string& target, const std::string& path) {
+        fs::create_directories(fs::path(path).parent_path());
+        fs::create_symlink(target, path);
+    }
+    void usbDevice(const std::string& at, const char* vid, const char* pid, const char* serial,
+                   const char* maker, const char* product, int interfaces) {
+        const std::string dir = tree.sysRoot + "/devices/" USB1 + at;
+        for (const auto& [file, text] :
+             {std::pair{"busnum", "1"}, {"devnum", "4"}, {"idVendor", vid}, {"idProduct", pid}})
+            write(dir + "/" + file, text);
+        if (*serial) write(dir + "/serial", serial);
+        if (*maker) write(dir + "/manufacturer", maker);
+        if (*product) write(dir + "/product", product);
+        for (int i = 0; i < interfaces; ++i)
+            write(dir + "/" + at + ":1." + std::to_string(i) + "/bInterfaceNumber",
+                  "0" + std::to_string(i));
+    }
+    void add(const TtySpec& t) {
+        const std::string device = tree.sysRoot + "/devices/" + t.device;
+        const std::string tty =
+            *t.device ? device + "/tty/" + t.name : tree.sysRoot + "/devices/virtual/tty/" + t.name;
+        write(tty + "/dev", t.dev);
+        if (*t.type) write(tty + "/type", t.type);
+        if (*t.device) {
+            fs::create_directories(device);
+            link(device, tty + "/device");
+            fs::create_directories(tree.sysRoot + "/bus/" + t.driver);
+            link(tree.sysRoot + "/bus/" + t.driver, device + "/driver");
+        }
+        link(tty, tree.sysRoot + "/class/tty/" + t.name);
+        link(tty, tree.sysRoot + "/dev/char/" + t.dev);
+        const std::string node = tree.devRoot + "/" + t.name;
+        write(node, "");
+        if (*t.byId) link(node, tree.devRoot + "/serial/by-id/" + t.byId);
+        if (*t.byPath) link(node, tree.devRoot + "/serial/by-path/" + t.byPath);
+    }
+    void buildMachine() {
+        // A device's strings are its own: an escape in one must not reach the terminal.
+        usbDevice("1-2", "1e0e", "9001", "0123456789\x1b", "Maker", "Module", 1);
+        usbDevice("1-3", "0403", "6010", "FT4ZQ1AB", "FTDI", "Dual RS232", 2);
+        for (const TtySpec& t : kMachine)
+            add(t);
+    }
+    // The listing as written, with the names as they would be on the host (/dev/...).
+    std::string listed(bool json) {
+        std::vector<SerialPortInfo> ports = listSerialPortsIn(tree);
+        const auto onHost = [&](std::string& path) {
+            if (path.compare(0, root.size(), root) == 0) path.erase(0, root.size());
+        };
+        for (SerialPortInfo& port : ports) {
+            onHost(port.name);
+            std::for_each(port.byId.begin(), port.byId.end(), onHost);
+            std::for_each(port.byPath.begin(), port.byPath.end(), onHost);
+        }
+        char* text = nullptr;
+        size_t size = 0;
+        FILE* out = open_memstream(&text, &size);
+        writePortList(ports, json, out);
+        std::fclose(out);
+        std::string result(text, size);
+        free(text);
+        return result;
+    }
+
+    std::string root;
+    DeviceTree tree;
+};
+
+TEST_F(PortListing, EachKindOfPortWithItsNamesAndUsbDetails) {
+    buildMachine();
+    EXPECT_EQ(listed(false),
+              "PORT           KIND        VID:PID    SERIAL       IF  BY-ID\n"
+              "/dev/ttyACM0   cdc-acm     1e0e:9001  0123456789?  0   "
+              "usb-Maker_Module_0123456789-if00\n"
+              "/dev/ttyS0     uart        -          -            -   -\n"
+              "/dev/ttyUSB2   usb-serial  0403:6010  FT4ZQ1AB     0   "
+              "usb-FTDI_Dual_RS232_FT4ZQ1AB-if00-port0\n"
+              "/dev/ttyUSB10  usb-serial  0403:6010  FT4ZQ1AB     1   "
+              "usb-FTDI_Dual_RS232_FT4ZQ1AB-if01-port0\n");
+    EXPECT_EQ(
+        listed(true),
+        R"({"v":1,"event":"port","port":"/dev/ttyACM0","kind":"cdc-acm",)"
+        R"("by_id":["/dev/serial/by-id/usb-Maker_Module_0123456789-if00"],)"
+        R"("by_path":["/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0"],"vid":"1e0e",)"
+        R"("pid":"9001","serial":"0123456789\u001b","manufacturer":"Maker","product":"Module",)"
+        R"("interface":0})"
+        "\n"
+        R"({"v":1,"event":"port","port":"/dev/ttyS0","kind":"uart","by_id":[],"by_path":[],)"
+        R"("vid":null,"pid":null,"serial":null,"manufacturer":null,"product":null,)"
+        R"("interface":null})"
+        "\n"
+        R"({"v":1,"event":"port","port":"/dev/ttyUSB2","kind":"usb-serial",)"
+        R"("by_id":["/dev/serial/by-id/usb-FTDI_Dual_RS232_FT4ZQ1AB-if00-port0"],)"
+        R"("by_path":["/dev/serial/by-path/pci-0000:00:14.0-usb-0:3:1.0-port0"],)"
+        R"("vid":"0403","pid":"6010","serial":"FT4ZQ1AB","manufacturer":"FTDI",)"
+        R"("product":"Dual RS232","interface":0})"
+        "\n"
+        R"({"v":1,"event":"port","port":"/dev/ttyUSB10","kind":"usb-serial",)"
+        R"("by_id":["/dev/serial/by-id/usb-FTDI_Dual_RS232_FT4ZQ1AB-if01-port0"],)"
+        R"("by_path":[],"vid":"0403","pid":"6010","serial":"FT4ZQ1AB","manufacturer":"FTDI",)"
+        R"("product":"Dual RS232","interface":1})"
+        "\n");
+}
+
+TEST_F(PortListing, AMachineWithoutSerialPortsSaysSoAndWritesNoJson) {
+    EXPECT_EQ(listed(false), "no serial ports found\n");
+    EXPECT_EQ(listed(true), "");
+    add(kMachine[4]);  // a phantom 8250 port and a console are no ports either
+    add(kMachine[5]);
+    EXPECT_EQ(listed(false), "no serial ports found\n");
+}
+
+}  // namespace
+}  // namespace kestrel
