@@ -43,7 +43,7 @@ int readReply(SerialPort& port, const char* command, char* reply, unsigned capac
     const char* echo = command;
     uint8_t b = 0;
     for (;;) {
-        if (clock.elapsedSince(start) >= kFirstByteBudgetMs) return 0;
+        if (clock.elapsedSince(start) >= kFirstByteBudgetMs || port.stopRequested()) return 0;
         if (!port.readByteNow(&b)) {
             clock.sleepMs(kIdlePollMs);
             continue;

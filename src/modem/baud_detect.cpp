@@ -31,6 +31,7 @@ int32_t confirm(SerialPort& port, int32_t found, int32_t requested) {
 int32_t detectBaudRate(SerialPort& port, int32_t requestedRate) {
     for (int pass = 0; pass < kPasses; ++pass) {
         for (int slot = 0; slot < kSlots; ++slot) {
+            if (port.stopRequested()) return -1;  // the session is ending: no further probe
             int32_t candidate = kFixedRates[slot];
             if (slot == 0) {
                 port.restartModule();

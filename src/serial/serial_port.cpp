@@ -19,6 +19,7 @@ bool SerialPort::readAttempt(uint8_t* byte, bool checked) {
 int SerialPort::readPolled(uint8_t* byte, uint32_t timeoutMs, bool checked) {
     const uint32_t start = clock_.nowMs();
     for (;;) {
+        if (stopRequested()) return 0;
         clock_.sleepMs(0);
         // A closed port delivers nothing, but the caller's limit still applies.
         if (open_ && readAttempt(byte, checked)) return 1;
@@ -66,7 +67,7 @@ int SerialPort::inputWaiting() {
 }
 
 int SerialPort::setBaudRate(uint32_t rate) {
-    if (!open_) return 0;
+    if (!open_ || stopRequested()) return 0;
     settings_.rate = rate;
     if (!os_.applySettings(settings_)) return 0;
     uint32_t actual = 0;
@@ -85,6 +86,8 @@ int SerialPort::setBaudRate(uint32_t rate) {
 }
 
 int SerialPort::restartModule() {
+    // A restart is a command to the module: a stopped session gives none.
+    if (stopRequested()) return 0;
     settings_.dtrOn = false;
     if (open_) os_.setDtr(false);
     clock_.sleepMs(100);
@@ -110,7 +113,7 @@ int SerialPort::waitForCts(int level, uint32_t timeoutMs) {
             clock_.sleepMs(500);
             return 1;
         }
-        if (clock_.elapsedSince(start) > timeoutMs) return 0;
+        if (clock_.elapsedSince(start) > timeoutMs || stopRequested()) return 0;
         clock_.sleepMs(1);
         if (!os_.readCts(&cts)) return 0;
     }
@@ -130,7 +133,7 @@ int SerialPort::readByteChecked(uint8_t* byte, uint32_t timeoutMs) {
 }
 
 uint16_t SerialPort::writeBytes(const uint8_t* bytes, uint16_t count) {
-    if (!open_ || count == 0) return 0;
+    if (!open_ || count == 0 || stopRequested()) return 0;
     return static_cast<uint16_t>(os_.write(bytes, count));
 }
 

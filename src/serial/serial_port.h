@@ -5,6 +5,7 @@
 // used by that session's thread only.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/clock.h"
@@ -66,6 +67,13 @@ class SerialPort {
     // One blocking write of `count` bytes; returns how many the device took (0 when not open).
     uint16_t writeBytes(const uint8_t* bytes, uint16_t count);
 
+    // While `*flag` is set the port stops waiting and sending: timed reads and the CTS wait
+    // return 0 at once, setBaudRate() and restartModule() change nothing and return 0, and
+    // writes are refused. Closing still works. nullptr (the default): never stopped. The flag
+    // may be set from another thread or a signal handler.
+    void watchStop(const std::atomic<bool>* flag) { stop_ = flag; }
+    bool stopRequested() const { return stop_ != nullptr && stop_->load(); }
+
     bool portIsOpen() const { return open_; }
     const LineSettings& portLineSettings() const { return settings_; }
     // Why the last openPort() failed.
@@ -82,6 +90,7 @@ class SerialPort {
     bool open_ = false;
     LineSettings settings_;  // kept between operations, also while closed
     SystemError error_;
+    const std::atomic<bool>* stop_ = nullptr;
 };
 
 }  // namespace kestrel
