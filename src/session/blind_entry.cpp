@@ -6,7 +6,10 @@ namespace kestrel {
 
 bool enterDownloadModeBlind(Session& s) {
     s.port.closePort();
-    s.clock.sleepMs(5000);
+    if (!pause(s, 5000)) {
+        noteInterrupted(s);
+        return false;
+    }
     // A port that does not open again reaches no module: say so now, rather than wait out
     // the start signal that cannot come.
     if (!s.port.openPort(s.portName, 57600, s.usbMode)) {
@@ -16,6 +19,11 @@ bool enterDownloadModeBlind(Session& s) {
         return false;
     }
     s.port.restartModule();
+    // The restart may have been cut short by a stop: then no download command follows.
+    if (s.port.stopRequested()) {
+        noteInterrupted(s);
+        return false;
+    }
     sendBlindDownloadCommand(s.port);
     s.fallbackUsed = true;
     return true;

@@ -17,7 +17,7 @@ constexpr uint8_t kNext = 0x01;
 constexpr uint8_t kAgain = 0x02;
 constexpr uint8_t kBusy = 0x04;
 
-enum class Answer { Accepted, Failed };
+enum class Answer { Accepted, Failed, Stopped };
 
 // Sends one record and waits for the loader's verdict, resending while it asks for it.
 Answer failBlock(Session& s, BlockFailure failure, int answer) {
@@ -48,6 +48,8 @@ bool takeBytesSinceLastAnswer(Session& s) {
 Answer sendRecord(Session& s, const uint8_t* wire, uint16_t wireLength) {
     StatusReporter& r = s.reporter;
     for (;;) {
+        // A stop sends nothing more, not even a block the loader asked for again.
+        if (stopAsked(s)) return Answer::Stopped;
         // An answer must belong to the block just written. Before the first block whatever
         // preceded it is line noise; from then on a byte that came after an answer would
         // put the transfer one block ahead of the module.
@@ -62,6 +64,7 @@ Answer sendRecord(Session& s, const uint8_t* wire, uint16_t wireLength) {
         do {
             // A busy loader may take as long as it needs, one 5000 ms wait at a time.
             if (!s.port.readByteTimed(&answer, kAnswerTimeoutMs)) {
+                if (s.port.stopRequested()) return Answer::Stopped;  // ended at once
                 reportf(r, status::kAnswerTimeout, s.blockIndex);
                 return failBlock(s, BlockFailure::NoAnswer, -1);
             }
@@ -105,6 +108,10 @@ bool awaitStartSignal(Session& s) {
         uint8_t b = 0;
         const int got = s.usbMode ? s.port.readByteTimed(&b, kStartSignalTimeoutMs)
                                   : s.port.readByteChecked(&b, kStartSignalTimeoutMs);
+        if (!got && s.port.stopRequested()) {
+            noteInterrupted(s);
+            return false;
+        }
         if (!got) {
             r.setStatus(status::kStartTimeout);
             s.outcome.result = SessionResult::NoStartSignal;
@@ -119,6 +126,10 @@ bool awaitStartSignal(Session& s) {
             // answer, it would put the transfer one block ahead. Let the line fall quiet first.
             reportf(r, status::kInvalidStartError, b, tries);
             settleAfterTryLimit(s);
+            if (s.port.stopRequested()) {
+                noteInterrupted(s);
+                return false;
+            }
             return true;
         }
     }
@@ -158,7 +169,13 @@ void transferBlocks(Session& s) {
         s.resendCount = 0;
         const int32_t floor = s.totalBlocks / 30;
         r.setProgressPosition(s.blockIndex > floor ? s.blockIndex : floor);
-        if (sendRecord(s, wire, static_cast<uint16_t>(length + 1)) == Answer::Failed) {
+        const Answer answer = sendRecord(s, wire, static_cast<uint16_t>(length + 1));
+        if (answer == Answer::Stopped) {
+            noteInterrupted(s);
+            s.outcome.blockIndex = s.blockIndex;
+            return;
+        }
+        if (answer == Answer::Failed) {
             s.failed = true;
             ++s.blockIndex;
             return;

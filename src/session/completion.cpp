@@ -13,17 +13,19 @@ constexpr int kRestoreAttempts = 5;
 bool restoreOriginalRate(Session& s) {
     for (int attempt = 0; attempt < kRestoreAttempts; ++attempt) {
         s.port.closePort();
-        s.clock.sleepMs(1000);
+        if (!pause(s, 1000)) return false;
         if (!s.port.openPort(s.portName, static_cast<uint32_t>(s.requestedRate), false)) {
             s.reporter.setStatus(status::kCannotRestorePort);
             s.outcome.reason = s.port.lastError();
             return false;
         }
-        if (detectBaudRate(s.port, s.requestedRate) == -1) continue;
+        const int32_t detected = detectBaudRate(s.port, s.requestedRate);
+        if (s.port.stopRequested()) return false;
+        if (detected == -1) continue;
 
         moveModuleRate(s.port, s.originalRate);
         s.port.setBaudRate(static_cast<uint32_t>(s.originalRate));
-        s.clock.sleepMs(1000);
+        if (!pause(s, 1000)) return false;
         switchModuleOff(s.port);
         // The module has its own rate back: nothing left to remember.
         if (s.journal != nullptr) s.journal->remove(s.portIdentity);
@@ -36,25 +38,27 @@ bool restoreOriginalRate(Session& s) {
 // After a block update the module only needs a restart to run its updated firmware.
 bool finishBlockUpdate(Session& s) {
     s.port.closePort();
-    s.clock.sleepMs(1000);
+    if (!pause(s, 1000)) return false;
     if (!s.port.openPort(s.portName, static_cast<uint32_t>(s.requestedRate), false)) {
         s.reporter.setStatus(status::kCannotFinishBlockUpdate);
         s.outcome.reason = s.port.lastError();
         return false;
     }
     s.port.restartModule();
-    s.clock.sleepMs(5000);
+    const bool settled = pause(s, 5000);
     s.port.closePort();
-    return true;
+    return settled && !s.port.stopRequested();
 }
 
 }  // namespace
 
 bool completeSession(Session& s) {
-    if (s.blockUpdateMode && !s.usbMode) return finishBlockUpdate(s);
-    if (s.originalRate != -1 && s.originalRate != s.requestedRate && !s.usbMode)
-        return restoreOriginalRate(s);
-    return true;
+    const bool blockUpdate = s.blockUpdateMode && !s.usbMode;
+    const bool rateMoved = s.originalRate != -1 && s.originalRate != s.requestedRate && !s.usbMode;
+    if (!blockUpdate && !rateMoved) return true;
+    // Ended at once: the module stays as the transfer left it.
+    if (s.port.stopRequested()) return false;
+    return blockUpdate ? finishBlockUpdate(s) : restoreOriginalRate(s);
 }
 
 }  // namespace kestrel

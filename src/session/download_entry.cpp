@@ -46,16 +46,25 @@ void journalRateMove(Session& s) {
     s.journal->save(s.portIdentity, entry);
 }
 
+// A stop ends the dialogue before its next command; the port sends nothing once it is set.
+bool stoppedHere(Session& s) {
+    if (!s.port.stopRequested()) return false;
+    noteInterrupted(s);
+    return true;
+}
+
 }  // namespace
 
 EntryResult enterDownloadMode(Session& s) {
     const int32_t detected = detectBaudRate(s.port, s.requestedRate);
+    if (stoppedHere(s)) return EntryResult::Failed;
     if (detected == -1) return EntryResult::NotDetected;
 
     // On the USB virtual port the rate means nothing to the module: leave it alone.
     if (!s.usbMode) {
         if (queryModuleRate(s.port, &s.originalRate))
             reportf(s.reporter, status::kOriginalRate, s.originalRate);
+        if (stoppedHere(s)) return EntryResult::Failed;
         recallJournalledRate(s, detected);
         if (s.requestedRate != detected) {
             journalRateMove(s);
@@ -70,7 +79,10 @@ EntryResult enterDownloadMode(Session& s) {
         s.port.purgePort();
     }
 
+    if (stoppedHere(s)) return EntryResult::Failed;
     if (!requestDownloadMode(s.port)) {
+        // Cut short by a stop: the module did not refuse anything.
+        if (stoppedHere(s)) return EntryResult::Failed;
         s.reporter.setStatus(status::kCannotSendDownload);
         s.outcome.result = SessionResult::DownloadModeNotEntered;
         return EntryResult::Failed;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/system_error.h"
+#include "session/stop_request.h"
 
 namespace kestrel {
 
@@ -18,6 +19,7 @@ enum class SessionResult : uint8_t {
     NoStartSignal,           // the loader never sent its start signal
     TransferFailed,          // a block was refused or unanswered, or the image broke
     HandBackFailed,          // every block accepted, but the module was not handed back
+    Interrupted,             // a stop request ended the session (before any failure did)
 };
 
 enum class BlockFailure : uint8_t {
@@ -32,10 +34,13 @@ enum class BlockFailure : uint8_t {
 struct SessionOutcome {
     SessionResult result = SessionResult::Succeeded;
     BlockFailure blockFailure = BlockFailure::None;
-    int32_t blockIndex = -1;      // zero-based index of the failed block, -1 when none
+    // Zero-based index of the failed block, -1 when none. Interrupted during the transfer:
+    // the first block the loader did not accept.
+    int32_t blockIndex = -1;
     int answerByte = -1;          // the failed block's last answer, -1 when none came
     bool handBackFailed = false;  // also set when the transfer had failed before it
     SystemError reason;           // the system's reason, where there is one
+    StopSignal stoppedBy = StopSignal::Interrupt;  // who asked, when Interrupted
     // What went over the line for the transfer, resends included, and how long it took.
     int32_t recordsSent = 0;
     uint32_t bytesSent = 0;
@@ -46,5 +51,10 @@ struct SessionOutcome {
 
 // A short English name of the result ("port not opened"), for logs and messages.
 const char* describeResult(SessionResult result);
+
+// Short stable names for machine-read output ("port-not-opened", "no-answer"); they never
+// change once given.
+const char* resultName(SessionResult result);
+const char* blockFailureName(BlockFailure failure);
 
 }  // namespace kestrel

@@ -10,6 +10,7 @@
 #include "session/session_outcome.h"
 #include "session/session_settings.h"
 #include "session/status_reporter.h"
+#include "session/stop_request.h"
 
 namespace kestrel {
 
@@ -22,6 +23,7 @@ struct Session {
     Clock& clock;
     StatusReporter& reporter;
     RateJournal* journal = nullptr;
+    const StopRequest* stop = nullptr;  // none: the session is never stopped
     const char* portIdentity = "";      // the port's stable name, for the journal
     char portName[kTextCapacity] = {};  // as the operator named it, for every open
     int32_t requestedRate = 0;
@@ -36,7 +38,13 @@ struct Session {
     int32_t resendCount = 0;
     uint8_t lastAnswer = 0;        // the loader's last answer taken (0x01 next, 0x02 again)
     int32_t lastAnswerBlock = -1;  // the block it answered, -1 before the first answer
+    bool interrupted = false;      // a stop request ended the session
     SessionOutcome outcome;
 };
+
+// Whether the front end asked this session to stop, at any level.
+inline bool stopAsked(const Session& s) {
+    return s.stop != nullptr && s.stop->level() != StopLevel::None;
+}
 
 }  // namespace kestrel

@@ -24,6 +24,8 @@ constexpr char kVersionConflict[] =
 constexpr char kFatalAnswer[] = "ERROR: unexpected or fatal response (0x%02x) to block %d.";
 constexpr char kTransferDone[] = "Download succeeded, finishing update process.";
 constexpr char kSucceeded[] = "Download succeeded.";
+// The front end asked the session to stop (Ctrl-C, SIGTERM); the update is not complete.
+constexpr char kInterrupted[] = "ERROR: Update interrupted.";
 constexpr char kCannotSendDownload[] = "ERROR: Cannot send download command.";
 constexpr char kOriginalRate[] = "INFO: original baudrate = %d";
 // Only after an earlier session died with the module's rate moved.

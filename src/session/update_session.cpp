@@ -29,10 +29,13 @@ bool namesBlockUpdate(const char* name) {
 bool reopenUsbPort(Session& s, PortLocator* locator) {
     const bool placeKnown = locator != nullptr && locator->remember(s.portName);
     s.port.closePort();
-    s.clock.sleepMs(2000);
+    const bool waited = pause(s, 2000);
     const uint32_t rate = static_cast<uint32_t>(s.requestedRate);
     for (int attempt = 0; attempt < 80; ++attempt) {
-        s.clock.sleepMs(100);
+        if (!waited || !pause(s, 100)) {
+            noteInterrupted(s);
+            return false;
+        }
         if (s.port.openPort(s.portName, rate, s.usbMode)) return true;
         char returned[kTextCapacity];
         if (placeKnown && locator->findReturned(returned, sizeof returned) &&
@@ -75,7 +78,11 @@ void runOpenedSession(Session& s, const SessionSettings& settings, PortLocator* 
     // The full count, not a 16-bit one: a bar for more than 65535 blocks must still fill.
     r.setProgressRange(s.totalBlocks);
     r.setProgressPosition(0);
-    s.clock.sleepMs(1000);
+    enterPhase(s, SessionPhase::Entry);
+    if (!pause(s, 1000)) {
+        noteInterrupted(s);
+        return;
+    }
 
     if (s.noFirmware) {
         if (!enterDownloadModeBlind(s)) return;
@@ -92,14 +99,25 @@ void runOpenedSession(Session& s, const SessionSettings& settings, PortLocator* 
         }
     }
     if (s.usbMode && !s.noFirmware && !reopenUsbPort(s, locator)) return;
+    enterPhase(s, SessionPhase::StartSignal);
     if (!awaitStartSignal(s)) return;
 
+    enterPhase(s, SessionPhase::Transfer);
     const uint32_t transferStart = s.clock.nowMs();
     transferBlocks(s);
     s.outcome.transferMs = s.clock.elapsedSince(transferStart);
-    const bool handedBack = completeSession(s);
+    // A stop "at once" leaves the module as the transfer left it.
+    bool handedBack = false;
+    if (!s.port.stopRequested()) {
+        enterPhase(s, SessionPhase::HandBack);
+        handedBack = completeSession(s);
+    }
+    // A hand-back skipped or cut short by a stop "at once" was the stop's doing.
+    if (!handedBack && !s.failed && s.port.stopRequested()) noteInterrupted(s);
     if (s.failed)
         s.outcome.result = SessionResult::TransferFailed;
+    else if (s.interrupted)
+        s.outcome.result = SessionResult::Interrupted;
     else if (!handedBack)
         s.outcome.result = SessionResult::HandBackFailed;
     s.outcome.handBackFailed = !handedBack;
@@ -141,6 +159,7 @@ SessionOutcome runUpdateSession(SessionHost& host, const SessionParts& parts) {
     FirmwareImage& image = parts.image;
     Session s(port, image, host);
     s.journal = parts.journal;
+    s.stop = parts.stop;
     copyText(s.portName, settings.portName);
     s.portIdentity = s.portName;
     s.requestedRate = settings.rate;
@@ -148,8 +167,12 @@ SessionOutcome runUpdateSession(SessionHost& host, const SessionParts& parts) {
     s.noFirmware = settings.noFirmware;
 
     host.setStatus("");
-    if (claimAndOpenPort(s, parts)) runOpenedSession(s, settings, parts.locator);
+    if (stopAsked(s))
+        noteInterrupted(s);  // asked before it began: the port is not even claimed
+    else if (claimAndOpenPort(s, parts))
+        runOpenedSession(s, settings, parts.locator);
     // Every way out releases port, image and claim, and gives START back.
+    port.watchStop(nullptr);
     port.closePort();
     image.closeImage();
     if (parts.guard != nullptr) parts.guard->release();
