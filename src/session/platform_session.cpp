@@ -3,7 +3,7 @@
 
 namespace kestrel {
 
-SessionOutcome runUpdateSession(SessionHost& host) {
+SessionOutcome runUpdateSession(SessionHost& host, const StopRequest* stop) {
     char programPath[kReasonPathCapacity];
     // Without its own path the image reader opens nothing and says why.
     if (!ownProgramPath(programPath, sizeof programPath)) programPath[0] = '\0';
@@ -14,8 +14,8 @@ SessionOutcome runUpdateSession(SessionHost& host) {
     const std::unique_ptr<RateJournal> journal = createPlatformRateJournal();
     const std::unique_ptr<PortGuard> guard = createPlatformPortGuard();
     const std::unique_ptr<PortLocator> locator = createPlatformPortLocator();
-    return runUpdateSession(host,
-                            {port, image, lock.get(), journal.get(), guard.get(), locator.get()});
+    return runUpdateSession(
+        host, {port, image, lock.get(), journal.get(), guard.get(), locator.get(), stop});
 }
 
 }  // namespace kestrel

@@ -37,7 +37,7 @@ struct SessionParts {
 SessionOutcome runUpdateSession(SessionHost& host, const SessionParts& parts);
 
 // The same with the platform's own serial device, the system clock and the image behind the
-// running program's own file.
-SessionOutcome runUpdateSession(SessionHost& host);
+// running program's own file; `stop` as in SessionParts.
+SessionOutcome runUpdateSession(SessionHost& host, const StopRequest* stop = nullptr);
 
 }  // namespace kestrel
