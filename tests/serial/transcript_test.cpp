@@ -1,0 +1,328 @@
+// The transcript for support: its text for AT and block traffic in virtual time, the ring's
+// bound, the file written as the session goes, saving with only the newest few kept, and the
+// tap that leaves every result of the device beneath it as it was.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/state_dir.h"
+#include "serial/transcript_store.h"
+#include "serial/transcript_tap.h"
+#include "support/virtual_clock.h"
+
+namespace kestrel::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+// A device whose every call returns `ok` (a write: `taken`, -1 for all) and which delivers
+// `input`.
+struct ScriptedOs final : SerialOs {
+    bool ok = true;
+    int64_t taken = -1;
+    std::deque<uint8_t> input;
+    std::string calls;  // what reached the device, with its arguments
+
+    bool open(const char* name, SystemError* why) override {
+        calls += std::string("open ") + name + ";";
+        if (!ok) why->set(2, name);
+        return ok;
+    }
+    bool applySettings(const LineSettings& s) override {
+        calls += "settings " + std::to_string(s.rate) + (s.dtrOn ? " dtr;" : ";");
+        return ok;
+    }
+    bool readRate(uint32_t* rate) override { return *rate = 57600, ok; }
+    bool applyTimeouts() override { return ok; }
+    bool setDtr(bool on) override { return calls += on ? "dtr on;" : "dtr off;", ok; }
+    bool readCts(bool* on) override { return *on = true, ok; }
+    bool purge() override { return ok; }
+    bool dropInput() override { return ok; }
+    bool bytesWaiting(uint32_t* count) override { return *count = 7, ok; }
+    bool takeLineErrors(bool* any) override { return *any = true, ok; }
+    bool readByte(uint8_t* byte, bool* got) override {
+        *got = ok && !input.empty();
+        if (*got) *byte = input.front(), input.pop_front();
+        return ok;
+    }
+    uint32_t write(const uint8_t* bytes, uint32_t count) override {
+        calls += "write " + std::string(bytes, bytes + count) + ";";
+        return taken < 0 ? count : uint32_t(taken);
+    }
+    void close() override { calls += "close;"; }
+};
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
+}
+
+Lines splitLines(const std::string& text) {
+    Lines out;
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        out.push_back(text.substr(at, end - at));
+    return out;
+}
+
+struct TranscriptTest : testing::Test {
+    fs::path dir =
+        fs::temp_directory_path() / ("kestrel-transcript-" + std::to_string(currentProcessId()));
+    VirtualClock clock{5000};
+    ScriptedOs os;
+
+    void SetUp() override { fs::create_directories(dir); }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string text(const Transcript& t) {
+        const fs::path path = dir / "ring.txt";
+        std::FILE* f = std::fopen(path.string().c_str(), "wb");
+        EXPECT_TRUE(t.writeRing(f));
+        std::fclose(f);
+        return readFile(path);
+    }
+    void write(TranscriptTap& tap, const std::string& bytes) {
+        tap.write(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()));
+    }
+    // Reads `bytes`, `gapMs` apart.
+    void read(TranscriptTap& tap, const std::string& bytes, uint32_t gapMs = 1) {
+        os.input.assign(bytes.begin(), bytes.end());
+        uint8_t b = 0;
+        bool got = false;
+        while (tap.readByte(&b, &got) && got)
+            clock.advance(gapMs);
+    }
+};
+
+TEST_F(TranscriptTest, AtAndBlockTrafficWithTimesAndBlockNumbers) {
+    Transcript t(clock);
+    TranscriptTap tap(os, t);
+    clock.advance(12);
+    tap.open("/dev/ttyUSB0", nullptr);
+    tap.applySettings(makeLineSettings(115200, false));
+    tap.purge();
+    t.noteProgress();  // the bar is set before the entry: no block follows yet
+    clock.advance(1333);
+    write(tap, "AT+IPR?\r");
+    read(tap, "\r\n+IPR: 57600\r\nOK");
+    clock.advance(20);  // a pause ends a line
+    read(tap, "\r\n");
+    bool cts = false;
+    for (int i = 0; i < 3; ++i)
+        tap.readCts(&cts);  // only a change is shown
+    t.noteStatus("INFO: \\\\.\\COM5 \x07");
+    clock.advance(1500000);
+    write(tap, std::string("\x03\x5c\xff\x00", 4));
+    read(tap, "\x02");  // again: the same block goes out once more
+    write(tap, std::string("\x03\x5c\xff\x00", 4));
+    read(tap, "\x04\x01");
+    t.noteProgress();
+    t.noteProgress();
+    write(tap, "\x01\x41");
+    read(tap, "\x01\x01");  // a second answer to block 1
+    os.ok = false;
+    uint8_t b = 0;
+    bool got = false;
+    for (int i = 0; i < 3; ++i)
+        tap.readByte(&b, &got);
+    tap.setDtr(false);
+    os.taken = 2;
+    write(tap, "AT\\\x80\r");
+    t.noteOutcome("transfer failed at block 1");
+    tap.close();
+    EXPECT_EQ(splitLines(text(t)), (Lines{
+                                       "     0.012 open /dev/ttyUSB0",
+                                       "     0.012 rate 115200, DTR off",
+                                       "     0.012 purge",
+                                       "     1.345 W AT+IPR?\\r",
+                                       "     1.345 R \\r\\n",
+                                       "     1.347 R +IPR: 57600\\r\\n",
+                                       "     1.360 R OK",
+                                       "     1.382 R \\r\\n",
+                                       "     1.384 CTS on",
+                                       "     1.384 status INFO: \\\\.\\COM5 \\x07",
+                                       "  1501.384 W block 0: 03 5c ff 00 (4 bytes)",
+                                       "  1501.384 R block 0 answer 0x02",
+                                       "  1501.385 W block 0: 03 5c ff 00 (4 bytes)",
+                                       "  1501.385 R block 0 answer 0x04",
+                                       "  1501.386 R block 0 answer 0x01",
+                                       "  1501.387 W block 1: 01 41 (2 bytes)",
+                                       "  1501.387 R block 1 answer 0x01",
+                                       "  1501.388 R block 1 answer 0x01",
+                                       "  1501.389 read failed",
+                                       "  1501.389 DTR off failed",
+                                       "  1501.389 W AT\\\\\\x80\\r (wrote 2 of 5)",
+                                       "  1501.389 outcome transfer failed at block 1",
+                                       "  1501.389 close",
+                                   }));
+    EXPECT_EQ(t.droppedEvents(), 0u);
+}
+
+// The ring keeps as many of the newest events as its bound holds, whole, and says how many
+// older ones it left out.
+TEST_F(TranscriptTest, RingKeepsTheNewestWholeEventsWithinItsBound) {
+    constexpr size_t kRing = 4096, kHeader = 16;
+    const struct {
+        size_t payload;
+        int events;
+    } rows[] = {{9, 500}, {73, 100}, {9, 100}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.payload);
+        Transcript t(clock, kRing);
+        TranscriptTap tap(os, t);
+        for (int i = 0; i < row.events; ++i) {
+            char bytes[128];
+            std::snprintf(bytes, sizeof bytes, "AT%05d%0*d", i, int(row.payload - 7), 0);
+            write(tap, bytes);
+        }
+        const size_t fit = std::min<size_t>(row.events, kRing / (kHeader + row.payload));
+        const Lines lines = splitLines(text(t));
+        const size_t dropped = row.events - fit;
+        ASSERT_EQ(lines.size(), fit + (dropped > 0 ? 1 : 0));
+        EXPECT_EQ(t.droppedEvents(), dropped);
+        const std::string droppedLine =
+            "(" + std::to_string(dropped) + " earlier events dropped to keep the transcript small)";
+        EXPECT_EQ(lines[0] == droppedLine, dropped > 0);
+        for (size_t k = 0; k < fit; ++k) {
+            char number[8];
+            std::snprintf(number, sizeof number, "%05d", int(dropped + k));
+            EXPECT_EQ(lines[lines.size() - fit + k].substr(11, 9), std::string("W AT") + number);
+        }
+    }
+}
+
+TEST_F(TranscriptTest, StreamWritesEveryLineAsItHappensAfterWhatCameBefore) {
+    const fs::path path = dir / "session.log";
+    std::string ring;
+    {
+        Transcript t(clock, 4096);
+        TranscriptTap tap(os, t);
+        tap.open("COM1", nullptr);
+        read(tap, "noise");  // a read line still open goes first, whole
+        SystemError why;
+        ASSERT_TRUE(t.streamTo(path.string().c_str(), &why));
+        write(tap, "AT\r");
+        read(tap, "OK\r\n");
+        t.noteStatus("Waiting for start signal.");
+        // Flushed at once: a crash from here loses nothing.
+        EXPECT_EQ(splitLines(readFile(path)).back(), "     0.009 status Waiting for start signal.");
+        for (int i = 0; i < 300; ++i)
+            write(tap, "AT+CSQ\r");  // the file is not bounded
+        read(tap, "+CSQ");           // ended by the end of the session
+        ring = text(t);
+    }
+    const std::string file = readFile(path);
+    EXPECT_EQ(splitLines(file).size(), 306u);
+    EXPECT_EQ(file.substr(file.size() - 100), ring.substr(ring.size() - 100));
+    const std::string first =
+        "     0.000 open COM1\n     0.000 R noise\n     0.005 W AT\\r\n"
+        "     0.005 R OK\\r\\n\n";
+    EXPECT_EQ(file.substr(0, first.size()), first);
+
+    Transcript t(clock);
+    SystemError why;
+    const std::string missing = (dir / "no-such-folder" / "x.log").string();
+    EXPECT_FALSE(t.streamTo(missing.c_str(), &why));
+    EXPECT_NE(why.code, 0);
+    EXPECT_EQ(std::string(why.path), missing);
+}
+
+// A failed session's ring goes to a new file named after the port and the time; only the
+// newest files of that form stay, and nothing else in the folder is touched.
+TEST_F(TranscriptTest, SavedRingsKeepOnlyTheNewestFew) {
+    const auto now = fs::file_time_type::clock::now();
+    for (int i = 0; i < 12; ++i) {
+        const fs::path old = dir / ("kestrel-ttyS0-2020010" + std::to_string(i % 9) + "-00000" +
+                                    std::to_string(i) + "-1.log");
+        std::ofstream(old) << "old";
+        fs::last_write_time(old, now - std::chrono::hours(100 - i));  // a higher i is newer
+    }
+    for (const char* other : {"notes.txt", "kestrel-ttyS0.txt", "rate-journal.log"})
+        std::ofstream(dir / other) << "keep";
+    fs::create_directories(dir / "kestrel-folder.log");
+
+    Transcript t(clock);
+    TranscriptTap tap(os, t);
+    write(tap, "AT^SFDL\r");
+    std::set<std::string> saved;
+    for (const char* port :
+         {"/dev/serial/by-id/usb-Mk A-if00", "/dev/serial/by-id/usb-Mk A-if00"}) {
+        char path[512];
+        SystemError why;
+        ASSERT_TRUE(saveRing(t, port, dir.string().c_str(), path, sizeof path, &why, 10));
+        const fs::path p(path);
+        EXPECT_EQ(p.parent_path(), dir);
+        EXPECT_TRUE(
+            std::regex_match(p.filename().string(),
+                             std::regex(R"(kestrel-usb-Mk_A-if00-\d{8}-\d{6}-\d+(-2)?\.log)")))
+            << path;
+        EXPECT_EQ(readFile(p), text(t));
+        saved.insert(p.filename().string());
+    }
+    std::set<std::string> expected = saved;
+    for (int i = 4; i < 12; ++i)
+        expected.insert("kestrel-ttyS0-2020010" + std::to_string(i % 9) + "-00000" +
+                        std::to_string(i) + "-1.log");
+    expected.insert(
+        {"notes.txt", "kestrel-ttyS0.txt", "rate-journal.log", "kestrel-folder.log", "ring.txt"});
+    std::set<std::string> found;
+    for (const auto& entry : fs::directory_iterator(dir))
+        found.insert(entry.path().filename().string());
+    EXPECT_EQ(found, expected);
+
+    char path[512];
+    SystemError why;
+    EXPECT_FALSE(saveRing(t, "COM1", (dir / "missing").string().c_str(), path, sizeof path, &why));
+    EXPECT_NE(why.code, 0);
+}
+
+// Whatever the device answers reaches the caller unchanged, and so do the arguments.
+TEST_F(TranscriptTest, TapPassesEveryResultThrough) {
+    for (const bool ok : {true, false}) {
+        SCOPED_TRACE(ok);
+        Transcript t(clock);
+        ScriptedOs inner;
+        inner.ok = ok;
+        inner.taken = ok ? 5 : 3;
+        inner.input = {0x5a};
+        TranscriptTap tap(inner, t);
+        SystemError why;
+        EXPECT_EQ(tap.open("COM7", &why), ok);
+        EXPECT_EQ(why.code, ok ? 0 : 2);
+        EXPECT_EQ(tap.applySettings(makeLineSettings(460800, true)), ok);
+        uint32_t rate = 0, count = 0;
+        EXPECT_EQ(tap.readRate(&rate), ok);
+        EXPECT_EQ(rate, 57600u);
+        EXPECT_EQ(tap.applyTimeouts(), ok);
+        EXPECT_EQ(tap.setDtr(true), ok);
+        bool cts = false, any = false, got = !ok;
+        EXPECT_EQ(tap.readCts(&cts), ok);
+        EXPECT_TRUE(cts);
+        EXPECT_EQ(tap.purge(), ok);
+        EXPECT_EQ(tap.dropInput(), ok);
+        EXPECT_EQ(tap.bytesWaiting(&count), ok);
+        EXPECT_EQ(count, 7u);
+        EXPECT_EQ(tap.takeLineErrors(&any), ok);
+        EXPECT_TRUE(any);
+        uint8_t byte = 0;
+        EXPECT_EQ(tap.readByte(&byte, &got), ok);
+        EXPECT_EQ(got, ok);
+        EXPECT_EQ(byte, ok ? 0x5a : 0);
+        EXPECT_EQ(tap.write(reinterpret_cast<const uint8_t*>("AT\r\0X"), 5), uint32_t(inner.taken));
+        tap.close();
+        EXPECT_EQ(inner.calls, std::string("open COM7;settings 460800 dtr;dtr on;write AT\r") +
+                                   '\0' + "X;close;");
+    }
+}
+
+}  // namespace
+}  // namespace kestrel::test
