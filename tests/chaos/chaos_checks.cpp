@@ -155,7 +155,7 @@ std::vector<std::string> brokenInvariants(const ChaosWorld& cw) {
     expect(!cw.lock.held && cw.lock.released == 1,
            "claim released " + std::to_string(cw.lock.released) +
                " times, still held: " + std::to_string(cw.lock.held));
-    expect(cw.link.opensWithoutClaim == 0, "port opened without the claim");
+    expect(cw.opensWithoutClaim == 0, "port opened without the claim");
 
     expect(succeeded <= 1, "\"Download succeeded.\" shown more than once");
     expect(succeeded == 0 || complete, kSucceededWrongly);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "chaos.h"
 #include "serial/port_locator.h"
@@ -38,51 +39,6 @@ struct CountingLock final : PortLock {
     int released = 0;
 };
 
-// The fake device as the session's port sees it, plus what the link adds: line errors from
-// the loader's first byte on, and a watch that the port is opened only under the claim.
-class ChaosLinkOs final : public SerialOs {
-  public:
-    ChaosLinkOs(FakeSerialOs& os, sim::ModuleModel& module, CountingLock& lock, int lineErrors)
-        : os_(os), module_(module), lock_(lock), lineErrors_(lineErrors) {}
-
-    int opensWithoutClaim = 0;
-
-    bool open(const char* name, SystemError* why) override {
-        if (!lock_.held) ++opensWithoutClaim;
-        return os_.open(name, why);
-    }
-    bool applySettings(const LineSettings& s) override { return os_.applySettings(s); }
-    bool readRate(uint32_t* rate) override { return os_.readRate(rate); }
-    bool applyTimeouts() override { return os_.applyTimeouts(); }
-    bool setDtr(bool on) override { return os_.setDtr(on); }
-    bool readCts(bool* on) override { return os_.readCts(on); }
-    bool purge() override { return os_.purge(); }
-    bool dropInput() override { return os_.dropInput(); }
-    bool bytesWaiting(uint32_t* count) override { return os_.bytesWaiting(count); }
-    bool takeLineErrors(bool* any) override { return os_.takeLineErrors(any); }
-    bool readByte(uint8_t* byte, bool* got) override {
-        if (lineErrors_ > 0 && module_.inLoader()) {
-            os_.lineErrorsOnNextReads = lineErrors_;
-            lineErrors_ = 0;
-        }
-        return os_.readByte(byte, got);
-    }
-    uint32_t write(const uint8_t* bytes, uint32_t count) override {
-        return os_.write(bytes, count);
-    }
-    void close() override {
-        os_.close();
-        if (unplugWhenImageTaken && module_.imageComplete()) os_.devices.clear();
-    }
-    bool unplugWhenImageTaken = false;
-
-  private:
-    FakeSerialOs& os_;
-    sim::ModuleModel& module_;
-    CountingLock& lock_;
-    int lineErrors_;
-};
-
 // The host's device tree after the download command: the old name is gone, and the port is
 // found at the module's place under `returnsAs`, or (elsewhere) not at all.
 struct RenamingLocator final : PortLocator {
@@ -106,8 +62,7 @@ struct ChaosWorld {
     explicit ChaosWorld(const sim::ChaosPlan& p)
         : plan(p),
           w(p.module, p.link.clockStartMs),
-          link(w.os, w.module, lock, p.link.lineErrorReads),
-          port(link, w.clock),
+          port(w.os, w.clock),
           locator(w.os, p.link.usbReturnsAs, p.link.usbReturnsElsewhere) {
         const sim::ChaosLink& l = p.link;
         if (l.substitutedRate != 0) w.os.substitutes[l.substitutedRate] = l.substituteWith;
@@ -115,7 +70,17 @@ struct ChaosWorld {
         w.os.modemStatusFails = l.modemStatusFails;
         w.os.lineErrorQueryFails = l.lineErrorQueryFails;
         lock.refuse = l.portClaimedElsewhere;
-        link.unplugWhenImageTaken = l.unplugWhenImageTaken;
+        // What the link adds: line errors from the loader's first byte on, a watch that the
+        // port is opened only under the claim, and the device gone once the image is taken.
+        w.os.onRead = [this, errors = l.lineErrorReads]() mutable {
+            if (errors > 0 && w.module.inLoader())
+                w.os.lineErrorsOnNextReads = std::exchange(errors, 0);
+        };
+        w.os.onOpen = [this] { opensWithoutClaim += lock.held ? 0 : 1; };
+        if (l.unplugWhenImageTaken)
+            w.os.onClose = [this] {
+                if (w.module.imageComplete()) w.os.devices.clear();
+            };
         w.useImage(p.records());
         SessionFields& f = w.host.fields;
         copyText(f.portName, p.op.portName.c_str());
@@ -136,8 +101,8 @@ struct ChaosWorld {
     const sim::ChaosPlan& plan;
     VirtualWorld w;
     CountingLock lock;
-    ChaosLinkOs link;
-    SerialPort port;  // the session's port, over the link
+    int opensWithoutClaim = 0;
+    SerialPort port;  // the session's port
     RenamingLocator locator;
     SessionOutcome outcome;
 };

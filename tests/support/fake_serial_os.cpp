@@ -22,6 +22,7 @@ bool FakeSerialOs::deviceAlive() const {
 }
 
 bool FakeSerialOs::open(const char* name, SystemError* why) {
+    if (onOpen) onOpen();
     if (devices.count(name) == 0 || !module_.portPresent(now())) {
         record(Event::Kind::OpenFailed, name);
         why->set(ENOENT, name);
@@ -94,6 +95,7 @@ bool FakeSerialOs::takeLineErrors(bool* any) {
 }
 
 bool FakeSerialOs::readByte(uint8_t* byte, bool* got) {
+    if (onRead) onRead();
     *got = false;
     constexpr uint32_t kReadTimeoutMs = 5;
     uint32_t due = 0;
@@ -127,6 +129,7 @@ uint32_t FakeSerialOs::write(const uint8_t* bytes, uint32_t count) {
 void FakeSerialOs::close() {
     open_ = false;
     record(Event::Kind::Close);
+    if (onClose) onClose();
 }
 
 }  // namespace kestrel::test

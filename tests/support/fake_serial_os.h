@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -36,6 +37,9 @@ class FakeSerialOs final : public SerialOs {
     bool timeoutsRefused = false;
     // Every byte read while this many more reads are due comes with a line error.
     int lineErrorsOnNextReads = 0;
+    // Called as the driver opens the port, reads a byte and closes the port (to watch or to
+    // change the device at those moments).
+    std::function<void()> onOpen, onRead, onClose;
 
     // --- what the driver did ---
     std::vector<Event> events;
