@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """kestrel-cli and ModemManager: one scenario against a mock on a private system bus."""
 
-# A private bus (dbus-daemon with a configuration of the case's own) stands in for the system
-# bus; the tool finds it through DBUS_SYSTEM_BUS_ADDRESS. ModemManager is the python-dbusmock
-# template modem_manager_mock.py, which logs every InhibitDevice call with its sender and what
-# the caller had done to the ptys by then. The update itself is checked as in run_case.py.
+# A run_case.py case whose flow first starts a private bus (dbus-daemon with a configuration of
+# the case's own) in place of the system bus; the tool finds it through
+# DBUS_SYSTEM_BUS_ADDRESS. ModemManager is the python-dbusmock template modem_manager_mock.py,
+# which logs every InhibitDevice call with its sender and what the caller had done to the ptys
+# by then. The update itself is checked by run_case.py as every case is.
 #   inhibit: ModemManager manages the module's port (among other ports and another modem), on
 #     the USB road, where the port vanishes after the download command and returns as a new
 #     pty. InhibitDevice(uid, true) comes before the tool first opens the port (so before its
@@ -17,20 +18,16 @@
 #     device tree of the case's own (KESTREL_SYSFS_ROOT).
 # Exit 0 when the scenario passed, 1 when it failed (with the reasons), 2 on wrong usage.
 
-import argparse
 import json
 import os
 import re
 import select
-import shutil
 import subprocess
 import sys
-import tempfile
-import time
-from types import SimpleNamespace
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from run_case import OK_LINES, SMALL_RECORDS, case_environment, failed, parse_summary  # noqa: E402,E501
+import run_case  # noqa: E402
+from run_case import OK_LINES, case, failed  # noqa: E402
 
 MOCK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "modem_manager_mock.py")
 SERVICE = "org.freedesktop.ModemManager1"
@@ -38,14 +35,7 @@ UID = "/sys/devices/pci0000:00/0000:00:14.0/usb9/9-4"
 VENDOR, PRODUCT = "1a2b", "00c4"
 RULE = 'ATTRS{idVendor}=="%s", ATTRS{idProduct}=="%s", ENV{ID_MM_DEVICE_IGNORE}="1"' % (
     VENDOR, PRODUCT)
-# The tool's last line after a successful update, not what is looked at here.
 FIGURES = re.compile(r"^kestrel-cli: sent \d+ records")
-# Each scenario's road: simulator options, tool options, the tool's status lines. The USB port
-# vanishes after the download command for longer than the tool's first wait.
-USB = SimpleNamespace(sim=["--usb", "--usb-gone-ms", "2500"], cli=["--usb"], lines=OK_LINES)
-SAME_RATE = SimpleNamespace(sim=["--rate", "115200"], cli=["--rate", "115200"],
-                            lines=["INFO: original baudrate = 115200"] + OK_LINES)
-ROADS = {"inhibit": USB, "absent": SAME_RATE, "refused": SAME_RATE}
 
 BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -64,35 +54,19 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
 SERVICE_FILE = "[D-BUS Service]\nName=%s\nExec=/usr/bin/touch %%(tmp)s/started\n" % SERVICE
 
 
-def start_bus(tmp, procs):
+def start_bus(tmp, programs):
     os.mkdir(os.path.join(tmp, "services"))
     with open(os.path.join(tmp, "bus.conf"), "w") as f:
         f.write(BUS_CONFIG % {"tmp": tmp})
     with open(os.path.join(tmp, "services", SERVICE + ".service"), "w") as f:
         f.write(SERVICE_FILE % {"tmp": tmp})
-    with open(os.path.join(tmp, "bus.err"), "w") as err:
-        bus = subprocess.Popen(["dbus-daemon", "--config-file=" + os.path.join(tmp, "bus.conf"),
-                                "--nofork", "--print-address=1"], stdout=subprocess.PIPE,
-                               stderr=err)
-    procs.append(bus)
+    bus = subprocess.Popen(["dbus-daemon", "--config-file=" + os.path.join(tmp, "bus.conf"),
+                            "--nofork", "--print-address=1"], stdout=subprocess.PIPE)
+    programs.append(bus)
     line = bus.stdout.readline() if select.select([bus.stdout], [], [], 10)[0] else b""
     if not line.startswith(b"unix:"):
         raise RuntimeError("dbus-daemon gave no address: %r" % line)
     return line.decode().strip()
-
-
-def start_sim(road, paths, tmp, procs):
-    # The simulated module on a pty behind tmp/dev/ttyMODEM; returns it and the pty's path.
-    cmd = [paths.sim, "--link", os.path.join(tmp, "dev", "ttyMODEM"), "--once",
-           "--image", paths.image, "--side-channel", os.path.join(tmp, "side.sock")] + road.sim
-    with open(os.path.join(tmp, "sim.err"), "w") as err:
-        sim = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=err)
-    procs.append(sim)
-    ready = sim.stdout.readline() if select.select([sim.stdout], [], [], 10)[0] else b""
-    m = re.search(rb"ready at .* \((/dev/pts/\d+)\)", ready)
-    if not m:
-        raise RuntimeError("simulator did not get ready: %r" % ready)
-    return sim, m.group(1).decode()
 
 
 def make_device_tree(tmp, pty):
@@ -102,18 +76,16 @@ def make_device_tree(tmp, pty):
     tty = os.path.join(usb, "9-%d:1.0" % os.getpid(), "tty", "ttyACM0")
     os.makedirs(tty)
     for name, value in (("busnum", "9"), ("devnum", "4"), ("idVendor", VENDOR),
-                        ("idProduct", PRODUCT)):
+                        ("idProduct", PRODUCT), ("9-%d:1.0/bInterfaceNumber" % os.getpid(), "00")):
         with open(os.path.join(usb, name), "w") as f:
             f.write(value + "\n")
-    with open(os.path.join(os.path.dirname(os.path.dirname(tty)), "bInterfaceNumber"), "w") as f:
-        f.write("00\n")
     os.makedirs(os.path.join(tmp, "sys", "dev", "char"))
     rdev = os.stat(pty).st_rdev
     os.symlink(tty, os.path.join(tmp, "sys", "dev", "char",
                                  "%d:%d" % (os.major(rdev), os.minor(rdev))))
 
 
-def start_mock(tmp, pty, refuse, procs):
+def start_mock(tmp, pty, refuse, programs):
     from dbusmock import DBusTestCase
     config = {"log": os.path.join(tmp, "calls"), "refuse": refuse,
               "modems": [["/sys/devices/pci0000:00/0000:00:14.0/usb3/3-1", [["ttyUSB7", 3]]],
@@ -121,33 +93,15 @@ def start_mock(tmp, pty, refuse, procs):
     with open(os.path.join(tmp, "mock.out"), "w") as out:
         mock, _ = DBusTestCase.spawn_server_template(MOCK, {"config": json.dumps(config)},
                                                      stdout=out, system_bus=True)
-    procs.append(mock)
+    programs.append(mock)
 
 
-def run_tool(road, paths, tmp, sysfs, run):
-    env = case_environment(tmp)
-    env.update(LD_PRELOAD=paths.shim, KESTREL_SIM_SIDE_CHANNEL=os.path.join(tmp, "side.sock"))
-    if sysfs:
-        env["KESTREL_SYSFS_ROOT"] = os.path.join(tmp, "sys")
-    start = time.monotonic()
-    with open(os.path.join(tmp, "out"), "w") as out, open(os.path.join(tmp, "err"), "w") as err:
-        tool = subprocess.run([paths.cli, "--port", os.path.join(tmp, "dev", "ttyMODEM")] +
-                              road.cli, stdout=out, stderr=err, stdin=subprocess.DEVNULL,
-                              env=env, timeout=45)
-    run.wall_s = time.monotonic() - start
-    run.exit = tool.returncode
-    with open(os.path.join(tmp, "out")) as f:
-        run.lines = f.read().splitlines()
-    with open(os.path.join(tmp, "err")) as f:
-        run.err = f.read()
-
-
-def check_inhibit(run, calls, cli, pty):
+def check_inhibit(calls, cli, pty, sim_err):
     asked = [(call["uid"], call["inhibit"]) for call in calls]
     if asked != [(UID, True), (UID, False)]:
         return ["InhibitDevice calls %r, expected (%s, true) then (%s, false)" % (asked, UID, UID)]
     first, last = calls
-    back = re.search(r"port back at .* \((/dev/pts/\d+)\)", run.sim_err)
+    back = re.search(r"port back at .* \((/dev/pts/\d+)\)", sim_err)
     opened_between = {name for name, kind in last["events"] if kind == "open"}
     return failed(
         (first["sender"] == last["sender"],
@@ -174,83 +128,40 @@ def check_refused(run, calls):
          "not the hint, once, with the rule for %s:%s:\n%s" % (VENDOR, PRODUCT, "\n".join(hint))))
 
 
-def run_scenario(scenario, paths, tmp, run):
-    road = ROADS[scenario]
-    procs = []
-    try:
-        os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = start_bus(tmp, procs)
-        sim, pty = start_sim(road, paths, tmp, procs)
-        if scenario == "refused":
-            make_device_tree(tmp, pty)
-        if scenario != "absent":
-            start_mock(tmp, pty, scenario == "refused", procs)
-        run_tool(road, paths, tmp, scenario == "refused", run)
-        # Whatever the simulator still waits for after the tool is done, it is stopped.
-        try:
-            sim.wait(timeout=0.2)
-        except subprocess.TimeoutExpired:
-            sim.terminate()
-            sim.wait(timeout=10)
-        run.sim_out = sim.stdout.read().decode(errors="replace")
-    finally:
-        for p in reversed(procs):
-            if p.poll() is None:
-                p.terminate()
-                try:
-                    p.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-                    p.wait()
-    with open(os.path.join(tmp, "sim.err")) as f:
-        run.sim_err = f.read()
-    calls = []
-    if os.path.exists(os.path.join(tmp, "calls")):
-        with open(os.path.join(tmp, "calls")) as f:
-            calls = [json.loads(line) for line in f]
-    s = parse_summary(run.sim_out)
-    failures = failed(
-        (run.lines == road.lines,
-         "status lines:\n  got      %r\n  expected %r" % (run.lines, road.lines)),
-        (run.exit == 0, "exit %s" % run.exit),
-        ((s.get("accepted"), s.get("resends")) == (SMALL_RECORDS, 0),
-         "loader accepted %s records with %s resends" % (s.get("accepted"), s.get("resends"))),
-        ("equal the image" in s.get("result", ""), "image comparison: %r" % s.get("result")),
-        (not os.path.exists(os.path.join(tmp, "started")),
-         "the tool had the bus start ModemManager"),
-    )
-    if scenario == "inhibit":
-        failures += check_inhibit(run, calls, paths.cli, pty)
-    elif scenario == "refused":
-        failures += check_refused(run, calls)
-    else:
-        extra = [line for line in run.err.splitlines() if not FIGURES.match(line)]
-        failures += failed((not extra, "more on stderr: %r" % extra))
-    if scenario != "refused":
-        failures += failed(("ModemManager" not in run.err,
-                            "ModemManager mentioned on stderr: %r" % run.err))
-    return failures
+def scenario(name):
+    # The flow: bus, device tree and mock as the scenario wants them, then one kestrel-cli.
+    def flow(c, ctx, run):
+        tmp = os.path.dirname(ctx.path("x"))
+        address = start_bus(tmp, ctx.programs)
+        os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = ctx.env["DBUS_SYSTEM_BUS_ADDRESS"] = address
+        if name == "refused":
+            make_device_tree(tmp, ctx.slave)
+            ctx.env["KESTREL_SYSFS_ROOT"] = os.path.join(tmp, "sys")
+        if name != "absent":
+            start_mock(tmp, ctx.slave, name == "refused", ctx.programs)
+        run_case.finish_cli(ctx, run_case.start_cli(ctx, c, "cli"), "cli", run)
+        calls = []
+        if os.path.exists(ctx.path("calls")):
+            calls = [json.loads(line) for line in ctx.text("calls").splitlines()]
+        failures = failed((not os.path.exists(ctx.path("started")),
+                           "the tool had the bus start ModemManager"))
+        if name == "inhibit":
+            failures += check_inhibit(calls, ctx.cli, ctx.slave, ctx.text("sim.err"))
+        elif name == "refused":
+            failures += check_refused(run, calls)
+        return failures
+    return flow
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("scenario", choices=sorted(ROADS))
-    for option in ("--sim", "--cli", "--image", "--shim"):
-        parser.add_argument(option, required=True)
-    paths = parser.parse_args()
-    tmp = tempfile.mkdtemp(prefix="kestrel-mm-%s-" % paths.scenario)
-    run = SimpleNamespace()
-    failures = run_scenario(paths.scenario, paths, tmp, run)
-    if hasattr(run, "wall_s"):
-        print("%s: wall %.2f s, exit %s" % (paths.scenario, run.wall_s, run.exit))
-        for line in run.lines + run.err.splitlines():
-            print("  | " + line)
-    if failures:
-        print("FAILED %s:\n- %s\n- files kept in %s" % (paths.scenario, "\n- ".join(failures), tmp))
-        return 1
-    shutil.rmtree(tmp, ignore_errors=True)
-    print("passed %s" % paths.scenario)
-    return 0
-
+SAME_RATE = dict(sim=["--rate", "115200"], cli=["--rate", "115200"],
+                 lines=["INFO: original baudrate = 115200"] + OK_LINES)
+# The USB port vanishes after the download command for longer than the tool's first wait. On
+# the other roads standard error holds the figures and nothing else (no word of ModemManager),
+# but after a refusal the hint as well.
+CASES = {"inhibit": case(sim=["--usb", "--usb-gone-ms", "2500"], cli=["--usb"],
+                         flow=scenario("inhibit")),
+         "absent": case(**SAME_RATE, flow=scenario("absent")),
+         "refused": case(**SAME_RATE, err=r".*", flow=scenario("refused"))}
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_case.main(CASES))

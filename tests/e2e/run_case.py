@@ -452,9 +452,9 @@ def run_case(name, c, paths, tmp, run):
     ) + (c.check(run) if c.check else [])
 
 
-def main():
+def main(cases=CASES):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("case", choices=sorted(CASES) + ["window"])
+    parser.add_argument("case", choices=sorted(cases) + ["window"])
     for option in ("--sim", "--cli", "--image", "--shim"):
         parser.add_argument(option, required=True)
     parser.add_argument("--shipped-cli")
@@ -462,7 +462,7 @@ def main():
     parser.add_argument("--drive", help="tests/ui/drive_window.py, for the case window")
     paths = parser.parse_args()
     # The window: a whole update with the small image, then closed with exit code 2.
-    c = CASES.get(paths.case) or case(lines=[], cli_exit=2)
+    c = cases.get(paths.case) or case(lines=[], cli_exit=2)
     if paths.case == "window" and not (paths.window and paths.drive):
         parser.error("case window needs --window and --drive")
     if c.program == "shipped" and not paths.shipped_cli:
