@@ -174,7 +174,7 @@ TEST_F(TranscriptTest, RingKeepsTheNewestWholeEventsWithinItsBound) {
     const struct {
         size_t payload;
         int events;
-    } rows[] = {{9, 500}, {73, 100}, {9, 100}};
+    } rows[] = {{9, 500}, {73, 100}, {48, 100}, {9, 100}};  // 48: events fill it exactly
     for (const auto& row : rows) {
         SCOPED_TRACE(row.payload);
         Transcript t(clock, kRing);
