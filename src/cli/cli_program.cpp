@@ -1,15 +1,20 @@
-// kestrel-cli: the update session for scripts and production lines. The firmware image is
-// appended to this program's own file, as to the window's.
+#include "cli/cli_program.h"
+
 #include <unistd.h>
 
 #include <cstdio>
 
 #include "cli/cli_args.h"
-#include "cli/terminal_host.h"
+#include "cli/console.h"
+#include "cli/list_command.h"
+#include "cli/station_front.h"
+#include "cli/stop_signals.h"
+#include "cli/update_runner.h"
 #include "image/image_summary.h"
 #include "platform/own_file.h"
 #include "serial/port_lock.h"
 #include "serial/port_problem.h"
+#include "session/session_exit_code.h"
 #include "session/update_session.h"
 
 namespace {
@@ -38,58 +43,52 @@ int printImageInfo(FILE* out) {
     return kExitSucceeded;
 }
 
-// The reason on standard error, and for a port that did not open what to do about it.
-void printReason(const SessionOutcome& outcome) {
-    char reason[2 * kTextCapacity];
-    describeSystemError(outcome.reason, reason, sizeof reason);
-    if (reason[0] != '\0') std::fprintf(stderr, "kestrel-cli: %s\n", reason);
-    if (outcome.result == SessionResult::PortNotOpened ||
-        outcome.result == SessionResult::UsbPortNotReopened)
-        std::fputs(explainPortProblem(outcome.reason).c_str(), stderr);
+// Claims, opens and closes each port as a session would, and nothing else.
+int checkPorts(const CliOptions& options, Console& console) {
+    int code = kExitSucceeded;
+    const uint32_t rate = static_cast<uint32_t>(convertRateText(options.fields.rateText));
+    for (const std::string& name : options.ports) {
+        const std::unique_ptr<SerialOs> os = createPlatformSerialOs();
+        SerialPort port(*os, systemClock());
+        const std::unique_ptr<PortLock> lock = createPlatformPortLock();
+        PortResult r;
+        r.port = name;
+        r.outcome.result = SessionResult::PortNotOpened;
+        if (lock == nullptr || lock->acquire(name.c_str(), &r.outcome.reason)) {
+            if (port.openPort(name.c_str(), rate, options.fields.usb))
+                r.outcome.result = SessionResult::Succeeded;
+            else
+                r.outcome.reason = port.lastError();
+            port.closePort();
+            if (lock != nullptr) lock->release();
+        }
+        if (r.outcome.succeeded()) {
+            console.outLine(name + ": an update can start here.");
+            continue;
+        }
+        console.outLine(options.ports.size() > 1 ? name + ": ERROR: Cannot open COM-Port."
+                                                 : "ERROR: Cannot open COM-Port.");
+        reportFailureReason(console, r, options.ports.size() > 1);
+        code = kExitPortNotOpened;
+    }
+    return code;
 }
 
-// Claims, opens and closes the port as a session would, and nothing else.
-int checkPort(const SessionFields& fields) {
-    const std::unique_ptr<SerialOs> os = createPlatformSerialOs();
-    SerialPort port(*os, systemClock());
-    const std::unique_ptr<PortLock> lock = createPlatformPortLock();
-    SessionOutcome outcome;
-    outcome.result = SessionResult::PortNotOpened;
-    const uint32_t rate = static_cast<uint32_t>(convertRateText(fields.rateText));
-    if (lock == nullptr || lock->acquire(fields.portName, &outcome.reason)) {
-        if (port.openPort(fields.portName, rate, fields.usb))
-            outcome.result = SessionResult::Succeeded;
-        else
-            outcome.reason = port.lastError();
-        port.closePort();
-        if (lock != nullptr) lock->release();
-    }
-    if (outcome.succeeded()) {
-        std::printf("%s: an update can start here.\n", fields.portName);
-        return kExitSucceeded;
-    }
-    std::printf("ERROR: Cannot open COM-Port.\n");
-    printReason(outcome);
-    return kExitPortNotOpened;
-}
-
-// One line on what a successful update sent and how fast.
-void printTransferFigures(const SessionOutcome& outcome, uint32_t sessionMs) {
-    const double transferS = outcome.transferMs / 1000.0;
-    const double bytesPerS = transferS > 0 ? outcome.bytesSent / transferS : 0;
-    std::fprintf(stderr,
-                 "kestrel-cli: sent %d records, %u bytes; update %.1f s, transfer %.1f s at "
-                 "%.0f bytes/s (%.0f bit/s on the line)\n",
-                 static_cast<int>(outcome.recordsSent), outcome.bytesSent, sessionMs / 1000.0,
-                 transferS, bytesPerS, bytesPerS * 10);
+OutputMode outputModeOf(const CliOptions& options) {
+    if (options.json) return OutputMode::Json;
+    return options.ports.size() == 1 ? OutputMode::Plain
+                                     : OutputMode::Prefixed;  // a station: Prefixed
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    SessionFields fields;
+namespace kestrel {
+
+int runCliProgram(int argc, char** argv) {
+    CliOptions options;
     char error[kTextCapacity];
-    switch (parseCliArgs(argc, argv, &fields, error)) {
+    const CliCommand command = parseCliArgs(argc, argv, &options, error);
+    switch (command) {
         case CliCommand::Help:
             printCliUsage(stdout);
             return kExitSucceeded;
@@ -103,21 +102,33 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "kestrel-cli: %s\n\n", error);
             printCliUsage(stderr);
             return kExitUsage;
+        case CliCommand::List:
+            return runListCommand(options.json, stdout);
+        case CliCommand::Station:
         case CliCommand::Check:
-            return checkPort(fields);
         case CliCommand::Run:
             break;
     }
-    // The bar only where someone watches; a log or a pipe gets the status lines alone.
-    Clock& clock = systemClock();
-    TerminalHost host(fields, stdout, isatty(STDERR_FILENO) ? stderr : nullptr, clock);
-    const uint32_t start = clock.nowMs();
-    const SessionOutcome outcome = runUpdateSession(host);
-    if (outcome.succeeded()) {
-        printTransferFigures(outcome, clock.elapsedSince(start));
-        return kExitSucceeded;
+    StopRequest stop;
+    installStopSignals(stop, nullptr, nullptr);
+    const OutputMode mode = outputModeOf(options);
+    // Progress rows only where someone watches them.
+    const bool watched = mode == OutputMode::Prefixed && isatty(STDERR_FILENO);
+    Console console(stdout, stderr, watched ? stderr : nullptr);
+    if (command == CliCommand::Check) return checkPorts(options, console);
+
+    char programPath[kReasonPathCapacity];
+    if (!ownProgramPath(programPath, sizeof programPath)) programPath[0] = '\0';
+    ImageSummary image;
+    if (mode != OutputMode::Plain) {
+        // Begin events and unit records name the image; a damaged one still lets each
+        // session say so.
+        FirmwareImage reader(programPath);
+        summarizeImage(reader, &image);
     }
-    // The status line says what failed; the system's words say why, where it gave any.
-    printReason(outcome);
-    return kExitFailed;
+    RunContext run{options, mode, console, stop, programPath, image};
+    run.logPerPort = options.ports.size() > 1 || command == CliCommand::Station;
+    return command == CliCommand::Station ? runStation(run) : runUpdates(run);
 }
+
+}  // namespace kestrel

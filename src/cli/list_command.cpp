@@ -1,6 +1,7 @@
 #include "cli/list_command.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "cli/json_line.h"
@@ -10,12 +11,16 @@ namespace kestrel {
 namespace {
 
 constexpr size_t kColumns = 6;
+constexpr size_t kCell = 260;
 
 std::string jsonArray(const std::vector<std::string>& texts) {
     std::string out = "[";
-    for (const std::string& text : texts)
-        out += (out.size() > 1 ? "," : "") + jsonString(text.c_str());
-    return out + "]";
+    for (const std::string& text : texts) {
+        if (out.size() > 1) out += ',';
+        out += jsonString(text.c_str());
+    }
+    out += ']';
+    return out;
 }
 
 // A device's id as udev writes it ("0403"), or null off USB.
@@ -46,30 +51,30 @@ void writeJson(const SerialPortInfo& port, FILE* out) {
     std::fputs(line.finish().c_str(), out);
 }
 
-// A device's text with control characters shown as '?', so a USB string cannot drive the
-// terminal; "-" for none.
-std::string shown(const std::string& text) {
-    if (text.empty()) return "-";
-    std::string out = text;
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    return out;
+// A column's text, cut to the cell: control characters shown as '?', so that a USB
+// device's string cannot drive the terminal; "-" for none.
+void setCell(char (&cell)[kCell], const char* text) {
+    size_t n = 0;
+    for (; text[n] != '\0' && n + 1 < kCell; ++n)
+        cell[n] = static_cast<unsigned char>(text[n]) < 0x20 || text[n] == 0x7f ? '?' : text[n];
+    cell[n] = '\0';
+    if (n == 0) setCell(cell, "-");
 }
 
 // The text columns of one port: name, kind, vid:pid, serial, interface, first by-id name.
-void textRow(const SerialPortInfo& port, std::string (&row)[kColumns]) {
-    char number[24] = "-";
+void textRow(const SerialPortInfo& port, char (&row)[kColumns][kCell]) {
+    setCell(row[0], port.name.c_str());
+    setCell(row[1], port.kind);
+    setCell(row[2], "");
     if (port.vendorId >= 0 && port.productId >= 0)
-        std::snprintf(number, sizeof number, "%04x:%04x", port.vendorId, port.productId);
-    row[0] = shown(port.name);
-    row[1] = port.kind;
-    row[2] = number;
-    row[3] = shown(port.serial);
-    std::snprintf(number, sizeof number, "%d", port.interfaceNumber);
-    row[4] = port.interfaceNumber >= 0 ? number : "-";
+        std::snprintf(row[2], kCell, "%04x:%04x", port.vendorId, port.productId);
+    setCell(row[3], port.serial.c_str());
+    setCell(row[4], "");
+    if (port.interfaceNumber >= 0) std::snprintf(row[4], kCell, "%d", port.interfaceNumber);
     // The folder is the same for every name: the name alone keeps the line short.
-    const std::string byId = port.byId.empty() ? "" : port.byId.front();
-    row[5] = shown(byId.substr(byId.rfind('/') + 1));
+    const char* byId = port.byId.empty() ? "" : port.byId.front().c_str();
+    const char* slash = std::strrchr(byId, '/');
+    setCell(row[5], slash != nullptr ? slash + 1 : byId);
 }
 
 }  // namespace
@@ -86,22 +91,21 @@ void writePortList(const std::vector<SerialPortInfo>& ports, bool json, FILE* ou
     }
     static const char* const kHeader[kColumns] = {"PORT",   "KIND", "VID:PID",
                                                   "SERIAL", "IF",   "BY-ID"};
-    std::string row[kColumns];
+    char row[kColumns][kCell];
     int width[kColumns] = {};
     // Twice over the ports: first the columns' widths, then the lines.
     for (int pass = 0; pass < 2; ++pass) {
         for (size_t r = 0; r <= ports.size(); ++r) {
-            if (r == 0)
-                std::copy(kHeader, kHeader + kColumns, row);
-            else
-                textRow(ports[r - 1], row);
+            for (size_t c = 0; c < kColumns && r == 0; ++c)
+                setCell(row[c], kHeader[c]);
+            if (r > 0) textRow(ports[r - 1], row);
             for (size_t c = 0; c < kColumns; ++c) {
                 if (pass == 0)
-                    width[c] = std::max(width[c], static_cast<int>(row[c].size()));
+                    width[c] = std::max(width[c], static_cast<int>(std::strlen(row[c])));
                 else if (c + 1 < kColumns)
-                    std::fprintf(out, "%-*s  ", width[c], row[c].c_str());
+                    std::fprintf(out, "%-*s  ", width[c], row[c]);
                 else  // the last column is not padded: no trailing blanks
-                    std::fprintf(out, "%s\n", row[c].c_str());
+                    std::fprintf(out, "%s\n", row[c]);
             }
         }
     }

@@ -9,7 +9,6 @@ namespace kestrel {
 namespace {
 
 constexpr uint32_t kRedrawMs = 100;
-constexpr uint32_t kSampleMs = 500;
 constexpr int kBarWidth = 30;
 
 void formatDuration(char* out, size_t capacity, uint32_t seconds) {
@@ -74,25 +73,13 @@ void TerminalHost::setProgressRange(int32_t maximum) {
     stopped_ = false;
     maximum_ = maximum;
     position_ = 0;
-    sampling_ = false;
-    blocksPerSecond_ = 0;
+    rate_.restart();
     drawBar(true);
 }
 
 void TerminalHost::setProgressPosition(int32_t position) {
     if (stopped_) return;
-    const uint32_t now = clock_.nowMs();
-    if (!sampling_ && position_ > 0 && position > position_) {
-        // The bar's first move jumps to a thirtieth of its length: measure from the next.
-        sampling_ = true;
-        sampleMs_ = now;
-        samplePosition_ = position;
-    } else if (sampling_ && now - sampleMs_ >= kSampleMs) {
-        const double rate = (position - samplePosition_) * 1000.0 / (now - sampleMs_);
-        blocksPerSecond_ = blocksPerSecond_ > 0 ? 0.7 * blocksPerSecond_ + 0.3 * rate : rate;
-        sampleMs_ = now;
-        samplePosition_ = position;
-    }
+    rate_.note(position, clock_.nowMs());
     position_ = position;
     drawBar(position == maximum_);
 }
@@ -110,7 +97,7 @@ void TerminalHost::drawBar(bool force) {
     if (!force && barShown_ && now - lastDrawMs_ < kRedrawMs) return;
     lastDrawMs_ = now;
     char line[160];
-    formatProgressLine(line, sizeof line, position_, maximum_, blocksPerSecond_, stopped_);
+    formatProgressLine(line, sizeof line, position_, maximum_, rate_.perSecond(), stopped_);
     std::fprintf(bar_, "\r%s\033[K", line);
     std::fflush(bar_);
     barShown_ = true;

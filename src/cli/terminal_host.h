@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "cli/block_rate.h"
 #include "platform/clock.h"
 #include "session/status_reporter.h"
 
@@ -37,12 +38,7 @@ class TerminalHost final : public SessionHost {
     int32_t maximum_ = 0;
     int32_t position_ = 0;
     uint32_t lastDrawMs_ = 0;
-    // Throughput: blocks per second over the last stretch of at least half a second,
-    // smoothed; measured from the first real move of the bar.
-    bool sampling_ = false;
-    uint32_t sampleMs_ = 0;
-    int32_t samplePosition_ = 0;
-    double blocksPerSecond_ = 0;
+    BlockRate rate_;
 };
 
 // One line of the progress bar (no line end) for `position` of `maximum`, with the

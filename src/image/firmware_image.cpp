@@ -41,9 +41,15 @@ FirmwareImage::RecordResult FirmwareImage::readOneRecord(uint8_t* payload, uint8
     if (!file_.read(payload, n, &got)) return RecordResult::Error;
     if (got != n) {
         // Only the numbers are formatted: the format text is our own constant.
-        std::printf("Warning: unexpected end of file detected %d / %d.\n", static_cast<int>(got),
-                    static_cast<int>(n));
-        std::fflush(stdout);
+        char warning[64];
+        std::snprintf(warning, sizeof warning, "Warning: unexpected end of file detected %d / %d.",
+                      static_cast<int>(got), static_cast<int>(n));
+        if (warningSink_ != nullptr) {
+            warningSink_(warningContext_, warning);
+        } else {
+            std::printf("%s\n", warning);
+            std::fflush(stdout);
+        }
         return RecordResult::Cut;
     }
     *length = n;

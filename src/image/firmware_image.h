@@ -46,6 +46,14 @@ class FirmwareImage {
     // Closes the file; harmless when none is open.
     void closeImage();
 
+    // Where the warning about a record cut short goes instead of standard output (a front
+    // end that prints for several modules, or for a program). Null: standard output.
+    using WarningSink = void (*)(void* context, const char* text);
+    void setWarningSink(WarningSink sink, void* context) {
+        warningSink_ = sink;
+        warningContext_ = context;
+    }
+
     bool imageIsOpen() const { return found_ && file_.isOpen(); }
     // Why the last openImage() or countRecords() failed.
     const SystemError& lastError() const { return error_; }
@@ -56,6 +64,8 @@ class FirmwareImage {
     int failOpen(int code, const char* what);
 
     char path_[kReasonPathCapacity] = {};
+    WarningSink warningSink_ = nullptr;
+    void* warningContext_ = nullptr;
     ReadOnlyFile file_;
     // Set only once the marker was found: after a failed openImage the file may still be
     // open (closeImage releases it), but its bytes are no image and must not be read.

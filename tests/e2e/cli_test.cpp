@@ -6,71 +6,104 @@
 #include <vector>
 
 #include "cli/cli_args.h"
+#include "cli/console.h"
+#include "cli/json_line.h"
+#include "cli/port_hosts.h"
+#include "cli/port_session.h"
 #include "cli/terminal_host.h"
+#include "cli/update_runner.h"
 #include "support/virtual_clock.h"
 
 namespace kestrel {
 namespace {
 
-CliCommand parse(std::vector<const char*> args, SessionFields* fields, std::string* error) {
+CliCommand parse(std::vector<const char*> args, CliOptions* options, std::string* error) {
     args.insert(args.begin(), "kestrel-cli");
     char text[kTextCapacity];
-    const CliCommand c = parseCliArgs(static_cast<int>(args.size()), args.data(), fields, text);
+    const CliCommand c = parseCliArgs(static_cast<int>(args.size()), args.data(), options, text);
     *error = text;
     return c;
 }
 
 TEST(CliArgs, FieldsAsTheWindowWouldHoldThem) {
-    SessionFields f;
+    CliOptions o;
     std::string error;
-    ASSERT_EQ(parse({"--port", "/dev/ttyUSB0"}, &f, &error), CliCommand::Run) << error;
-    EXPECT_STREQ(f.portName, "/dev/ttyUSB0");
-    EXPECT_STREQ(f.rateText, "115200");
-    EXPECT_FALSE(f.usb);
-    EXPECT_FALSE(f.noFirmware);
-    EXPECT_STREQ(f.firmwareName, "");
+    ASSERT_EQ(parse({"--port", "/dev/ttyUSB0"}, &o, &error), CliCommand::Run) << error;
+    EXPECT_STREQ(o.fields.portName, "/dev/ttyUSB0");
+    EXPECT_STREQ(o.fields.rateText, "115200");
+    EXPECT_FALSE(o.fields.usb || o.fields.noFirmware || o.json);
+    EXPECT_STREQ(o.fields.firmwareName, "");
 
     ASSERT_EQ(parse({"--rate", "57600", "--port=COM3", "--usb", "--no-firmware", "--firmware-name",
-                     "update.UUSF"},
-                    &f, &error),
+                     "update.UUSF", "--port", "COM4", "--json", "--log", "run.log"},
+                    &o, &error),
               CliCommand::Run);
-    EXPECT_STREQ(f.rateText, "57600");
-    EXPECT_STREQ(f.portName, "COM3");
-    EXPECT_TRUE(f.usb);
-    EXPECT_TRUE(f.noFirmware);
-    EXPECT_STREQ(f.firmwareName, "update.UUSF");
+    EXPECT_STREQ(o.fields.rateText, "57600");
+    EXPECT_STREQ(o.fields.portName, "COM3");
+    EXPECT_EQ(o.ports, (std::vector<std::string>{"COM3", "COM4"}));
+    EXPECT_TRUE(o.fields.usb && o.fields.noFirmware && o.json);
+    EXPECT_STREQ(o.fields.firmwareName, "update.UUSF");
+    EXPECT_EQ(o.logPath, "run.log");
 
     // Long texts are cut like the window's fields.
     const std::string longName(400, 'p');
-    ASSERT_EQ(parse({"--port", longName.c_str()}, &f, &error), CliCommand::Run);
-    EXPECT_EQ(std::string(f.portName), longName.substr(0, 259));
+    ASSERT_EQ(parse({"--port", longName.c_str()}, &o, &error), CliCommand::Run);
+    EXPECT_EQ(std::string(o.fields.portName), longName.substr(0, 259));
+    EXPECT_EQ(o.ports[0], longName.substr(0, 259));
+
+    ASSERT_EQ(
+        parse({"--station", "/dev/serial/by-id/usb-*", "--include-present", "--quiet-time", "30"},
+              &o, &error),
+        CliCommand::Station);
+    EXPECT_EQ(o.station, "/dev/serial/by-id/usb-*");
+    EXPECT_TRUE(o.includePresent);
+    EXPECT_EQ(o.quietTimeMs, 30000u);
 }
 
-TEST(CliArgs, UsageErrors) {
-    SessionFields f;
-    std::string error;
-    EXPECT_EQ(parse({}, &f, &error), CliCommand::UsageError);
-    EXPECT_NE(error.find("--port"), std::string::npos);
-    EXPECT_EQ(parse({"--port"}, &f, &error), CliCommand::UsageError);
-    EXPECT_EQ(parse({"--port", "x", "--speed", "9600"}, &f, &error), CliCommand::UsageError);
-    EXPECT_NE(error.find("--speed"), std::string::npos);
-    EXPECT_EQ(parse({"--port", "x", "extra"}, &f, &error), CliCommand::UsageError);
-    EXPECT_EQ(parse({"--port", "x", "--usb=1"}, &f, &error), CliCommand::UsageError);
-    EXPECT_EQ(parse({"--port", "x", "--help"}, &f, &error), CliCommand::Help);
-    EXPECT_EQ(parse({"--version"}, &f, &error), CliCommand::Version);
-    EXPECT_EQ(parse({"--image-info"}, &f, &error), CliCommand::ImageInfo);
-    EXPECT_EQ(parse({"--check", "--port", "x"}, &f, &error), CliCommand::Check);
-    EXPECT_EQ(parse({"--check"}, &f, &error), CliCommand::UsageError);
+TEST(CliArgs, CommandsAndUsageErrors) {
+    const struct {
+        std::vector<const char*> args;
+        CliCommand command;
+        const char* errorNames;  // what the error text must name
+    } rows[] = {
+        {{}, CliCommand::UsageError, "--port"},
+        {{"--port"}, CliCommand::UsageError, "--port"},
+        {{"--port", "x", "--speed", "9600"}, CliCommand::UsageError, "--speed"},
+        {{"--port", "x", "extra"}, CliCommand::UsageError, "extra"},
+        {{"--port", "x", "--usb=1"}, CliCommand::UsageError, "--usb=1"},
+        {{"--port", "x", "--port", "x"}, CliCommand::UsageError, "twice"},
+        {{"--port", ""}, CliCommand::UsageError, "empty"},
+        {{"--port", "x", "--station", "/dev/tty*"}, CliCommand::UsageError, "--station"},
+        {{"--port", "x", "--include-present"}, CliCommand::UsageError, "--station"},
+        {{"--port", "x", "--quiet-time", "10"}, CliCommand::UsageError, "--station"},
+        {{"--station", "/dev/x*", "--quiet-time", "1e3"}, CliCommand::UsageError, "1e3"},
+        {{"--station", "/dev/x*", "--quiet-time", "3601"}, CliCommand::UsageError, "3601"},
+        {{"--list", "--port", "x"}, CliCommand::UsageError, "--list"},
+        {{"--check", "--port", "x", "--json"}, CliCommand::UsageError, "--check"},
+        {{"--check"}, CliCommand::UsageError, "--port"},
+        {{"--port", "x", "--help"}, CliCommand::Help, ""},
+        {{"--version"}, CliCommand::Version, ""},
+        {{"--image-info"}, CliCommand::ImageInfo, ""},
+        {{"--check", "--port", "x", "--port", "y"}, CliCommand::Check, ""},
+        {{"--list", "--json"}, CliCommand::List, ""},
+        {{"--station", "/dev/x*", "--quiet-time", "0"}, CliCommand::Station, ""},
+    };
+    for (const auto& row : rows) {
+        CliOptions o;
+        std::string error;
+        EXPECT_EQ(parse(row.args, &o, &error), row.command) << error;
+        EXPECT_NE(error.find(row.errorNames), std::string::npos) << error;
+    }
 }
 
 TEST(CliArgs, OnlyARateAModuleTakesWrittenAsAPlainNumber) {
-    SessionFields f;
+    CliOptions o;
     std::string error;
     for (const char* rate : {"300", "9600", "57600", "115200", "921600"})
-        EXPECT_EQ(parse({"--port", "x", "--rate", rate}, &f, &error), CliCommand::Run) << rate;
+        EXPECT_EQ(parse({"--port", "x", "--rate", rate}, &o, &error), CliCommand::Run) << rate;
     for (const char* rate : {"1e6", "99999999999", "fast", "", " 9600", "9600 ", "+9600", "09600",
                              "-115200", "115200baud", "100000", "0"}) {
-        EXPECT_EQ(parse({"--port", "x", "--rate", rate}, &f, &error), CliCommand::UsageError)
+        EXPECT_EQ(parse({"--port", "x", "--rate", rate}, &o, &error), CliCommand::UsageError)
             << rate;
         EXPECT_NE(error.find(std::string("'") + rate + "'"), std::string::npos) << error;
     }
@@ -154,6 +187,144 @@ TEST(ProgressLine, PercentBlocksThroughputAndTimeLeft) {
     EXPECT_NE(std::string(line).find("1:59:57 left"), std::string::npos) << line;
     formatProgressLine(line, sizeof line, 1200, 35987, 4000, true);
     EXPECT_STREQ(line, "[#-----------------------------]   3%  1200/35987 blocks  stopped");
+}
+
+TEST(JsonString, EscapedWhateverTheBytes) {
+    const struct {
+        const char* in;
+        const char* out;
+    } rows[] = {
+        {"plain", "\"plain\""},
+        {"q\"b\\", "\"q\\\"b\\\\\""},
+        {"\r\n\t\x01\x1b\x7f", "\"\\r\\n\\t\\u0001\\u001b\\u007f\""},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xa1",
+         "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xa1\""},
+        {"\xe9t\xe9", "\"\\u00e9t\\u00e9\""},                      // Latin-1 bytes
+        {"\xc0\xaf", "\"\\u00c0\\u00af\""},                        // overlong '/'
+        {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},             // a surrogate
+        {"\xe2\x82", "\"\\u00e2\\u0082\""},                        // cut at the end
+        {"\xf4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},  // above U+10FFFF
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(jsonString(row.in), row.out) << row.in;
+    EXPECT_EQ(JsonLine().add("a", 1).add("b", true).addNull("c").add("d", 0.5).finish(),
+              "{\"a\":1,\"b\":true,\"c\":null,\"d\":0.500}\n");
+}
+
+class FrontEndTest : public ::testing::Test {
+  protected:
+    FrontEndTest() { copyText(fields.portName, "/dev/ttyACM0"); }
+    ~FrontEndTest() override {
+        std::fclose(out);
+        std::fclose(err);
+        std::fclose(board);
+    }
+    test::VirtualClock clock;
+    SessionFields fields;
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    FILE* board = std::tmpfile();
+};
+
+TEST_F(FrontEndTest, JsonEventsThrottleProgressAndStopAtAnError) {
+    Console console(out, err, nullptr);
+    JsonHost host(fields, console, clock, clock.nowMs());
+    const uint64_t written = 4242;
+    host.countBytesWith(&written);
+    host.setStatus("");
+    host.setProgressRange(1000);
+    host.phaseChanged(SessionPhase::Transfer);
+    host.setStatus("Firmware download in progress.");
+    for (int p = 1; p <= 1000; ++p) {
+        clock.advance(1);
+        host.setProgressPosition(p);
+    }
+    host.setProgressPosition(1000);  // the session's own last call: no second event
+    host.warning("Warning: unexpected end of file detected 3 / 40.");
+    host.setProgressRange(10);
+    host.setStatus("ERROR: too many retries in block 4.");
+    host.setProgressPosition(10);  // the session fills the bar after any transfer
+    const std::string text = textOf(out);
+    size_t progress = 0;
+    for (size_t at = text.find("\"progress\""); at != std::string::npos;
+         at = text.find("\"progress\"", at + 1))
+        ++progress;
+    EXPECT_EQ(progress, 11u) << text;  // 1 at once, one per 100 ms, the last
+    EXPECT_NE(text.find("{\"v\":1,\"event\":\"phase\",\"port\":\"/dev/ttyACM0\",\"phase\":"
+                        "\"transfer\",\"ms\":0}\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\"event\":\"progress\",\"port\":\"/dev/ttyACM0\",\"blocks\":1000,"
+                        "\"total\":1000,\"bytes\":4242,\"ms\":1000}"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\"event\":\"warning\""), std::string::npos);
+    EXPECT_EQ(text.find("\"blocks\":10,"), std::string::npos) << "progress after an error";
+    EXPECT_EQ(text.find("\"text\":\"\""), std::string::npos) << "an empty status is no event";
+    EXPECT_EQ(textOf(err), "");
+}
+
+TEST_F(FrontEndTest, PrefixedLinesAndABoardOfRows) {
+    Console console(out, err, board);
+    PrefixedHost host(fields, console, clock);
+    host.setProgressRange(2000);
+    host.phaseChanged(SessionPhase::Transfer);
+    host.setStatus("Firmware download in progress.");
+    for (int p = 1; p <= 1000; ++p) {
+        clock.advance(5);
+        host.setProgressPosition(p);
+    }
+    host.setStatus("ERROR: Timout waiting fo response after block no.1000");
+    host.setProgressPosition(2000);
+    host.showResult("transfer failed");
+    console.freezeBoard();
+    console.outLine("after");
+    EXPECT_EQ(textOf(out),
+              "/dev/ttyACM0: Firmware download in progress.\n"
+              "/dev/ttyACM0: ERROR: Timout waiting fo response after block no.1000\nafter\n");
+    const std::string drawn = textOf(board);
+    // Each redraw goes up over the rows it drew and clears below; the last row stays.
+    EXPECT_NE(drawn.find("\033[1A\r\033[J"), std::string::npos);
+    const size_t last = drawn.rfind("/dev/ttyACM0");
+    EXPECT_EQ(drawn.substr(last), "/dev/ttyACM0  transfer failed  50%  1000/2000 blocks\033[K\n");
+    EXPECT_NE(drawn.find("transfer      50%  1000/2000 blocks  200 blk/s  0:05 left"),
+              std::string::npos)
+        << drawn;
+}
+
+TEST(PortResults, EndEventSummaryAndLogNames) {
+    PortResult r;
+    r.port = "/dev/ttyUSB1";
+    r.outcome.result = SessionResult::TransferFailed;
+    r.outcome.blockFailure = BlockFailure::FatalAnswer;
+    r.outcome.blockIndex = 5;
+    r.outcome.answerByte = 0x15;
+    r.outcome.reason.set(13, "/dev/ttyUSB1");
+    r.outcome.recordsSent = 6;
+    r.exitCode = 6;
+    r.durationMs = 2711;
+    r.failedStep = "transfer";
+    const std::string end = endEventJson(r);
+    for (const char* part :
+         {"\"event\":\"end\"", "\"result\":\"transfer-failed\",\"exit_code\":6",
+          "\"step\":\"transfer\"", "\"block_failure\":\"fatal-answer\",\"block\":5,\"answer\":21",
+          "\"reason\":{\"code\":13,\"path\":\"/dev/ttyUSB1\",\"text\":\"/dev/ttyUSB1: ",
+          "\"duration_ms\":2711,\"transcript\":null"})
+        EXPECT_NE(end.find(part), std::string::npos) << part << "\n" << end;
+
+    PortResult ok;
+    ok.port = "/dev/ttyUSB0";
+    ok.durationMs = 17400;
+    EXPECT_EQ(summaryTable({ok, r}),
+              "PORT          RESULT                     EXIT  TIME\n"
+              "/dev/ttyUSB0  succeeded                     0  17.4 s\n"
+              "/dev/ttyUSB1  transfer failed               6  2.7 s");
+
+    EXPECT_EQ(logPathFor("run.log", "/dev/ttyUSB0", false), "run.log");
+    EXPECT_EQ(logPathFor("logs/run.log", "/dev/ttyUSB0", true), "logs/run.ttyUSB0.log");
+    EXPECT_EQ(logPathFor("logs.d/run", "COM3", true), "logs.d/run.COM3");
+    EXPECT_EQ(logPathFor("/tmp/.log", "/dev/serial/by-path/pci-0:1.0", true),
+              "/tmp/.log.pci-0_1.0");
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 """kestrel-cli on ports that cannot be used, and --check: the explanations an operator gets.
 
 Cases: --check on a free pty (exit 0), --check on a device that does not exist (exit 3, the
-ports that do exist), an update on a port another process holds (exit 1, that process named),
-the port named is kestrel-cli's own controlling terminal (exit 1, the terminal untouched), and
+ports that do exist), an update on a port another process holds (exit 3, that process named),
+the port named is kestrel-cli's own controlling terminal (exit 3, the terminal untouched), and
 --check as an unprivileged user on a port of a group the user lacks (exit 3, the group to
 join). The last needs root to switch users; without it the case is reported as skipped (exit
 77), never passed. Exit 0 when every case passed, 1 with the reasons when not."""
@@ -63,9 +63,9 @@ def on_own_terminal(cli, port, streams_on_terminal):
         os.close(slave)
     reason = "kestrel-cli: %s: is the controlling terminal" % ("/dev/tty" if port else path)
     if streams_on_terminal:  # the terminal translates "\n" (its settings are the ones found)
-        wanted = (1, (STATUS + "\r\n" + reason + "\r\n").encode(), None, None, before)
+        wanted = (3, (STATUS + "\r\n" + reason + "\r\n").encode(), None, None, before)
     else:
-        wanted = (1, b"", (STATUS + "\n").encode(), (reason + "\n").encode(), before)
+        wanted = (3, b"", (STATUS + "\n").encode(), (reason + "\n").encode(), before)
     return got == wanted, "got %r, expected %r" % (got, wanted)
 
 
@@ -97,7 +97,7 @@ def main():
     holder = os.open(path, os.O_RDWR | os.O_NOCTTY)
     fcntl.flock(holder, fcntl.LOCK_EX)
     r = run([cli, "--port", path, "--no-firmware"], env=env)
-    check(failures, "update on a held port", r.returncode == 1 and r.stdout == STATUS + "\n"
+    check(failures, "update on a held port", r.returncode == 3 and r.stdout == STATUS + "\n"
           and f"Process {os.getpid()} (" in r.stderr, r)
     os.close(holder)
 

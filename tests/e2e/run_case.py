@@ -168,7 +168,7 @@ def second_tool_in_gap(c, ctx, run):
     reason = ("kestrel-cli: %s (held by process %d): in use by another update session"
               % (ctx.link, first.pid))
     return failed((in_gap, "the second kestrel-cli ended after the first's gap"),
-                  (second.exit == 1, "second kestrel-cli: exit %s, expected 1" % second.exit),
+                  (second.exit == 3, "second kestrel-cli: exit %s, expected 3" % second.exit),
                   (second.out == "ERROR: Cannot open COM-Port.\n",
                    "second kestrel-cli: standard output %r" % second.out),
                   (second.err.splitlines()[:1] == [reason],
@@ -247,12 +247,12 @@ CASES = {
     "fatal_block4": case(sim=["--no-firmware", "--fatal-at", "4"], cli=["--no-firmware"],
                          lines=OK_LINES[:2] + [
                              "ERROR: fatal response (0x15) to block 4, possible version conflict."],
-                         cli_exit=1, accepted=4, equal=False),
+                         cli_exit=6, accepted=4, equal=False),
     # The module and its port vanish on block 100: the tool waits out its 5 s on a hung-up
     # pty without burning the processor.
     "vanish": case(sim=["--no-firmware", "--vanish-at", "100"], cli=["--no-firmware"],
                    lines=OK_LINES[:2] + ["ERROR: Timout waiting fo response after block no.100"],
-                   cli_exit=1, accepted=100, equal=False, ended="the module vanished",
+                   cli_exit=6, accepted=100, equal=False, ended="the module vanished",
                    check=check_cpu_while_waiting),
     # The shipped demo image, whole, over the fallback road; the simulator ends by itself.
     "shipped_image": case(sim=["--no-firmware"], cli=["--no-firmware"], accepted=35987,
@@ -264,7 +264,7 @@ CASES = {
                        cli=["--no-firmware"], shim=False, resends=1),
     # The last block answered twice: which block the loader took is unknown, so no success.
     "double_ack_last": case(sim=["--no-firmware", "--double-ack-at", "1399"],
-                            cli=["--no-firmware"], shim=False, cli_exit=1,
+                            cli=["--no-firmware"], shim=False, cli_exit=6,
                             lines=OK_LINES[:2] + [
                                 "ERROR: unexpected or fatal response (0x01) to block 1399."]),
     # A second kestrel-cli on the port while the first waits out the fallback's 5 s.
@@ -288,7 +288,7 @@ CASES = {
     # ... or as ttyACM1 on another USB device: not the module's port.
     "usb_elsewhere": case(sim=["--usb", "--usb-gone-ms", "2500", "--usb-return-elsewhere"],
                           cli=["--usb"], tree=True, lines=["ERROR: Cannot reopen USB port."],
-                          cli_exit=1, accepted=0, equal=False,
+                          cli_exit=5, accepted=0, equal=False,
                           err=r"kestrel-cli: {dev}/ttyACM0: No such file or directory\n.*",
                           check=check_usb_never_followed),
 }

@@ -42,12 +42,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         argv.push_back(a.c_str());
     argv.push_back(nullptr);
 
-    kestrel::SessionFields fields;
-    std::memset(&fields, 0x5A, sizeof fields);  // nothing may be left over from before
+    kestrel::CliOptions options;
+    options.ports.assign(3, std::string(300, 'x'));  // nothing may be left over from before
+    std::memset(&options.fields, 0x5A, sizeof options.fields);
     char error[kestrel::kTextCapacity];
     std::memset(error, 0x5A, sizeof error);
     const kestrel::CliCommand command =
-        kestrel::parseCliArgs(static_cast<int>(args.size()), argv.data(), &fields, error);
+        kestrel::parseCliArgs(static_cast<int>(args.size()), argv.data(), &options, error);
+    const kestrel::SessionFields& fields = options.fields;
 
     FUZZ_CHECK(bounded(error));
     switch (command) {
@@ -56,28 +58,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(error[0] == '\0');
             FUZZ_CHECK(bounded(fields.portName) && bounded(fields.firmwareName));
             FUZZ_CHECK(isModuleRate(fields.rateText));
-            // A port was named, and the last one named counts; --check makes it a check.
-            std::string lastPort;
-            bool named = false, check = false;
+            // Every port named, in order, cut like a field; --check makes it a check.
+            std::vector<std::string> ports;
+            bool check = false;
             for (size_t i = 1; i < args.size(); ++i) {
                 if (args[i] == "--port" && i + 1 < args.size()) {
-                    lastPort = args[++i];
-                    named = true;
+                    ports.push_back(args[++i].substr(0, 259));
                 } else if (args[i].rfind("--port=", 0) == 0) {
-                    lastPort = args[i].substr(7);
-                    named = true;
+                    ports.push_back(args[i].substr(7, 259));
                 } else if (args[i] == "--check") {
                     check = true;
-                } else if ((args[i] == "--rate" || args[i] == "--firmware-name") &&
+                } else if ((args[i] == "--rate" || args[i] == "--firmware-name" ||
+                            args[i] == "--log") &&
                            i + 1 < args.size()) {
                     ++i;  // a value, even one that looks like an option
                 }
             }
-            FUZZ_CHECK(named);
+            FUZZ_CHECK(!ports.empty() && ports == options.ports);
             FUZZ_CHECK(check == (command == kestrel::CliCommand::Check));
-            FUZZ_CHECK(lastPort.substr(0, 259) == fields.portName);
+            FUZZ_CHECK(ports[0] == fields.portName);
+            FUZZ_CHECK(options.station.empty());
             break;
         }
+        case kestrel::CliCommand::Station:
+            FUZZ_CHECK(!options.station.empty() && options.ports.empty());
+            break;
+        case kestrel::CliCommand::List:
+            FUZZ_CHECK(options.ports.empty() && options.station.empty());
+            break;
         case kestrel::CliCommand::UsageError:
             FUZZ_CHECK(error[0] != '\0');
             break;

@@ -1,0 +1,143 @@
+#include "cli/port_session.h"
+
+#include <unistd.h>
+
+#include <memory>
+
+#include "cli/json_line.h"
+#include "cli/port_hosts.h"
+#include "cli/terminal_host.h"
+#include "platform/clock.h"
+#include "serial/port_guard.h"
+#include "serial/port_locator.h"
+#include "serial/port_lock.h"
+#include "serial/serial_os.h"
+#include "serial/serial_port.h"
+#include "session/rate_journal.h"
+#include "session/session_exit_code.h"
+#include "session/update_session.h"
+
+namespace kestrel {
+
+namespace {
+
+void toHostWarning(void* host, const char* text) {
+    static_cast<CliHost*>(host)->warning(text);
+}
+
+std::string beginEventJson(const RunContext& run, const std::string& port) {
+    JsonLine image;
+    image.add("records", run.image.records).add("bytes", run.image.bytes);
+    image.add("sha256", run.image.sha256);
+    const SessionFields& f = run.options.fields;
+    return jsonEvent("begin", port.c_str())
+        .add("tool", "kestrel-cli")
+        .add("version", KESTREL_VERSION)
+        .addRaw("image", image.object())
+        .add("rate", f.rateText)
+        .add("usb", f.usb)
+        .add("no_firmware", f.noFirmware)
+        .object();
+}
+
+// The system's reason as an object, or null when there is none.
+std::string reasonJson(const SystemError& reason) {
+    if (!reason.known()) return "null";
+    char text[2 * kReasonPathCapacity];
+    describeSystemError(reason, text, sizeof text);
+    JsonLine r;
+    r.add("code", reason.code).add("path", reason.path).add("text", text);
+    return r.object();
+}
+
+}  // namespace
+
+std::string logPathFor(const std::string& path, const std::string& port, bool perPort) {
+    if (!perPort) return path;
+    std::string name = port.substr(
+        port.find_last_of("/\\") == std::string::npos ? 0 : port.find_last_of("/\\") + 1);
+    for (char& c : name)
+        if (c == ':' || c == '*' || c == '?') c = '_';
+    const size_t slash = path.find_last_of("/\\");
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
+        dot == (slash == std::string::npos ? 0 : slash + 1))
+        return path + "." + name;
+    return path.substr(0, dot) + "." + name + path.substr(dot);
+}
+
+std::string endEventJson(const PortResult& r) {
+    const SessionOutcome& o = r.outcome;
+    JsonLine line = jsonEvent("end", r.port.c_str());
+    line.add("result", resultName(o.result)).add("exit_code", r.exitCode);
+    if (r.failedStep.empty())
+        line.addNull("step");
+    else
+        line.add("step", r.failedStep);
+    line.add("block_failure", blockFailureName(o.blockFailure));
+    if (o.blockIndex >= 0)
+        line.add("block", o.blockIndex);
+    else
+        line.addNull("block");
+    if (o.answerByte >= 0)
+        line.add("answer", o.answerByte);
+    else
+        line.addNull("answer");
+    line.add("hand_back_failed", o.handBackFailed).addRaw("reason", reasonJson(o.reason));
+    line.add("records_sent", o.recordsSent).add("bytes_sent", o.bytesSent);
+    line.add("transfer_ms", o.transferMs).add("duration_ms", r.durationMs);
+    if (r.transcript.empty())
+        line.addNull("transcript");
+    else
+        line.add("transcript", r.transcript);
+    return line.object();
+}
+
+PortResult runPortSession(const RunContext& run, const std::string& port) {
+    Clock& clock = systemClock();
+    const uint32_t startMs = clock.nowMs();
+    PortResult result;
+    result.port = port;
+    SessionFields fields = run.options.fields;
+    copyText(fields.portName, port.c_str());
+
+    std::unique_ptr<SessionHost> host;
+    CliHost* cliHost = nullptr;
+    switch (run.mode) {
+        case OutputMode::Plain:
+            // The one-port front end as it always was: the bar only where someone watches.
+            host.reset(
+                new TerminalHost(fields, stdout, isatty(STDERR_FILENO) ? stderr : nullptr, clock));
+            break;
+        case OutputMode::Prefixed:
+            host.reset(cliHost = new PrefixedHost(fields, run.console, clock));
+            break;
+        case OutputMode::Json:
+            host.reset(cliHost = new JsonHost(fields, run.console, clock, startMs));
+            run.console.outLine(beginEventJson(run, port));
+            break;
+    }
+
+    FirmwareImage image(run.programPath);
+    if (cliHost != nullptr) image.setWarningSink(toHostWarning, cliHost);
+    const std::unique_ptr<SerialOs> os = createPlatformSerialOs();
+    SerialPort serial(*os, clock);
+    const std::unique_ptr<PortLock> lock = createPlatformPortLock();
+    const std::unique_ptr<RateJournal> journal = createPlatformRateJournal();
+    const std::unique_ptr<PortGuard> guard = createPlatformPortGuard();
+    const std::unique_ptr<PortLocator> locator = createPlatformPortLocator();
+    SessionParts parts{serial, image, lock.get(), journal.get(), guard.get(), locator.get()};
+    parts.stop = &run.stop;
+    result.outcome = runUpdateSession(*host, parts);
+    result.exitCode = exitCodeOf(result.outcome);
+    result.durationMs = clock.elapsedSince(startMs);
+    if (!result.outcome.succeeded() && cliHost != nullptr && cliHost->lastPhase() != nullptr)
+        result.failedStep = cliHost->lastPhase();
+
+    if (run.mode == OutputMode::Json) run.console.outLine(endEventJson(result));
+    if (run.mode == OutputMode::Prefixed)
+        static_cast<PrefixedHost*>(cliHost)->showResult(describeResult(result.outcome.result));
+    return result;
+}
+
+}  // namespace kestrel
