@@ -7,12 +7,16 @@
 #include "cli/json_line.h"
 #include "cli/port_hosts.h"
 #include "cli/terminal_host.h"
+#include "cli/transcribing_host.h"
 #include "platform/clock.h"
 #include "serial/port_guard.h"
 #include "serial/port_locator.h"
 #include "serial/port_lock.h"
 #include "serial/serial_os.h"
 #include "serial/serial_port.h"
+#include "serial/transcript.h"
+#include "serial/transcript_store.h"
+#include "serial/transcript_tap.h"
 #include "session/rate_journal.h"
 #include "session/session_exit_code.h"
 #include "session/update_session.h"
@@ -48,6 +52,31 @@ std::string reasonJson(const SystemError& reason) {
     JsonLine r;
     r.add("code", reason.code).add("path", reason.path).add("text", text);
     return r.object();
+}
+
+std::string describe(const SystemError& why) {
+    char text[2 * kReasonPathCapacity];
+    describeSystemError(why, text, sizeof text);
+    return text;
+}
+
+// The transcript's last line: how the session ended, with what the outcome knows.
+std::string outcomeLine(const PortResult& r) {
+    const SessionOutcome& o = r.outcome;
+    char line[400];
+    int n = std::snprintf(line, sizeof line, "%s, exit %d", describeResult(o.result), r.exitCode);
+    if (o.blockIndex >= 0 && n > 0 && static_cast<size_t>(n) < sizeof line)
+        n += std::snprintf(line + n, sizeof line - n, ", block %d (%s",
+                           static_cast<int>(o.blockIndex), blockFailureName(o.blockFailure));
+    if (o.blockIndex >= 0 && n > 0 && static_cast<size_t>(n) < sizeof line) {
+        if (o.answerByte >= 0)
+            n += std::snprintf(line + n, sizeof line - n, ", answer 0x%02x)", o.answerByte);
+        else
+            n += std::snprintf(line + n, sizeof line - n, ")");
+    }
+    if (o.reason.known() && n > 0 && static_cast<size_t>(n) < sizeof line)
+        std::snprintf(line + n, sizeof line - n, ": %s", describe(o.reason).c_str());
+    return line;
 }
 
 }  // namespace
@@ -118,21 +147,46 @@ PortResult runPortSession(const RunContext& run, const std::string& port) {
             break;
     }
 
+    // The transcript: streamed to the --log file, or kept in memory for a failure.
+    Transcript transcript(clock);
+    if (!run.options.logPath.empty()) {
+        const std::string path = logPathFor(run.options.logPath, port, run.logPerPort);
+        SystemError why;
+        if (transcript.streamTo(path.c_str(), &why))
+            result.transcript = path;
+        else
+            run.console.errLine("kestrel-cli: no transcript: " + describe(why));
+    }
+    TranscribingHost transcribed(*host, transcript);
+
     FirmwareImage image(run.programPath);
     if (cliHost != nullptr) image.setWarningSink(toHostWarning, cliHost);
     const std::unique_ptr<SerialOs> os = createPlatformSerialOs();
-    SerialPort serial(*os, clock);
+    TranscriptTap tap(*os, transcript);
+    if (run.mode == OutputMode::Json)
+        static_cast<JsonHost*>(cliHost)->countBytesWith(tap.bytesWritten());
+    SerialPort serial(tap, clock);
     const std::unique_ptr<PortLock> lock = createPlatformPortLock();
     const std::unique_ptr<RateJournal> journal = createPlatformRateJournal();
     const std::unique_ptr<PortGuard> guard = createPlatformPortGuard();
     const std::unique_ptr<PortLocator> locator = createPlatformPortLocator();
     SessionParts parts{serial, image, lock.get(), journal.get(), guard.get(), locator.get()};
     parts.stop = &run.stop;
-    result.outcome = runUpdateSession(*host, parts);
+    result.outcome = runUpdateSession(transcribed, parts);
     result.exitCode = exitCodeOf(result.outcome);
     result.durationMs = clock.elapsedSince(startMs);
     if (!result.outcome.succeeded() && cliHost != nullptr && cliHost->lastPhase() != nullptr)
         result.failedStep = cliHost->lastPhase();
+
+    transcript.noteOutcome(outcomeLine(result).c_str());
+    if (!result.outcome.succeeded() && result.transcript.empty()) {
+        char saved[kReasonPathCapacity * 2];
+        SystemError why;
+        if (saveRing(transcript, port.c_str(), nullptr, saved, sizeof saved, &why))
+            result.transcript = saved;
+        else
+            run.console.errLine("kestrel-cli: " + port + ": transcript not kept: " + describe(why));
+    }
 
     if (run.mode == OutputMode::Json) run.console.outLine(endEventJson(result));
     if (run.mode == OutputMode::Prefixed)

@@ -71,6 +71,7 @@ bool TranscriptTap::readByte(uint8_t* byte, bool* got) {
 uint32_t TranscriptTap::write(const uint8_t* bytes, uint32_t count) {
     const uint32_t taken = inner_.write(bytes, count);
     t_.noteWrite(bytes, count, taken);
+    bytesWritten_ += taken;
     return taken;
 }
 

@@ -28,9 +28,13 @@ class TranscriptTap final : public SerialOs {
     uint32_t write(const uint8_t* bytes, uint32_t count) override;
     void close() override;
 
+    // Bytes the device took so far, for a front end's progress (read on the session's thread).
+    const uint64_t* bytesWritten() const { return &bytesWritten_; }
+
   private:
     SerialOs& inner_;
     Transcript& t_;
+    uint64_t bytesWritten_ = 0;
 };
 
 }  // namespace kestrel
