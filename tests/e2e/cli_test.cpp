@@ -312,6 +312,9 @@ TEST(PortResults, EndEventSummaryAndLogNames) {
           "\"duration_ms\":2711,\"transcript\":null"})
         EXPECT_NE(end.find(part), std::string::npos) << part << "\n" << end;
 
+    r.outcome.answerByte = 0x00;  // an answer of zero is an answer
+    EXPECT_NE(endEventJson(r).find("\"answer\":0,"), std::string::npos) << endEventJson(r);
+
     PortResult ok;
     ok.port = "/dev/ttyUSB0";
     ok.durationMs = 17400;
