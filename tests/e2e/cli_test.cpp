@@ -201,6 +201,7 @@ TEST(JsonString, EscapedWhateverTheBytes) {
          "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xa1\""},
         {"\xe9t\xe9", "\"\\u00e9t\\u00e9\""},                      // Latin-1 bytes
         {"\xc0\xaf", "\"\\u00c0\\u00af\""},                        // overlong '/'
+        {"\xe0\x80\xaf", "\"\\u00e0\\u0080\\u00af\""},             // ... in three bytes
         {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},             // a surrogate
         {"\xe2\x82", "\"\\u00e2\\u0082\""},                        // cut at the end
         {"\xf4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},  // above U+10FFFF
