@@ -2,16 +2,13 @@
 // content whole or the new content whole, whether a step of the save fails or the process
 // dies at any point of it.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
 
 #include "temp_dir.h"
@@ -170,102 +167,6 @@ TEST(AtomicSave, TemporaryFilesOfProcessesThatAreGoneAreRemovedTheOthersStay) {
     EXPECT_EQ(listFolder(dir.path()), "other." + dead + ".tmp store store.0.tmp store." + alive +
                                           ".tmp store." + dead + ".tmp.old store.x" + dead +
                                           ".tmp");
-}
-
-// The real operations, except that before the temporary file is flushed the process says so
-// on `said` and waits for a byte on `gate`: a kill then lands in the middle of a save.
-class GatedOps : public FileOps {
-  public:
-    GatedOps(int said, int gate) : said_(said), gate_(gate) {}
-    int sync(int fd) override {
-        char c = 'S';
-        if (::write(said_, &c, 1) != 1 || ::read(gate_, &c, 1) != 1) ::_exit(2);
-        return FileOps::sync(fd);
-    }
-
-  private:
-    int said_, gate_;
-};
-
-SettingsTexts version(int n) {
-    SettingsTexts texts;
-    // The lengths vary, so a torn file would show.
-    const std::string firmware = std::string(static_cast<size_t>(n % 40), 'f') + "#";
-    std::snprintf(texts.firmwareFile, sizeof texts.firmwareFile, "%s%d", firmware.c_str(), n);
-    std::snprintf(texts.comPort, sizeof texts.comPort, "COM%d", n);
-    std::snprintf(texts.baudRate, sizeof texts.baudRate, "%d", n);
-    return texts;
-}
-
-TEST(AtomicSave, KillsDuringASaveLoopLeaveAWholeVersionAndNoPileOfTemporaryFiles) {
-    TempDir dir;
-    const std::string path = dir / "Norvald/Kestrel.reg";
-    {
-        RegFileKey key(path);
-        saveSettings(key, version(0));
-    }
-    const std::string first = readFile(path);
-    auto expected = [&](int n) {
-        RegFile file;
-        file.parse(first.data(), first.size());
-        const SettingsTexts texts = version(n);
-        file.setStringValue(kSettingsKeyPath, "FirmwareFile", texts.firmwareFile);
-        file.setStringValue(kSettingsKeyPath, "COMPort", texts.comPort);
-        file.setStringValue(kSettingsKeyPath, "BaudRate", texts.baudRate);
-        return file.serialize();
-    };
-
-    std::mt19937 random(20240611);
-    int stored = 0;
-    for (int kill = 0; kill < 24; ++kill) {
-        int said[2], gate[2];
-        ASSERT_EQ(::pipe(said), 0);
-        ASSERT_EQ(::pipe(gate), 0);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            GatedOps ops(said[1], gate[0]);
-            RegFileKey key(path, ops);
-            for (int n = stored + 1;; ++n)
-                saveSettings(key, version(n));
-        }
-        // Some saves go through; then the child dies inside one (every other round, with its
-        // temporary file written), or at a random moment after it was let go on.
-        const int passing = static_cast<int>(random() % 3);
-        const bool midSave = kill % 2 == 0;
-        char c = 0;
-        for (int save = 0; save <= passing; ++save) {
-            ASSERT_EQ(::read(said[0], &c, 1), 1);
-            if (save < passing || !midSave) {
-                ASSERT_EQ(::write(gate[1], "g", 1), 1);
-            }
-        }
-        if (!midSave) ::usleep(random() % 3000);
-        ::kill(child, SIGKILL);
-        ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-        for (int fd : {said[0], said[1], gate[0], gate[1]})
-            ::close(fd);
-
-        RegFileKey reader(path);
-        SettingsTexts texts;
-        loadSettings(reader, &texts);
-        // The saves let through are kept; the one killed half-way is not, and the one let go
-        // on may or may not have got to its rename. Nothing else is ever seen.
-        const int n = std::atoi(texts.baudRate);
-        EXPECT_GE(n, stored + passing);
-        EXPECT_LE(n, stored + passing + (midSave ? 0 : 1));
-        EXPECT_EQ(readFile(path), expected(n)) << "kill " << kill;
-        stored = n;
-        // The one the dead child left at most; those of the children before are gone.
-        const std::string beside = listFolder(dir / "Norvald");
-        EXPECT_EQ(beside.find(".tmp"), beside.rfind(".tmp")) << beside;
-        if (midSave) {
-            EXPECT_NE(beside.find(".tmp"), std::string::npos) << beside;
-        }
-    }
-    RegFileKey key(path);
-    saveSettings(key, version(stored + 1));
-    EXPECT_EQ(listFolder(dir / "Norvald"), "Kestrel.reg");
 }
 
 }  // namespace

@@ -124,10 +124,6 @@ class PackedProgram : public ::testing::Test {
         fs::create_directories(dir / "runtime");
         ::chmod((dir / "runtime").c_str(), 0700);
     }
-    static std::string storeWith(const std::string& values) {
-        return "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n" + values +
-               "\r\n";
-    }
     std::string output() const { return readFile(dir / "output"); }
     // Whether a program holds the terminal's slave open right now.
     bool slaveOpen() const {
@@ -140,8 +136,8 @@ class PackedProgram : public ::testing::Test {
 // Driven from the outside on an X display of its own, with real keys: Enter on the focused
 // window presses START, and Escape closes it while the session holds the port.
 TEST_F(PackedProgram, ClosedDuringASessionItEndsAtOnceWithTwoAndSavesTheSettings) {
-    const Launched run = spawn({KESTREL_PYTHON, KESTREL_DRIVE_WINDOW, program}, env,
-                               dir / "output");
+    const Launched run =
+        spawn({KESTREL_PYTHON, KESTREL_DRIVE_WINDOW, program}, env, dir / "output");
     ASSERT_GT(::write(run.input, "Return\n", 7), 0);
     for (const auto end = Clock::now() + 20s; !slaveOpen() && Clock::now() < end;)
         std::this_thread::sleep_for(5ms);

@@ -18,12 +18,7 @@
 namespace kestrel::test {
 namespace {
 
-const std::string kKeyLine = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n";
-const std::string kEmptyKey = "REGEDIT4\r\n\r\n" + kKeyLine + "\r\n";
-
-std::string storeWith(const std::string& values) {
-    return "REGEDIT4\r\n\r\n" + kKeyLine + values + "\r\n";
-}
+const std::string kEmptyKey = storeWith("");
 
 class SettingsStoreTest : public ::testing::Test {
   protected:

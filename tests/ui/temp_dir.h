@@ -1,4 +1,4 @@
-// Scratch folders and files for the interface's tests.
+// Scratch folders and files, and the settings store's texts, for the interface's tests.
 #pragma once
 
 #include <stdlib.h>
@@ -56,6 +56,16 @@ inline std::string listFolder(const std::string& path) {
     for (const std::string& n : names)
         out += (out.empty() ? "" : " ") + n;
     return out;
+}
+
+// The settings store's texts: the key's line, `"name"="text"` as the store writes a string
+// value, and a store holding `values` in the key.
+const std::string kKeyLine = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n";
+inline std::string regValue(const std::string& name, const std::string& text) {
+    return "\"" + name + "\"=\"" + text + "\"\r\n";
+}
+inline std::string storeWith(const std::string& values) {
+    return "REGEDIT4\r\n\r\n" + kKeyLine + values + "\r\n";
 }
 
 // Sets an environment variable (null: unsets it) for the life of the object, then restores it.

@@ -22,14 +22,6 @@
 
 namespace kestrel::test {
 
-// `"name"="text"` and its line break, as the store writes a string value.
-inline std::string regValue(const std::string& name, const std::string& text) {
-    return "\"" + name + "\"=\"" + text + "\"\r\n";
-}
-inline std::string storeWith(const std::string& values) {
-    return "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n" + values + "\r\n";
-}
-
 class WindowTest : public ::testing::Test {
   protected:
     TempDir dir;
