@@ -229,7 +229,7 @@ TEST_F(PtyOpenTest, ClosingLeavesTheTerminalAsItWasFound) {
     odd.c_iflag |= ICRNL | IXON | IGNBRK;
     odd.c_oflag |= OPOST | ONLCR;
     odd.c_lflag |= ICANON | ECHO | ISIG;
-    odd.c_cflag = (odd.c_cflag | CSTOPB) & ~static_cast<tcflag_t>(CLOCAL | HUPCL);
+    odd.c_cflag = (odd.c_cflag | CSTOPB | CRTSCTS) & ~static_cast<tcflag_t>(CLOCAL | HUPCL);
     odd.c_cc[VMIN] = 3;
     odd.c_cc[VTIME] = 7;
     ASSERT_EQ(cfsetspeed(&odd, B1200), 0);
@@ -239,7 +239,10 @@ TEST_F(PtyOpenTest, ClosingLeavesTheTerminalAsItWasFound) {
     ASSERT_FALSE(found.empty());
 
     ASSERT_EQ(port_.openPort(slave(), 115200, false), 1);
-    EXPECT_NE(slaveState(master_), found);  // the port's own settings while it is open
+    // The port's own settings while it is open: no flow control, a hang-up when we die.
+    termios own{};
+    ASSERT_EQ(tcgetattr(master_, &own), 0);
+    EXPECT_EQ(own.c_cflag & (CRTSCTS | HUPCL | CLOCAL), static_cast<tcflag_t>(HUPCL | CLOCAL));
     port_.closePort();
     EXPECT_EQ(slaveState(master_), found);
 }
@@ -250,6 +253,7 @@ TEST_F(PtyOpenTest, PortHeldByAnotherProgramDoesNotOpen) {
     int other = openOther();
     ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
     EXPECT_EQ(port_.openPort(slave(), 115200, false), 0);
+    EXPECT_EQ(port_.lastError().code, EBUSY);  // "busy", not flock's "temporarily unavailable"
     EXPECT_FALSE(port_.portIsOpen());
     EXPECT_EQ(openDescriptorCount(), before + 1);
     close(other);
@@ -260,6 +264,8 @@ TEST_F(PtyOpenTest, PortHeldByAnotherProgramDoesNotOpen) {
     EXPECT_EQ(openInChild(), 0);
     close(other);
     EXPECT_EQ(port_.openPort(slave(), 115200, false), 1);
+    port_.closePort();
+    EXPECT_EQ(openInChild(), 0);  // the flag outlives its setter's descriptor, and is not ours
 }
 
 TEST_F(PtyOpenTest, OpenPortKeepsOthersOut) {

@@ -48,7 +48,10 @@ struct Claims : testing::Test {
         fs::create_directories(root + "/lock");
     }
     ~Claims() override { fs::remove_all(root); }
-    std::unique_ptr<PortLock> lock() { return createPosixPortLock(tree, {root + "/lock"}); }
+    // The first folder cannot take a lock file (as /run/lock for most users): the next one does.
+    std::unique_ptr<PortLock> lock() {
+        return createPosixPortLock(tree, {root + "/no-such-folder", root + "/lock"});
+    }
 
     // Puts `pty` under USB device 1-2, interface `interface`, in a device tree of our own.
     void onUsb(const Pty& pty, int interface, const std::string& byIdName = "") {
@@ -90,6 +93,17 @@ TEST_F(Claims, TwoNamesOfOneDeviceAreOneClaimUntilItIsGivenUp) {
                                      "): in use by another update session");
     first->release();
     EXPECT_TRUE(second->acquire(alias.c_str(), &why));
+    // Another device is another claim; a link planted where its lock file goes is not followed.
+    Pty another;
+    const std::string key = root + "/lock/kestrel-dev-" + std::to_string(major(another.device)) +
+                            "-" + std::to_string(minor(another.device)) + ".lock";
+    std::ofstream(root + "/victim") << "kept\n";
+    fs::create_symlink(root + "/victim", key);
+    EXPECT_TRUE(first->acquire(another.slave.c_str(), &why));
+    EXPECT_EQ(std::ifstream(root + "/victim").rdbuf()->sgetc(), 'k');
+    fs::remove(key);
+    EXPECT_TRUE(first->acquire(another.slave.c_str(), &why));
+    EXPECT_FALSE(lock()->acquire(another.slave.c_str(), &why));
 }
 
 TEST_F(Claims, AUsbPortIsClaimedByItsPhysicalDeviceWhateverItsName) {
@@ -128,7 +142,9 @@ TEST_F(Claims, AReturnedUsbPortIsFoundAtTheSamePlaceAndInterfaceOnly) {
     EXPECT_FALSE(locator->findReturned(path, sizeof path)) << "still under its own name";
 
     fs::remove(root + "/sys/class/tty/ttyACM0");
-    ttyLink(elsewhere, "ttyACM1", "1-3/1-3:1.2");  // another USB device
+    ttyLink(elsewhere, "ttyACM1", "1-3/1-3:1.2");    // another USB device
+    ttyLink(elsewhere, "ttyACM4", "1-20/1-20:1.2");  // one whose name begins alike
+    std::ofstream(root + "/sys/devices/pci0/usb1/1-20/bInterfaceNumber") << "02\n";
     ttyLink(elsewhere, "ttyACM2", "1-2/1-2:1.0");  // the module's device, another interface
     EXPECT_FALSE(locator->findReturned(path, sizeof path));
     ttyLink(back, "ttyACM3", "1-2/1-2:1.2");

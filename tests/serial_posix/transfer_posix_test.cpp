@@ -82,6 +82,11 @@ TEST_F(PtyTransferTest, TimedReadLastsItsLimitOrEndsWithAByteThatArrives) {
     EXPECT_EQ(port_.readByteTimed(&b, 100), 0);
     EXPECT_GE(wallMs() - start, 99.0);
     EXPECT_LT(wallMs() - start, 400.0);
+    // A single read waits its 5 ms: ten of them on a silent line stay far below ten of 50.
+    start = wallMs();
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(port_.readByteNow(&b), 0);
+    EXPECT_LT(wallMs() - start, 250.0);
 
     const uint8_t ack = 0x01;
     std::thread module = later(40, [&] { send(&ack, 1); });
