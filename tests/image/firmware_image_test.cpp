@@ -2,6 +2,7 @@
 // records are read and counted, a damaged end, and calls in every state.
 #include "image/firmware_image.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <utility>
 
@@ -119,14 +120,21 @@ TEST_F(ImageReaderTest, FindsTheImageOnlyWhenTheMarkerEndsWithinTheFirst100000By
         EXPECT_EQ(rest(), c.records);
         image_->closeImage();
     }
+    // Why there is none, as the front end tells it.
+    use(fill(100000));
+    EXPECT_EQ(image_->openImage(""), 0);
+    EXPECT_STREQ(image_->lastError().what, "no firmware image behind the program");
 }
 
 TEST_F(ImageReaderTest, ProgramFileThatCannotBeOpenedOrReadHasNoImage) {
-    // A folder opens, but does not read.
-    for (const std::string& path : {dir_.file("missing"), dir_.path, "/" + std::string(300, 'x')}) {
+    // A folder opens, but does not read; a name too long for the reader is none.
+    for (const auto& [path, code] : {std::pair{dir_.file("missing"), ENOENT},
+                                     {dir_.path, EISDIR},
+                                     {"/" + std::string(300, 'x'), 0}}) {
         FirmwareImage image(path.c_str());
         EXPECT_EQ(image.openImage(""), 0) << path;
         EXPECT_TRUE(image.lastError().known()) << path;
+        EXPECT_EQ(image.lastError().code, code) << path;
         image.closeImage();
     }
 }
@@ -165,6 +173,7 @@ TEST_F(ImageReaderTest, CutLastRecordIsNotCountedAndWarnsOnEveryRead) {
         EXPECT_EQ(count(), 3u);
         EXPECT_EQ(printed(), warning) << "counting warns once";
         EXPECT_TRUE(image_->imageIsTruncated());
+        EXPECT_STREQ(image_->lastError().what, "the firmware image ends inside a record");
         EXPECT_EQ(rest(), whole);
         EXPECT_EQ(printed(), warning) << "reading the cut record warns again and ends the image";
         EXPECT_EQ(next(), Record{});
@@ -189,6 +198,7 @@ TEST_F(ImageReaderTest, NothingIsReadWhileNoImageIsOpenAndClosingIsAlwaysHarmles
         if (round == 0) {
             image_->closeImage();
             image_->closeImage();
+            EXPECT_FALSE(image_->imageIsOpen());
         }
     }
     EXPECT_EQ(next(), records[0]) << "a double close leaves the reader usable";
