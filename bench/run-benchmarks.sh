@@ -2,9 +2,10 @@
 # Builds what the benchmarks need and runs them; see bench/run_benchmarks.py for what each
 # measures. Usage: bench/run-benchmarks.sh [BUILD_DIR] [OPTIONS...]
 #   BUILD_DIR  a Release build (programs packed with the image); default build/
-#   OPTIONS    passed on: --reps N, --paced-reps N, --only transfer|paced|wait|reader ...
-# Takes about ten minutes with the defaults. Other load on the machine shows in the figures:
-# run it on a quiet machine.
+#   OPTIONS    passed on: --reps N, --paced-reps N, --modules-reps N, --modules N ...,
+#              --modules-road blind|negotiated, --only transfer|paced|wait|reader|modules ...
+# Takes about twenty minutes with the defaults (the several-modules part about nine). Other
+# load on the machine shows in the figures: run it on a quiet machine.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=$here/../build

@@ -14,6 +14,13 @@ Parts (all by default, in this order):
             the floor's writer over the same paced line for comparison
   wait      kestrel-cli waiting 20 s for a start signal that never comes
   reader    openImage + countRecords against one buffered read of the same file
+  modules   1, 4 and 8 paced modules at once (--modules N ...), each a kestrel-modem-sim
+            --pace on a pty link of its own, served by one kestrel-cli --json with a --port
+            for each, with the benchmarks' 2000-record image: on the blind road
+            (--no-firmware, which runs the transfer at 57600 whatever --rate says) and on the
+            negotiated road at 115200; wall time, every port's transfer span (from its JSON
+            events), the tool's CPU per session and peak memory, the simulators' CPU; goals:
+            8 at once within 1.05x the wall time of one, no more CPU per session than one alone
   against   with --against PROGRAM (another packed kestrel-cli, e.g. one built from an earlier
             commit with the same image): the instant transfer through both, interleaved run by
             run, and this build's time against the other's (goal <= 1.03x)
@@ -22,11 +29,13 @@ Transfer times run from the status line "Firmware download in progress." (just b
 first record is written) to "Download succeeded, finishing update process." (just after the
 last answer), timestamped by kestrel-bench-measure as they arrive; the prescribed waits of
 the entry and the hand-back lie outside. CPU time comes from /proc/PID/schedstat at those
-lines, peak memory from wait4()'s ru_maxrss. Medians over the repetitions; ratios are taken
-between medians. Prints its figures and exits 0, or 1 when a run did not do what it should.
+lines, peak memory from wait4()'s ru_maxrss (the simulators' CPU from their own wait4()).
+Medians over the repetitions; ratios are taken between medians. Prints its figures and exits
+0, or 1 when a run did not do what it should.
 """
 
 import argparse
+import json
 import os
 import select
 import shutil
@@ -46,6 +55,13 @@ GOAL_WIRE = {115200: 0.01, 921600: 0.03}
 GOAL_CPU = 0.02
 GOAL_RSS_KIB = 8 * 1024
 GOAL_AGAINST = 1.03
+GOAL_MODULES_WALL = 1.05
+# The roads the several-modules part paces: simulator options, tool options, and the rate the
+# records then travel at (the blind road opens the port at 57600 whatever --rate says).
+MODULE_ROADS = {
+    "blind": (["--no-firmware", "--pace"], ["--no-firmware", "--rate", "115200"], 57600),
+    "negotiated": (["--rate", "115200", "--pace"], ["--rate", "115200"], 115200),
+}
 
 
 class Failed(Exception):
@@ -113,15 +129,26 @@ class Sim:
             self.close()
             raise Failed("simulator did not get ready: %r" % line)
 
+    def reap(self, timeout):
+        """Waits up to timeout for the simulator to end; its CPU seconds, or None."""
+        deadline = time.monotonic() + timeout
+        while True:
+            pid, status, usage = os.wait4(self.proc.pid, os.WNOHANG)
+            if pid:
+                self.proc.returncode = os.waitstatus_to_exitcode(status)
+                return usage.ru_utime + usage.ru_stime
+            if time.monotonic() >= deadline:
+                return None
+            time.sleep(0.05)
+
     def finish(self):
         """Ends the simulator (by itself with --once, else by SIGTERM) and parses its summary."""
-        try:
-            self.proc.wait(timeout=10 if self.once else 0.2)
-        except subprocess.TimeoutExpired:
+        cpu = self.reap(10 if self.once else 0.2)
+        if cpu is None:
             self.proc.send_signal(signal.SIGTERM)
-            self.proc.wait(timeout=10)
+            cpu = self.reap(10)
         out = self.proc.stdout.read().decode(errors="replace")
-        summary = {"text": out}
+        summary = {"text": out, "cpu": cpu}
         for line in out.splitlines():
             rest = line.replace("kestrel-modem-sim: ", "", 1)
             if rest.startswith("blocks accepted"):
@@ -130,6 +157,8 @@ class Sim:
                 summary["resends"] = int(words[4])
             if rest.startswith("result:"):
                 summary["equal"] = "equal the image" in rest
+            if rest.startswith("host rates:"):
+                summary["rates"] = rest.split()[2:]
         self.close()
         return summary
 
@@ -143,8 +172,9 @@ class Sim:
 
 # --- the programs under measurement --------------------------------------------------------
 
-def run_measured(paths, cmd):
-    out = subprocess.run([paths["measure"]] + cmd, stdout=subprocess.PIPE, check=True).stdout
+def run_measured(paths, cmd, env=None):
+    out = subprocess.run([paths["measure"]] + cmd, stdout=subprocess.PIPE, check=True,
+                         env=env).stdout
     run = {"lines": []}
     for line in out.decode(errors="replace").splitlines():
         if line.startswith("line "):
@@ -393,6 +423,130 @@ def part_reader(paths, results):
                     % (reader_s / results["floor_s"] * 100))
 
 
+def json_events(run):
+    """The JSON events kestrel-cli wrote, by port, in order."""
+    ports = {}
+    for _, _, text in run["lines"]:
+        if text.startswith("{"):
+            event = json.loads(text)
+            ports.setdefault(event.get("port"), []).append(event)
+    return ports
+
+
+def transfer_span(events):
+    """Seconds from a port's transfer phase to its "Download succeeded, finishing ..." line."""
+    begun = [e["ms"] for e in events if e["event"] == "phase" and e["phase"] == "transfer"]
+    done = [e["ms"] for e in events if e["event"] == "status" and e["text"] == END_LINE]
+    if not begun or not done:
+        raise Failed("no transfer span in %r" % [e.get("phase", e.get("text")) for e in events])
+    return (done[0] - begun[0]) / 1000.0
+
+
+def modules_run(paths, road, count, records, env):
+    """count paced modules at once through one kestrel-cli; what it took."""
+    sim_options, cli_options, rate = MODULE_ROADS[road]
+    program = paths["modules_cli"]
+    sims = []
+    try:
+        for _ in range(count):
+            sims.append(Sim(paths, sim_options, program, once=True))
+        ports = [s.link for s in sims]
+        load = os.getloadavg()[0]
+        cmd = [program, "--json"] + cli_options
+        for port in ports:
+            cmd += ["--port", port]
+        run = run_measured(paths, cmd, env)
+        summaries = [s.finish() for s in sims]
+    finally:
+        for s in sims:
+            s.close()
+    events = json_events(run)
+    ends = [e for port in ports for e in events.get(port, []) if e["event"] == "end"]
+    bad = [(p, s) for p, s in zip(ports, summaries)
+           if s.get("accepted") != records or not s.get("equal") or s.get("rates") != [str(rate)]]
+    if run["exit"] != 0 or len(ends) != count or any(e["result"] != "succeeded" for e in ends) \
+            or bad:
+        raise Failed("%d modules on the %s road: exit %s, ends %r\n%s" % (
+            count, road, run["exit"], ends, "\n".join(s["text"] for _, s in bad)))
+    spans = [transfer_span(events[port]) for port in ports]
+    return {"wall": run["wall"], "cpu": run["user"] + run["sys"], "maxrss": run["maxrss"],
+            "spans": spans, "sim_cpu": [s["cpu"] for s in summaries], "load": load}
+
+
+def part_modules(paths, counts, roads, reps, results):
+    if not paths.get("modules_cli"):
+        raise Failed("no several-modules program: build the target kestrel_bench_programs")
+    records, size = image_figures(paths["modules_cli"])
+    tmp = tempfile.mkdtemp(prefix="kestrel-bench-")
+    # A failed session keeps its transcript in the state folder: keep the home clean.
+    env = dict(os.environ, XDG_STATE_HOME=tmp, XDG_CONFIG_HOME=tmp, XDG_CACHE_HOME=tmp)
+    try:
+        for road in roads:
+            rate = MODULE_ROADS[road][2]
+            wire = (size + records) * 10.0 / rate
+            log("== %s road, paced: %s modules at once, %d records, %d bytes each, records at %d"
+                " (wire time %.3f s), %d repetitions" % (
+                    road, "/".join(map(str, counts)), records, size, rate, wire, reps))
+            runs = {n: [] for n in counts}
+            for i in range(reps):
+                # Interleaved, so that a change in the machine's load touches every count.
+                for n in counts:
+                    r = modules_run(paths, road, n, records, env)
+                    runs[n].append(r)
+                    results["rss"].append(("%d at once, %s road" % (n, road),
+                                           r["maxrss"]))
+                    log("  %d: %d at once: wall %.3f s, transfer %.3f..%.3f s, CPU %.3f s"
+                        " (%.3f s a session), simulators %.3f s, load %.2f" % (
+                            i + 1, n, r["wall"], min(r["spans"]), max(r["spans"]), r["cpu"],
+                            r["cpu"] / n, sum(r["sim_cpu"]), r["load"]))
+            modules_summary(road, rate, wire, records, counts, runs, results)
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+def modules_summary(road, rate, wire, records, counts, runs, results):
+    results["summary"] += [
+        "%s road, paced, records at %d: modules at once (%d records each, wire time %.3f s, "
+        "%d repetitions)" % (road.capitalize(), rate, records, wire, len(runs[counts[0]])),
+        "  %-3s %-27s %-23s %-10s %-9s %-9s %-10s %s" % (
+            "N", "wall", "slowest port's transfer", "CPU/sess.", "tool CPU", "sims CPU",
+            "cores", "peak RSS")]
+    figures = {}
+    for n in counts:
+        rs = runs[n]
+        wall = median([r["wall"] for r in rs])
+        span = median([max(r["spans"]) for r in rs])
+        per_session = median([r["cpu"] / n for r in rs])
+        tool_share = median([r["cpu"] / r["wall"] for r in rs])
+        sims_share = median([sum(r["sim_cpu"]) / r["wall"] for r in rs])
+        busy = median([(r["cpu"] + sum(r["sim_cpu"])) / r["wall"] for r in rs])
+        figures[n] = (wall, span, per_session)
+        results["summary"].append(
+            "  %-3d %-27s %-23s %-10s %-9s %-9s %-10s %d KiB" % (
+                n, "%.3f s (%.3f..%.3f)" % (wall, min(r["wall"] for r in rs),
+                                          max(r["wall"] for r in rs)),
+                "%.3f s (%+.2f%% wire)" % (span, (span / wire - 1) * 100),
+                "%.4f s" % per_session, "%.2f%%" % (tool_share * 100),
+                "%.1f%%" % (sims_share * 100), "%.2f of 2" % busy,
+                max(r["maxrss"] for r in rs)))
+    one, most = counts[0], counts[-1]
+    if one == 1 and most > 1:
+        w1, s1, c1 = figures[one]
+        wn, sn, cn = figures[most]
+        results["summary"] += [
+            "  wall time, %d at once / one          %.3fx  (goal <= %.2fx: %s)" % (
+                most, wn / w1, GOAL_MODULES_WALL, verdict(wn / w1 <= GOAL_MODULES_WALL)),
+            "  slowest transfer, %d at once / one   %.3fx" % (most, sn / s1),
+            "  CPU a session, %d at once / one      %.3fx  (goal <= 1.00x: %s)" % (
+                most, cn / c1, verdict(cn <= c1)),
+        ]
+    results["summary"].append(
+        "  (tool CPU and sims CPU: shares of one core over the wall time; cores: both together"
+        " out of the machine's 2; load: 1-minute load average at each start)")
+    results["summary"].append("  load at the starts: " + ", ".join(
+        "%d: %s" % (n, "/".join("%.2f" % r["load"] for r in runs[n])) for n in counts))
+
+
 def part_against(paths, other, reps, results):
     records, size = image_figures(paths["cli"])
     if image_figures(other) != (records, size):
@@ -423,11 +577,17 @@ def main():
     parser.add_argument("--reps", type=int, default=5, help="repetitions of the instant transfer")
     parser.add_argument("--paced-reps", type=int, default=3, help="repetitions of each paced run")
     parser.add_argument("--only", nargs="+",
-                        choices=["transfer", "paced", "wait", "reader", "against"])
+                        choices=["transfer", "paced", "wait", "reader", "modules", "against"])
+    parser.add_argument("--modules", type=int, nargs="+", default=[1, 4, 8], metavar="N",
+                        help="how many modules at once, in turn (default 1 4 8)")
+    parser.add_argument("--modules-road", nargs="+", choices=sorted(MODULE_ROADS),
+                        default=["blind", "negotiated"], help="the roads to pace them on")
+    parser.add_argument("--modules-reps", type=int, default=3,
+                        help="repetitions of each count of modules")
     parser.add_argument("--against", metavar="PROGRAM",
                         help="another packed kestrel-cli to compare the transfer with")
     args = parser.parse_args()
-    parts = args.only or ["transfer", "paced", "wait", "reader"] + (
+    parts = args.only or ["transfer", "paced", "wait", "reader", "modules"] + (
         ["against"] if args.against else [])
     if "against" in parts and not args.against:
         parser.error("--only against needs --against PROGRAM")
@@ -444,6 +604,9 @@ def main():
             part_wait(paths, results)
         if "reader" in parts:
             part_reader(paths, results)
+        if "modules" in parts:
+            part_modules(paths, sorted(set(args.modules)), args.modules_road, args.modules_reps,
+                         results)
         if "against" in parts:
             part_against(paths, args.against, args.reps, results)
     except (Failed, subprocess.CalledProcessError) as e:
