@@ -6,6 +6,7 @@ Exit 0 when every expectation held, 1 when one did not (saying which), 2 on wron
 
 import argparse
 import contextlib
+import json
 import os
 import resource
 import select
@@ -183,6 +184,16 @@ def run_program(args, program, env, failures, sim_output=None):
     lines = [l for l in out.replace("\r\n", "\n").replace("\r", "\n").split("\n") if l]
     failures += ["no line %r in the program's output" % want
                  for want in args.expect_line if want not in lines]
+    if args.json:
+        for line in lines:
+            try:
+                event = json.loads(line)
+                if event.get("v") != 1:
+                    failures.append("a JSON line without schema version 1: %r" % line)
+            except ValueError as e:
+                failures.append("not a JSON line (%s): %r" % (e, line))
+    failures += ["no JSON line holding %r" % want
+                 for want in args.expect_json if not any(want in line for line in lines)]
     if args.expect_last is not None and lines[-1:] != [args.expect_last]:
         failures.append("last line %r, expected %r" % (lines[-1:], args.expect_last))
 
@@ -193,7 +204,7 @@ def main():
     ap.add_argument("--prefix", required=True)
     ap.add_argument("--sim")
     ap.add_argument("--com", type=int)
-    for repeated in ("--sim-arg", "--expect-line", "--expect-sim"):
+    for repeated in ("--sim-arg", "--expect-line", "--expect-sim", "--expect-json"):
         ap.add_argument(repeated, action="append", default=[])
     ap.add_argument("--sim-once", action="store_true")
     ap.add_argument("--expect-exit", type=int, default=0)
@@ -204,6 +215,7 @@ def main():
     ap.add_argument("--max-cpu-share", type=float, default=0.2,
                     help="share of one core the waiting program may use at most")
     ap.add_argument("--no-display", action="store_true", help="run without DISPLAY")
+    ap.add_argument("--json", action="store_true", help="every output line must be JSON")
     ap.add_argument("program", nargs=argparse.REMAINDER)
     args = ap.parse_args()
     program = args.program[1:] if args.program[:1] == ["--"] else args.program
