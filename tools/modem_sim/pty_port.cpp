@@ -43,7 +43,8 @@ PtyPort::~PtyPort() {
         close(fd);
 }
 
-bool PtyPort::bringUp(const std::string& link, std::string* error) {
+bool PtyPort::bringUp(const std::string& link, std::string* error,
+                      const std::function<bool(std::string* error)>& beforeLink) {
     takeDown();
     if (inotify_ < 0) {
         *error = errnoText("inotify_init1");
@@ -79,7 +80,15 @@ bool PtyPort::bringUp(const std::string& link, std::string* error) {
         takeDown();
         return false;
     }
-    const std::string temp = link + ".new." + std::to_string(getpid());
+    if (beforeLink && !beforeLink(error)) {
+        takeDown();
+        return false;
+    }
+    // A hidden temporary name, as udev's: a watcher of the folder's ports never takes it for
+    // one.
+    const size_t slash = link.rfind('/');
+    const std::string temp =
+        link.substr(0, slash + 1) + ".#" + link.substr(slash + 1) + "." + std::to_string(getpid());
     unlink(temp.c_str());
     if (!makeParents(link) || symlink(name, temp.c_str()) != 0 ||
         rename(temp.c_str(), link.c_str()) != 0) {

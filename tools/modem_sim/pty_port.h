@@ -24,9 +24,12 @@ class PtyPort {
     PtyPort& operator=(const PtyPort&) = delete;
 
     // Opens a new pty (master with O_CLOEXEC, slave set raw), starts watching its slave and
-    // points `link` at it (symlink to a temporary name, then rename: the link never dangles
-    // half-made). Creates the link's folder. False with `error` set on failure.
-    bool bringUp(const std::string& link, std::string* error);
+    // points `link` at it (symlink to a hidden temporary name, then rename: the link never dangles
+    // half-made). Creates the link's folder. `beforeLink`, when given, runs once the pty's
+    // device number is known and before the link is made (as udev makes a node only after the
+    // kernel has published its device). False with `error` set on failure.
+    bool bringUp(const std::string& link, std::string* error,
+                 const std::function<bool(std::string* error)>& beforeLink = nullptr);
     // Closes the master (the tool's slave descriptor hangs up and the slave node vanishes)
     // and removes the link when it still points at this pty. Harmless when down.
     // The pty's number stays taken while this object lives: a tool may still hold a port

@@ -53,7 +53,10 @@ void printSimUsage(FILE* out) {
         "Serving:\n"
         "  --link PATH            symlink to the pty (its folder is created)\n"
         "  --device-tree DIR      instead of --link: a simulated sysfs in DIR/sys and the\n"
-        "                         port at DIR/dev/ttyACM0, on a USB device (absolute DIR)\n"
+        "                         port at DIR/dev/ttyACM0, on a USB device (absolute DIR;\n"
+        "                         simulators may share one DIR, each on a bus of its own)\n"
+        "  --tty-name NAME        with --device-tree: the port is DIR/dev/NAME\n"
+        "  --usb-serial TEXT      with --device-tree: the USB device's serial number\n"
         "  --once                 end after one update (see docs/simulator.md)\n"
         "  --side-channel PATH    socket for the modem-line shim (DTR in, CTS out)\n"
         "  --image FILE           expected image: a packed program or a plain records file\n"
@@ -68,6 +71,9 @@ void printSimUsage(FILE* out) {
         "  --usb-return-as NAME   ... under another name, in the same folder\n"
         "  --usb-return-elsewhere ... on another USB device (with --device-tree; as\n"
         "                         --usb-return-as NAME, default ttyACM1)\n"
+        "  --restart-after-update-ms N\n"
+        "                         after each update the port leaves and returns N ms\n"
+        "                         later, the module running its firmware (not with --once)\n"
         "Loader answers (blocks count from 0):\n"
         "  --nak-every N[:C]      answer every N-th block 0x02, C times (default 1)\n"
         "  --busy-at K[:C]        answer block K 0x04, C times (default 1), then 0x01\n"
@@ -90,6 +96,7 @@ ParseOutcome parseSimOptions(int argc, char** argv, SimOptions* o, std::string* 
     // A loader that greets within the tool's 50 ms reply settle time would have its start
     // byte read together with any line error left from probing at wrong rates, and dropped.
     o->module.startDelayMs = 200;
+    bool ttyNameGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string opt = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -125,12 +132,20 @@ ParseOutcome parseSimOptions(int argc, char** argv, SimOptions* o, std::string* 
             const char* v = takeValue();
             ok = v != nullptr && v[0] == '/' && v[1] != '\0';
             if (ok) o->deviceTree = v;
-        } else if (opt == "--usb-return-as") {
+        } else if (opt == "--usb-return-as" || opt == "--tty-name") {
             // A name in the port's folder, nothing more.
             const char* v = takeValue();
             ok = v != nullptr && *v != '\0' && std::strchr(v, '/') == nullptr &&
                  std::strcmp(v, ".") != 0 && std::strcmp(v, "..") != 0;
-            if (ok) o->returnAs = v;
+            if (ok) (opt == "--tty-name" ? o->ttyName : o->returnAs) = v;
+            ttyNameGiven = ttyNameGiven || opt == "--tty-name";
+        } else if (opt == "--usb-serial") {
+            // One line of text in a sysfs file.
+            const char* v = takeValue();
+            ok = v != nullptr && *v != '\0' && std::strpbrk(v, "\r\n") == nullptr;
+            if (ok) o->usbSerial = v;
+        } else if (opt == "--restart-after-update-ms") {
+            ok = parseMs(takeValue(), &o->restartAfterUpdateMs) && o->restartAfterUpdateMs > 0;
         } else if (opt == "--rate") {
             unsigned long v = 0;
             ok = parseNumber(takeValue(), 1, 0x7FFFFFFFul, &v);
@@ -191,7 +206,15 @@ ParseOutcome parseSimOptions(int argc, char** argv, SimOptions* o, std::string* 
         *error = "--usb-return-elsewhere needs --device-tree";
         return ParseOutcome::Error;
     }
-    if (!o->deviceTree.empty()) o->link = o->deviceTree + "/dev/ttyACM0";
+    if ((ttyNameGiven || !o->usbSerial.empty()) && o->deviceTree.empty()) {
+        *error = "--tty-name and --usb-serial need --device-tree";
+        return ParseOutcome::Error;
+    }
+    if (o->restartAfterUpdateMs > 0 && o->once) {
+        *error = "--restart-after-update-ms and --once exclude each other";
+        return ParseOutcome::Error;
+    }
+    if (!o->deviceTree.empty()) o->link = o->deviceTree + "/dev/" + o->ttyName;
     // Under its own name on another device the tool would find it as before: another name.
     if (o->returnElsewhere && o->returnAs.empty()) o->returnAs = "ttyACM1";
     o->module.answers = makeAnswerScript(o->faults);

@@ -32,8 +32,13 @@ struct SimOptions {
     // A simulated device tree in this folder (sys/ and dev/, the port at dev/ttyACM0 on a
     // USB device); empty: none. Set instead of `link`, which then points into it.
     std::string deviceTree;
-    std::string returnAs;          // a USB port comes back under this name, in the same folder
-    bool returnElsewhere = false;  // ... and on another USB device
+    std::string ttyName = "ttyACM0";  // the port's name in the device tree
+    std::string usbSerial;            // the USB device's serial number there; empty: none
+    std::string returnAs;             // a USB port comes back under this name, in the same folder
+    bool returnElsewhere = false;     // ... and on another USB device
+    // After each update the module restarts: its port leaves and returns this many ms later,
+    // the module running its firmware. 0: it stays.
+    uint32_t restartAfterUpdateMs = 0;
     ModuleConfig module;
     BlockFaults faults;
 };

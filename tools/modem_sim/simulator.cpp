@@ -92,9 +92,11 @@ void Simulator::anotherUpdateBegan() {
 }
 
 bool Simulator::bringUpPort(std::string* error) {
-    if (!pty_.bringUp(link_, error)) return false;
-    if (options_.deviceTree.empty()) return true;
-    return tree_.addTty(link_.substr(link_.rfind('/') + 1), pty_.device(), usbPort_, error);
+    if (options_.deviceTree.empty()) return pty_.bringUp(link_, error);
+    // The USB device first, its port's node then: whoever sees the node appear finds it.
+    return pty_.bringUp(link_, error, [this](std::string* why) {
+        return tree_.addTty(link_.substr(link_.rfind('/') + 1), pty_.device(), usbPort_, why);
+    });
 }
 
 bool Simulator::setUp() {
@@ -111,7 +113,8 @@ bool Simulator::setUp() {
     if (signalFd_ < 0 ||
         (!options_.sideChannel.empty() && !side_.listenAt(options_.sideChannel, &error)) ||
         (!options_.deviceTree.empty() &&
-         !tree_.create(options_.deviceTree, static_cast<int>(getpid()), &error)) ||
+         !tree_.create(options_.deviceTree, static_cast<int>(getpid()), options_.usbSerial,
+                       &error)) ||
         !bringUpPort(&error)) {
         std::fprintf(stderr, "kestrel-modem-sim: %s\n", error.c_str());
         return false;
@@ -260,7 +263,7 @@ void Simulator::followPortPresence(uint64_t now) {
         }
         return;
     }
-    if (model_->vanished() || !model_->portPresent(ms(now))) return;
+    if (model_->vanished() || !model_->portPresent(ms(now)) || now < restartBackUs_) return;
     // Where it returns: under its name or another, on its USB device or another.
     if (!options_.returnAs.empty()) link_ = sibling(link_, options_.returnAs);
     if (options_.returnElsewhere) usbPort_ = kOtherUsbPort;
@@ -274,6 +277,18 @@ void Simulator::followPortPresence(uint64_t now) {
     returnedOpened_ = false;
     std::fprintf(stderr, "kestrel-modem-sim: port back at %s (%s)\n", link_.c_str(),
                  pty_.slavePath().c_str());
+}
+
+// The module restarts into the firmware it was just given: its port leaves (a USB device
+// leaving the bus) and returns on the same USB device, as followPortPresence() brings it back.
+void Simulator::restartAfterUpdate(uint64_t now) {
+    options_.module.firmwarePresent = true;
+    if (!pty_.up()) return;
+    tree_.removeTty();
+    pty_.takeDown();
+    unwritten_.clear();
+    restartBackUs_ = now + options_.restartAfterUpdateMs * 1000ull;
+    std::fprintf(stderr, "kestrel-modem-sim: port gone from %s (restarting)\n", link_.c_str());
 }
 
 // --- the shim's side channel -----------------------------------------------------------
@@ -360,6 +375,7 @@ int Simulator::run() {
         if (const char* reason = updateEnded(now)) {
             endUpdate(reason, markOf(*model_, hostRates_.size()));
             if (options_.once) break;
+            if (options_.restartAfterUpdateMs > 0) restartAfterUpdate(now);
             newModule();
             continue;
         }

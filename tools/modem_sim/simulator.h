@@ -48,6 +48,7 @@ class Simulator {
     void endUpdate(const char* reason, const StatsMark& at);
     void anotherUpdateBegan();
     void followPortPresence(uint64_t now);
+    void restartAfterUpdate(uint64_t now);
     void feedModule(uint64_t now);
     void collectModuleBytes(uint64_t now);
     void deliverToHost(uint64_t now);
@@ -69,6 +70,7 @@ class Simulator {
     int usbPort_ = 2;              // the port's USB device in the tree: <bus>-<usbPort_>
     bool returned_ = false;        // the port up now came back after leaving ...
     bool returnedOpened_ = false;  // ... and the tool has opened it
+    uint64_t restartBackUs_ = 0;   // a port away for a restart returns no sooner
     SideChannel side_;
     int signalFd_ = -1;
     uint64_t startUs_ = 0;

@@ -42,6 +42,20 @@ void removeTree(const std::string& path) {
     nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
+// The driver a modem interface is bound to, relative to sys/.
+const char* const kDriver = "bus/usb/drivers/cdc_acm";
+// Made-up USB ids of the simulated module (those the docs' udev rule example uses).
+const char* const kVendorId = "1a2b\n";
+const char* const kProductId = "00c4\n";
+
+// The way up from `folder` (relative to sys/) to sys/ itself.
+std::string upToSys(const std::string& folder) {
+    std::string up = "../";
+    for (char c : folder)
+        if (c == '/') up += "../";
+    return up;
+}
+
 // A link `at` to `target`, replacing whatever was there.
 bool link(const std::string& target, const std::string& at) {
     ::unlink(at.c_str());
@@ -50,13 +64,15 @@ bool link(const std::string& target, const std::string& at) {
 
 }  // namespace
 
-bool UsbDeviceTree::create(const std::string& root, int bus, std::string* error) {
+bool UsbDeviceTree::create(const std::string& root, int bus, const std::string& serial,
+                           std::string* error) {
     root_ = root;
     bus_ = bus;
+    serial_ = serial;
     hub_ = "devices/pci0000:00/0000:00:14.0/usb" + std::to_string(bus);
     const std::string sys = sysRoot();
-    for (const std::string& dir :
-         {sys + "/" + hub_, sys + "/class/tty", sys + "/dev/char", devRoot()}) {
+    for (const std::string& dir : {sys + "/" + hub_, sys + "/class/tty", sys + "/dev/char",
+                                   sys + "/" + kDriver, devRoot()}) {
         if (!makeDirs(dir)) {
             *error = errnoText("making " + dir);
             return false;
@@ -85,8 +101,13 @@ bool UsbDeviceTree::addTty(const std::string& name, dev_t device, int usbPort, s
         makeDirs(sys + "/" + tty) &&
         writeFile(sys + "/" + usbDevice_ + "/busnum", std::to_string(bus_) + "\n") &&
         writeFile(sys + "/" + usbDevice_ + "/devnum", std::to_string(nextDevnum_++) + "\n") &&
+        writeFile(sys + "/" + usbDevice_ + "/idVendor", kVendorId) &&
+        writeFile(sys + "/" + usbDevice_ + "/idProduct", kProductId) &&
+        (serial_.empty() || writeFile(sys + "/" + usbDevice_ + "/serial", serial_ + "\n")) &&
         writeFile(sys + "/" + interface + "/bInterfaceNumber", "00\n") &&
-        writeFile(sys + "/" + tty + "/dev", numbers + "\n") && link("../../" + tty, classLink_) &&
+        link(upToSys(interface) + kDriver, sys + "/" + interface + "/driver") &&
+        writeFile(sys + "/" + tty + "/dev", numbers + "\n") &&
+        link("../..", sys + "/" + tty + "/device") && link("../../" + tty, classLink_) &&
         link("../../" + tty, charLink_);
     if (!made) {
         *error = errnoText("publishing " + name + " under " + sys);

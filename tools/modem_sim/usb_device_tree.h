@@ -3,14 +3,17 @@
 // itself in the tree's dev folder (KESTREL_DEV_ROOT). Layout under the root:
 //
 //   sys/devices/pci0000:00/0000:00:14.0/usbB/                 busnum, devnum
-//       .../usbB/B-P/                                         busnum, devnum (new each time)
-//       .../usbB/B-P/B-P:1.0/                                 bInterfaceNumber 00
-//       .../usbB/B-P/B-P:1.0/tty/NAME/                        dev (MAJ:MIN)
+//       .../usbB/B-P/                                         busnum, devnum (new each time),
+//                                                             idVendor, idProduct, [serial]
+//       .../usbB/B-P/B-P:1.0/                                 bInterfaceNumber 00,
+//                                                             driver -> bus/usb/drivers/cdc_acm
+//       .../usbB/B-P/B-P:1.0/tty/NAME/                        dev (MAJ:MIN), device -> ../..
 //   sys/class/tty/NAME -> ../../devices/.../tty/NAME
 //   sys/dev/char/MAJ:MIN -> ../../devices/.../tty/NAME
 //   dev/NAME -> the pty's slave (made by PtyPort)
 //
-// The device numbers are the pty's own, so the tool's stat() of dev/NAME leads here.
+// The device numbers are the pty's own, so the tool's stat() of dev/NAME leads here. Several
+// simulators may share one root: each adds its own bus and ttys and removes only those.
 #pragma once
 
 #include <sys/types.h>
@@ -26,9 +29,10 @@ class UsbDeviceTree {
     UsbDeviceTree(const UsbDeviceTree&) = delete;
     UsbDeviceTree& operator=(const UsbDeviceTree&) = delete;
 
-    // Makes the tree's folders under `root` and the root hub of bus `bus`. False with `error`
-    // set on failure.
-    bool create(const std::string& root, int bus, std::string* error);
+    // Makes the tree's folders under `root` (keeping what is there) and the root hub of bus
+    // `bus`. The USB device gets `serial` as its serial number unless it is empty. False with
+    // `error` set on failure.
+    bool create(const std::string& root, int bus, const std::string& serial, std::string* error);
     // Publishes the tty `name` with device number `device` on USB device B-`usbPort`,
     // interface 0 (a USB device re-enumerated: a new devnum). One tty at a time: the one
     // published before is removed first.
@@ -42,6 +46,7 @@ class UsbDeviceTree {
 
   private:
     std::string root_;
+    std::string serial_;
     std::string hub_;        // devices/.../usbB, relative to sys/
     std::string usbDevice_;  // the published tty's USB device folder, relative to sys/
     std::string classLink_;  // sys/class/tty/NAME
