@@ -4,22 +4,22 @@
 #
 # Two components, one package each:
 #   cli     kestrel-cli, the command-line tools, without Qt (a production line's headless
-#           machine must not pull it in): bin/kestrel-cli, bin/kestrel-pack (a new firmware
-#           means a new packed program), bin/kestrel-modem-sim while the programs carry the
-#           demo image (see KESTREL_INSTALL_SIMULATOR), their manual pages, and in
-#           share/doc/kestrel-cli/ the user guide, the notes on ModemManager and the udev rule
-#           that keeps it off the module (as documentation: a rule with the module's ids left
-#           blank does not belong in /etc until filled in).
+#           machine must not pull it in): bin/kestrel-cli and its private library
+#           lib/kestrel/libkestrel-cli.so, bin/kestrel-pack (a new firmware means a new packed
+#           program), bin/kestrel-modem-sim while the programs carry the demo image (see
+#           KESTREL_INSTALL_SIMULATOR), their manual pages, and in share/doc/kestrel-cli/ the
+#           user guide, the notes on ModemManager and the udev rule that keeps it off the
+#           module (as documentation: a rule with the module's ids left blank does not belong
+#           in /etc until filled in).
 #   window  kestrel, the operator's window, which depends on kestrel-cli: bin/kestrel, its
-#           private library lib/kestrel/libkestrel-ui.so (found through kestrel's RUNPATH
-#           $ORIGIN/../lib/kestrel: not in the public library path, so no soname to keep and
-#           no ldconfig), the desktop entry, AppStream metainfo, the icons and its manual page.
+#           private library lib/kestrel/libkestrel-ui.so, the desktop entry, AppStream
+#           metainfo, the icons and its manual page.
 # Each package has the copyright file and the changelog in share/doc/<package>/.
 #
 # The packed programs (kestrel, kestrel-cli) are installed byte for byte: the image lies behind
 # the program's sections, and strip would cut it off. They are stripped before they are packed,
 # and installed here as PROGRAMS, which `--strip` and CPack's stripping leave alone; everything
-# else is installed as a target and stripped. The window program's RUNPATH is rewritten in
+# else is installed as a target and stripped. The packed programs' RUNPATH is rewritten in
 # place at install time, which moves nothing: the marker stays where it was.
 
 if(NOT KESTREL_PACK)
@@ -45,9 +45,41 @@ set(KESTREL_PACKAGE_CLI kestrel-cli)
 set(KESTREL_PACKAGE_WINDOW kestrel)
 set(packaging_out ${CMAKE_BINARY_DIR}/packaging)
 
+# kestrel_install_packed(<program target> <private library target> <component>): the packed
+# program in bin/ and the library it links in its private lib/kestrel/ (found through the
+# program's RUNPATH $ORIGIN/../lib/kestrel: not in the public library path, so no soname to keep
+# and no ldconfig). The packed copy still holds the build tree's RUNPATH; it is pointed at the
+# private folder in place. CMake pads a build RUNPATH to fit the install one only for targets it
+# installs itself, so the room is kept here: the install RUNPATH is in the build one too (in the
+# build tree it names a folder that does not exist, and the search goes on).
+function(kestrel_install_packed program library component)
+  get_target_property(packed ${program} KESTREL_PACKED_FILE)
+  get_filename_component(name ${packed} NAME)
+  install(PROGRAMS ${packed} DESTINATION bin COMPONENT ${component})
+  install(TARGETS ${library} LIBRARY DESTINATION lib/kestrel COMPONENT ${component})
+  get_target_property(runpath ${program} INSTALL_RPATH)
+  if(NOT runpath STREQUAL "$ORIGIN/../lib/kestrel")
+    message(FATAL_ERROR "${program}'s INSTALL_RPATH is '${runpath}', "
+                        "not the folder its library is installed in ($ORIGIN/../lib/kestrel)")
+  endif()
+  set_property(TARGET ${program} APPEND PROPERTY BUILD_RPATH ${runpath})
+  install(CODE "
+    set(program \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/${name}\")
+    file(READ_ELF \"\${program}\" RUNPATH old_runpath)
+    if(NOT old_runpath)
+      message(FATAL_ERROR \"\${program} has no RUNPATH to point at lib/kestrel/\")
+    endif()
+    # READ_ELF gives the folders as a list; RPATH_CHANGE wants them as they are stored.
+    string(REPLACE \";\" \":\" old_runpath \"\${old_runpath}\")
+    file(RPATH_CHANGE FILE \"\${program}\" OLD_RPATH \"\${old_runpath}\" NEW_RPATH \"${runpath}\")
+    file(READ_ELF \"\${program}\" RUNPATH new_runpath)
+    if(NOT new_runpath STREQUAL \"${runpath}\")
+      message(FATAL_ERROR \"\${program}: RUNPATH \${new_runpath}, not ${runpath}\")
+    endif()" COMPONENT ${component})
+endfunction()
+
 # --- the command-line tools ------------------------------------------------------------------
-get_target_property(kestrel_packed_cli kestrel-cli KESTREL_PACKED_FILE)
-install(PROGRAMS ${kestrel_packed_cli} DESTINATION bin COMPONENT cli)
+kestrel_install_packed(kestrel-cli kestrel_cli_program cli)
 install(TARGETS kestrel-pack RUNTIME DESTINATION bin COMPONENT cli)
 if(KESTREL_INSTALL_SIMULATOR AND TARGET kestrel-modem-sim)
   install(TARGETS kestrel-modem-sim RUNTIME DESTINATION bin COMPONENT cli)
@@ -60,33 +92,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/doc
 
 # --- the window ------------------------------------------------------------------------------
 if(TARGET kestrel)
-  get_target_property(kestrel_packed_window kestrel KESTREL_PACKED_FILE)
-  install(PROGRAMS ${kestrel_packed_window} DESTINATION bin COMPONENT window)
-  install(TARGETS kestrel_window_program LIBRARY DESTINATION lib/kestrel COMPONENT window)
-  # The packed copy still holds the build tree's RUNPATH; it is pointed at the private library
-  # folder in place. CMake pads a build RUNPATH to fit the install one only for targets it
-  # installs itself, so the room is kept here: the install RUNPATH is in the build one too
-  # (in the build tree it names a folder that does not exist, and the search goes on).
-  get_target_property(kestrel_install_rpath kestrel INSTALL_RPATH)
-  if(NOT kestrel_install_rpath STREQUAL "$ORIGIN/../lib/kestrel")
-    message(FATAL_ERROR "kestrel's INSTALL_RPATH is '${kestrel_install_rpath}', "
-                        "not the folder its library is installed in ($ORIGIN/../lib/kestrel)")
-  endif()
-  set_property(TARGET kestrel APPEND PROPERTY BUILD_RPATH ${kestrel_install_rpath})
-  install(CODE "
-    set(program \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/kestrel\")
-    file(READ_ELF \"\${program}\" RUNPATH old_runpath)
-    if(NOT old_runpath)
-      message(FATAL_ERROR \"\${program} has no RUNPATH to point at lib/kestrel/\")
-    endif()
-    # READ_ELF gives the folders as a list; RPATH_CHANGE wants them as they are stored.
-    string(REPLACE \";\" \":\" old_runpath \"\${old_runpath}\")
-    file(RPATH_CHANGE FILE \"\${program}\" OLD_RPATH \"\${old_runpath}\"
-         NEW_RPATH \"${kestrel_install_rpath}\")
-    file(READ_ELF \"\${program}\" RUNPATH new_runpath)
-    if(NOT new_runpath STREQUAL \"${kestrel_install_rpath}\")
-      message(FATAL_ERROR \"\${program}: RUNPATH \${new_runpath}, not ${kestrel_install_rpath}\")
-    endif()" COMPONENT window)
+  kestrel_install_packed(kestrel kestrel_window_program window)
 
   # The icons: the window's own XPM images at 16 and 32 pixels, the drawn SVG above that.
   find_package(Qt6 REQUIRED COMPONENTS Gui)
@@ -249,23 +255,34 @@ simulated module kestrel-modem-sim, never on a real one.")
 endif()
 
 find_program(KESTREL_DPKG_SHLIBDEPS dpkg-shlibdeps)
-find_program(KESTREL_FILE file)  # CPack finds the programs for dpkg-shlibdeps with it
-mark_as_advanced(KESTREL_DPKG_SHLIBDEPS KESTREL_FILE)
-if(KESTREL_DPKG_SHLIBDEPS AND KESTREL_FILE)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  if(TARGET kestrel)
-    # The window's are found by packaging/cpack-window-depends.cmake, in the build tree, where
-    # dpkg-shlibdeps finds libkestrel-ui.so too.
-    set(CPACK_DEBIAN_WINDOW_PACKAGE_SHLIBDEPS OFF)
-    get_target_property(window_library_dir kestrel_window_program BINARY_DIR)
-    get_target_property(window_library_name kestrel_window_program OUTPUT_NAME)
-    set(CPACK_KESTREL_WINDOW_LIBRARY_DIR ${window_library_dir})
-    set(CPACK_KESTREL_WINDOW_ELF_FILES ${kestrel_packed_window} ${window_library_dir}/${CMAKE_SHARED_LIBRARY_PREFIX}${window_library_name}${CMAKE_SHARED_LIBRARY_SUFFIX})
-    set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/cpack-window-depends.cmake)
+mark_as_advanced(KESTREL_DPKG_SHLIBDEPS)
+if(KESTREL_DPKG_SHLIBDEPS)
+  # Each package's Depends are found by packaging/cpack-depends.cmake in the build tree's
+  # programs and libraries, where dpkg-shlibdeps finds the private libraries too.
+  set(library_cli kestrel_cli_program)
+  set(elf_cli $<TARGET_PROPERTY:kestrel-cli,KESTREL_PACKED_FILE>
+              $<TARGET_FILE:kestrel_cli_program> $<TARGET_FILE:kestrel-pack>)
+  if(KESTREL_INSTALL_SIMULATOR AND TARGET kestrel-modem-sim)
+    list(APPEND elf_cli $<TARGET_FILE:kestrel-modem-sim>)
   endif()
+  set(library_window kestrel_window_program)
+  set(elf_window $<TARGET_PROPERTY:kestrel,KESTREL_PACKED_FILE>
+                 $<TARGET_FILE:kestrel_window_program>)
+  set(elf_files "")
+  foreach(component IN LISTS package_components)
+    string(TOUPPER ${component} upper)
+    string(APPEND elf_files "set(KESTREL_${upper}_ELF_FILES \"${elf_${component}}\")\n"
+           "set(KESTREL_${upper}_LIBRARY_DIR \"$<TARGET_FILE_DIR:${library_${component}}>\")\n")
+  endforeach()
+  file(GENERATE OUTPUT ${packaging_out}/elf-files.cmake CONTENT "${elf_files}")
+  set(CPACK_KESTREL_ELF_FILES ${packaging_out}/elf-files.cmake)
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/cpack-depends.cmake)
 else()
   set(CPACK_DEBIAN_CLI_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
-  set(CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS
-      "libc6, libstdc++6, libgcc-s1, libqt6core6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6widgets6 (>= 6.2)")
+  if(TARGET PkgConfig::KESTREL_SD_BUS)
+    string(APPEND CPACK_DEBIAN_CLI_PACKAGE_DEPENDS ", libsystemd0")
+  endif()
+  set(CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS "${CPACK_DEBIAN_CLI_PACKAGE_DEPENDS}, libqt6core6 (>= 6.2)")
+  string(APPEND CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS ", libqt6gui6 (>= 6.2), libqt6widgets6 (>= 6.2)")
 endif()
 include(CPack)

@@ -9,11 +9,11 @@
 --packed-window: the window program is built, so there is a second package; --simulator:
 kestrel-modem-sim belongs to the command-line package. Checked: each package's exact file
 list and control fields (the command-line tools must not pull in Qt), the images behind the
-installed programs (never stripped) and that everything else is stripped, that the window
-finds its private library and starts, the manual pages (rendered without warnings, every
-option of a program's --help in its page), desktop entry, AppStream metainfo and icons,
-copyright and changelog, and lintian without any error or warning. Exit 0 when everything
-holds, 1 with the reasons otherwise.
+installed programs (never stripped) and that everything else is stripped, that kestrel-cli
+and the window find their private libraries and start, the manual pages (rendered without
+warnings, every option of a program's --help in its page), desktop entry, AppStream metainfo
+and icons, copyright and changelog, and lintian without any error or warning. Exit 0 when
+everything holds, 1 with the reasons otherwise.
 """
 
 import argparse
@@ -52,7 +52,7 @@ def tool(name, failures):
 
 def expected_files(args):
     doc_cli, doc_window = "usr/share/doc/kestrel-cli/", "usr/share/doc/kestrel/"
-    cli = ["usr/bin/kestrel-cli", "usr/bin/kestrel-pack",
+    cli = ["usr/bin/kestrel-cli", "usr/lib/kestrel/libkestrel-cli.so", "usr/bin/kestrel-pack",
            "usr/share/man/man1/kestrel-cli.1.gz", "usr/share/man/man1/kestrel-pack.1.gz",
            doc_cli + "copyright", doc_cli + "changelog.gz", doc_cli + "user-guide.md",
            doc_cli + "window.png", doc_cli + "linux-host.md",
@@ -196,17 +196,35 @@ def check_desktop(args, root, failures):
             failures.append("%s is no %dx%d PNG: %r" % (png, size, size, png_size(png)))
 
 
-def check_window_runs(args, root, tmp, failures):
-    window = os.path.join(root, "usr/bin/kestrel")
-    dynamic = text_of(run([args.readelf, "-d", window]))
+def check_private_library(args, root, program, library, failures):
+    """The installed program finds its library in lib/kestrel/ beside bin/, through its
+    RUNPATH alone."""
+    path = os.path.join(root, "usr/bin", program)
+    dynamic = text_of(run([args.readelf, "-d", path]))
     if "Library runpath: [$ORIGIN/../lib/kestrel]" not in dynamic:
-        failures.append("installed kestrel's RUNPATH is not $ORIGIN/../lib/kestrel:\n%s" % dynamic)
+        failures.append("installed %s's RUNPATH is not $ORIGIN/../lib/kestrel:\n%s"
+                        % (program, dynamic))
     env = {k: v for k, v in os.environ.items() if k not in ("LD_LIBRARY_PATH", "LD_PRELOAD")}
     # The dynamic loader names the library it would load, and from where.
-    traced = text_of(run([window], env=dict(env, LD_TRACE_LOADED_OBJECTS="1")))
-    wanted = os.path.join(root, "usr/bin/../lib/kestrel/libkestrel-ui.so")
-    if ("libkestrel-ui.so => %s " % wanted) not in traced:
-        failures.append("installed kestrel does not load its private library:\n%s" % traced)
+    traced = text_of(run([path], env=dict(env, LD_TRACE_LOADED_OBJECTS="1")))
+    wanted = os.path.join(root, "usr/bin/../lib/kestrel", library)
+    if ("%s => %s " % (library, wanted)) not in traced:
+        failures.append("installed %s does not load its private library:\n%s"
+                        % (program, traced))
+    return path, env
+
+
+def check_cli_runs(args, root, failures):
+    cli, env = check_private_library(args, root, "kestrel-cli", "libkestrel-cli.so", failures)
+    # It runs, and names the image it carries as the built program does.
+    got, want = run([cli, "--version"], env=env), run([args.packed_cli, "--version"])
+    if got.returncode != 0 or "\nimage: " not in text_of(got) or got.stdout != want.stdout:
+        failures.append("installed kestrel-cli --version ended with %d:\n%s\nbuilt one:\n%s"
+                        % (got.returncode, text_of(got), text_of(want)))
+
+
+def check_window_runs(args, root, tmp, failures):
+    window, env = check_private_library(args, root, "kestrel", "libkestrel-ui.so", failures)
 
     # It starts, on an X display of its own, with a settings store of its own, and Escape
     # closes it with exit code 2.
@@ -274,6 +292,8 @@ def main():
         check_binaries(args, name, root, failures)
         check_man_pages(args, root, failures)
         check_documents(args, name, root, failures)
+        if name == "kestrel-cli":
+            check_cli_runs(args, root, failures)
         if name == "kestrel":
             check_desktop(args, root, failures)
             check_window_runs(args, root, tmp, failures)
