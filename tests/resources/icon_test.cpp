@@ -2,7 +2,6 @@
 // two 16-colour images, 32 x 32 and 16 x 16, with the same pixels and transparency.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -87,28 +86,6 @@ TEST(ProgramIcon, HoldsTheWindowsImagesAt32And16Pixels) {
     EXPECT_TRUE(readText(KESTREL_BUILT_ICON) == std::string(ico.begin(), ico.end()))
         << KESTREL_BUILT_ICON << " differs from the XPM images";
 #endif
-}
-
-TEST(ProgramIcon, RefusesImagesA16ColourIconCannotHold) {
-    // 16 colours besides the transparent one: palette entry 0 is kept for it.
-    std::string xpm = "\"16 1 16 1\",\n";
-    for (int i = 0; i < 16; ++i) {
-        char line[32];
-        std::snprintf(line, sizeof line, "\"%c c #%02X0000\",\n", 'a' + i, i + 1);
-        xpm += line;
-    }
-    xpm += "\"abcdefghijklmnop\"\n";
-    XpmImage image;
-    std::string error;
-    ASSERT_TRUE(tools::parseXpm(xpm, &image, &error)) << error;
-    std::vector<uint8_t> ico;
-    EXPECT_FALSE(tools::makeIco({image}, &ico, &error));
-    EXPECT_NE(error.find("15 colours"), std::string::npos) << error;
-    // An unknown pixel, a colour by name, a missing row.
-    for (const char* bad :
-         {"\"2 1 1 1\",\n\"a c #FFFFFF\",\n\"ab\"\n", "\"2 1 1 1\",\n\"a c blue\",\n\"aa\"\n",
-          "\"2 2 1 1\",\n\"a c #FFFFFF\",\n\"aa\"\n"})
-        EXPECT_FALSE(tools::parseXpm(bad, &image, &error)) << bad;
 }
 
 }  // namespace
