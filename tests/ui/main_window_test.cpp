@@ -67,42 +67,35 @@ TEST_F(WindowTest, FirstStartShowsTheDefaultsCentredAndCreatesTheEmptyKey) {
     expectTabOrder({start(), port(), rate(), status(), usb(), noFirmware()});
 }
 
-TEST_F(WindowTest, AStoredRateOffTheListIsReplacedBy115200) {
-    const std::pair<std::string, QString> kRates[] = {
-        {"9600", "115200"},    {" 115200", "115200"},
-        {"115200 ", "115200"}, {"115200\\t", "115200"},
-        {"", "115200"},        {"abc", "115200"},
-        {"57600", "57600"},    {"230400", "230400"},
-        {"460800", "460800"},  {std::string(260, '5'), "115200"}};
-    for (const auto& [storedRate, shown] : kRates) {
-        createWithStore(regValue("BaudRate", storedRate));
-        EXPECT_EQ(rate()->currentText(), shown) << storedRate;
-    }
-}
+// Under the C locale Qt takes 8-bit text as UTF-8 as well; either way the bytes survive.
+const std::string kUtf8Port =
+    "/dev/serial/by-id/usb-Norvald_M\xC3\xB6"
+    "dem-if00";
 
-TEST_F(WindowTest, AStoredPortIsShownAsItIsUpTo259Characters) {
+TEST_F(WindowTest, StoredTextsAreShownAsTheyAreUpTo259CharactersAndARateOnlyFromTheList) {
     const std::string long259(259, 'p');
-    const std::pair<std::string, std::string> kPorts[] = {{"COM12", "COM12"},
-                                                          {"/dev/ttyUSB0", "/dev/ttyUSB0"},
-                                                          {"", ""},
-                                                          {long259, long259},
-                                                          {std::string(260, 'r'), "COM1"}};
-    for (const auto& [storedPort, shown] : kPorts) {
-        createWithStore(regValue("COMPort", storedPort));
-        EXPECT_EQ(port()->currentText().toStdString(), shown);
-        EXPECT_EQ(items(port()), kComPorts);  // the list is not extended
+    // Value name, stored text, what the field shows: a port as it is (the list is not
+    // extended), a rate off the list (whole text, no trimming) replaced by 115200.
+    const std::string kStored[][3] = {{"BaudRate", "9600", "115200"},
+                                      {"BaudRate", " 115200", "115200"},
+                                      {"BaudRate", "115200 ", "115200"},
+                                      {"BaudRate", "", "115200"},
+                                      {"BaudRate", "57600", "57600"},
+                                      {"BaudRate", "230400", "230400"},
+                                      {"BaudRate", "460800", "460800"},
+                                      {"BaudRate", std::string(260, '5'), "115200"},
+                                      {"COMPort", "COM12", "COM12"},
+                                      {"COMPort", "/dev/ttyUSB0", "/dev/ttyUSB0"},
+                                      {"COMPort", "", ""},
+                                      {"COMPort", long259, long259},
+                                      {"COMPort", std::string(260, 'r'), "COM1"},
+                                      {"COMPort", kUtf8Port, kUtf8Port}};
+    for (const auto& [name, storedText, shown] : kStored) {
+        createWithStore(regValue(name, storedText));
+        QComboBox* field = name == "COMPort" ? port() : rate();
+        EXPECT_EQ(field->currentText().toLocal8Bit().toStdString(), shown) << storedText;
+        EXPECT_EQ(items(port()), kComPorts);
     }
-}
-
-TEST_F(WindowTest, StoredTextsAreTheLocalesBytes) {
-    // Under the C locale Qt takes 8-bit text as UTF-8 as well; either way the bytes survive.
-    const std::string name =
-        "/dev/serial/by-id/usb-Norvald_M\xC3\xB6"
-        "dem-if00";
-    createWithStore(regValue("COMPort", name));
-    EXPECT_EQ(port()->currentText().toLocal8Bit().toStdString(), name);
-    window->close();
-    EXPECT_NE(stored().find(regValue("COMPort", name)), std::string::npos) << stored();
 }
 
 TEST_F(WindowTest, EscapeAndTheCloseBoxSaveTheFieldsAndEndTheProcessWithTwo) {
@@ -110,15 +103,16 @@ TEST_F(WindowTest, EscapeAndTheCloseBoxSaveTheFieldsAndEndTheProcessWithTwo) {
         exitCodes.clear();
         // Template 130 has no firmware-name field: its empty text replaces the stored one.
         createWithStore(regValue("FirmwareFile", "old.usf"), true);
-        port()->setEditText("COM7");
+        port()->setEditText(QString::fromLocal8Bit(kUtf8Port.c_str()));  // saved as its bytes
         rate()->setEditText("9600");  // a rate typed during the run is saved as it is
         QCloseEvent event;  // what the close box, Close on the system menu and Alt+F4 send
         escape ? QTest::keyClick(window.get(), Qt::Key_Escape)
                : void(QApplication::sendEvent(window.get(), &event));
         EXPECT_EQ(exitCodes, std::vector<int>({2}));
         EXPECT_FALSE(window->isVisible());
-        EXPECT_EQ(stored(), storeWith(regValue("FirmwareFile", "") + regValue("COMPort", "COM7") +
-                                      regValue("BaudRate", "9600")));
+        EXPECT_EQ(stored(),
+                  storeWith(regValue("FirmwareFile", "") + regValue("COMPort", kUtf8Port) +
+                            regValue("BaudRate", "9600")));
         // Once closed, nothing closes it again.
         window->close();
         QTest::keyClick(window.get(), Qt::Key_Escape);
@@ -154,11 +148,19 @@ TEST_F(WindowTest, ThePortFieldKeepsCaseAndLengthTheRateFieldIsUpperCaseAndBound
 // A USB modem's stable name, far wider than the port field.
 const char kById[] = "usb-Norvald_Kestrel_Radio_Module_3560891234567-if00-port0";
 
-TEST_F(WindowTest, ThePortListOpensWideEnoughForItsLongestName) {
-    writeFile(devRoot + "/serial/by-id/" + kById, "");
+TEST_F(WindowTest, ThePortFieldsTooltipShowsItsWholeTextAndItsListItsLongestName) {
+    const std::string byId = devRoot + "/serial/by-id/" + kById;
+    writeFile(byId, "");
     writeFile(devRoot + "/ttyUSB0", "");
-    createShown();
-    const QString longest = QString::fromStdString(devRoot + "/serial/by-id/" + kById);
+    createWithStore(regValue("COMPort", byId), true);
+    EXPECT_EQ(port()->toolTip().toStdString(), byId);  // from the store
+    typeInto(port(), "/dev/ttyACM12");
+    EXPECT_EQ(port()->toolTip(), "/dev/ttyACM12");  // typed
+    port()->setCurrentIndex(9);
+    QTest::keyClick(port(), Qt::Key_Down);  // chosen from the list
+    EXPECT_EQ(port()->toolTip().toStdString(), devRoot + "/ttyUSB0");
+
+    const QString longest = QString::fromStdString(byId);
     ASSERT_EQ(port()->itemText(9), longest);
     port()->showPopup();
     QAbstractItemView* list = port()->view();
@@ -169,18 +171,6 @@ TEST_F(WindowTest, ThePortListOpensWideEnoughForItsLongestName) {
     EXPECT_GE(list->viewport()->width(), list->fontMetrics().horizontalAdvance(longest));
     EXPECT_LT(port()->width(), list->fontMetrics().horizontalAdvance(longest));
     port()->hidePopup();
-}
-
-TEST_F(WindowTest, ThePortFieldsTooltipShowsItsWholeText) {
-    const std::string stored = "/dev/serial/by-id/" + std::string(kById);
-    writeFile(devRoot + "/ttyUSB3", "");
-    createWithStore(regValue("COMPort", stored), true);
-    EXPECT_EQ(port()->toolTip().toStdString(), stored);  // from the store
-    typeInto(port(), "/dev/ttyACM12");
-    EXPECT_EQ(port()->toolTip(), "/dev/ttyACM12");  // typed
-    port()->setCurrentIndex(8);
-    QTest::keyClick(port(), Qt::Key_Down);  // chosen from the list
-    EXPECT_EQ(port()->toolTip().toStdString(), devRoot + "/ttyUSB3");
 }
 
 TEST_F(WindowTest, ControlsSitWhereTheTemplateSaysInTheDialogFontsUnits) {
@@ -203,24 +193,7 @@ TEST_F(WindowTest, ControlsSitWhereTheTemplateSaysInTheDialogFontsUnits) {
     EXPECT_LT(port()->height(), portRect.height);
 }
 
-TEST_F(WindowTest, Template129sFirmwareNameIsLoadedReadAndSavedAndFollowsCancelInTheTabOrder) {
-    layout = &dialogTemplate129();
-    createWithStore(regValue("FirmwareFile", "/srv/fw/update.usf"), true);
-    EXPECT_EQ(window->windowTitle(), "Kestrel V1.07");
-    ASSERT_NE(firmwareName(), nullptr);
-    EXPECT_EQ(firmwareName()->text(), "/srv/fw/update.usf");
-    EXPECT_EQ(noFirmware()->text(), "No Firmware / After UUSF-Update");
-    SessionFields fields;
-    window->readFields(&fields);
-    EXPECT_STREQ(fields.firmwareName, "/srv/fw/update.usf");
-    expectTabOrder({start(), firmwareName(), window->control(kBrowseId), port(), rate(), status(),
-                    usb(), noFirmware()});
-    firmwareName()->setText("/srv/fw/block.uusf");
-    window->close();
-    EXPECT_NE(stored().find(regValue("FirmwareFile", "/srv/fw/block.uusf")), std::string::npos);
-}
-
-TEST_F(WindowTest, Template129sBrowseAsksForFirmwareFilesAndTakesNamesThatFit) {
+TEST_F(WindowTest, Template129sFirmwareNameIsLoadedBrowsedForReadAndSaved) {
     layout = &dialogTemplate129();
     std::vector<OpenFileRequest> requests;
     QString answer;
@@ -232,6 +205,12 @@ TEST_F(WindowTest, Template129sBrowseAsksForFirmwareFilesAndTakesNamesThatFit) {
         return confirm;
     };
     createWithStore(regValue("FirmwareFile", "start.usf"), true);
+    EXPECT_EQ(window->windowTitle(), "Kestrel V1.07");
+    ASSERT_NE(firmwareName(), nullptr);
+    EXPECT_EQ(firmwareName()->text(), "start.usf");
+    EXPECT_EQ(noFirmware()->text(), "No Firmware / After UUSF-Update");
+    expectTabOrder({start(), firmwareName(), window->control(kBrowseId), port(), rate(), status(),
+                    usb(), noFirmware()});
     answer = "/a/" + QString(255, 'n');  // 258 characters
     QTest::mouseClick(get<QPushButton>(kBrowseId), Qt::LeftButton);
     ASSERT_EQ(requests.size(), 1u);
@@ -252,6 +231,11 @@ TEST_F(WindowTest, Template129sBrowseAsksForFirmwareFilesAndTakesNamesThatFit) {
         EXPECT_EQ(firmwareName()->text(), fits);
     }
     EXPECT_EQ(requests[2].initialName.size(), 259);
+    SessionFields fields;
+    window->readFields(&fields);
+    EXPECT_EQ(fields.firmwareName, fits.toStdString());
+    window->close();
+    EXPECT_NE(stored().find(regValue("FirmwareFile", fits.toStdString())), std::string::npos);
 }
 
 }  // namespace

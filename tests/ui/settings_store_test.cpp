@@ -93,21 +93,6 @@ TEST_F(SettingsStoreTest, StoredTextsOfUpTo259CharactersReplaceTheFieldsAsTheyAr
     EXPECT_STREQ(texts.baudRate, "kept");
 }
 
-TEST_F(SettingsStoreTest, SavingWritesAllThreeAndKeepsTheRest) {
-    const std::string other =
-        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Other]\r\n\"A\"=dword:00000001\r\n\r\n";
-    writeFile(path,
-              other + kKeyLine + "\"Window\"=\"left\"\r\n\"FirmwareFile\"=\"old.usf\"\r\n\r\n");
-    save("/dev/ttyUSB0", "9600");
-    EXPECT_EQ(readFile(path), other + kKeyLine +
-                                  "\"Window\"=\"left\"\r\n\"FirmwareFile\"=\"\"\r\n"
-                                  "\"COMPort\"=\"/dev/ttyUSB0\"\r\n\"BaudRate\"=\"9600\"\r\n\r\n");
-    const SettingsTexts reread = load();
-    EXPECT_STREQ(reread.firmwareFile, "");
-    EXPECT_STREQ(reread.comPort, "/dev/ttyUSB0");
-    EXPECT_STREQ(reread.baudRate, "9600");
-}
-
 // What a store looks like from outside: its type, permissions, size, inode and time of change,
 // and what lies beside it. Needs no read access to the file.
 std::string outsideView(const std::string& path) {

@@ -27,40 +27,33 @@ TEST_F(WindowUsbTest, TheStoredPortDecidesTheOptionAtStart) {
     }
 }
 
-TEST_F(WindowUsbTest, ChoosingAnEntryTakesTheNameFromTheIndex) {
-    lookupsSay("COM4");
+TEST_F(WindowUsbTest, ChoosingAnEntryTakesCom1ToCom9FromTheIndexAndADeviceByItsText) {
+    writeFile(devRoot + "/ttyACM0", "");
+    writeFile(devRoot + "/ttyUSB0", "");
+    const std::string modem = devRoot + "/serial/by-id/usb-Norvald-if00";
+    fs::create_directories(devRoot + "/serial/by-id");
+    fs::create_symlink("../../ttyACM0", modem);
+    lookupsSay("COM4", modem.c_str());
     createShown();
-    port()->setEditText("COM4");
+    ASSERT_EQ(port()->count(), 12);
+    EXPECT_EQ(port()->itemText(9).toStdString(), modem);
+    EXPECT_EQ(port()->itemText(10).toStdString(), devRoot + "/ttyACM0");
+    EXPECT_EQ(port()->itemText(11).toStdString(), devRoot + "/ttyUSB0");
     // The fourth entry is COM4 by its index, whatever the field shows at that moment.
+    port()->setEditText("COM4");
     emit port()->activated(3);
     EXPECT_TRUE(usb()->isChecked());
     emit port()->activated(2);
+    EXPECT_FALSE(usb()->isChecked());
+    emit port()->activated(9);  // the stable name: found by the address lookup
+    EXPECT_TRUE(usb()->isChecked());
+    emit port()->activated(11);
     EXPECT_FALSE(usb()->isChecked());
     // Keys that move through the closed list choose entries as well.
     port()->setFocus();
     port()->setCurrentIndex(2);
     QTest::keyClick(port(), Qt::Key_Down);
     EXPECT_EQ(port()->currentText(), "COM4");
-    EXPECT_TRUE(usb()->isChecked());
-}
-
-TEST_F(WindowUsbTest, TheDevicesBehindCom9AreNamedByTheirOwnText) {
-    writeFile(devRoot + "/ttyACM0", "");
-    writeFile(devRoot + "/ttyUSB0", "");
-    const std::string modem = devRoot + "/serial/by-id/usb-Norvald-if00";
-    fs::create_directories(devRoot + "/serial/by-id");
-    fs::create_symlink("../../ttyACM0", modem);
-    lookupsSay((devRoot + "/ttyACM0").c_str(), modem.c_str());
-    createShown();
-    ASSERT_EQ(port()->count(), 12);
-    EXPECT_EQ(port()->itemText(9).toStdString(), modem);
-    EXPECT_EQ(port()->itemText(10).toStdString(), devRoot + "/ttyACM0");
-    EXPECT_EQ(port()->itemText(11).toStdString(), devRoot + "/ttyUSB0");
-    emit port()->activated(9);  // the stable name: found by the address lookup
-    EXPECT_TRUE(usb()->isChecked());
-    emit port()->activated(11);
-    EXPECT_FALSE(usb()->isChecked());
-    emit port()->activated(10);  // the device itself: found by the attached-to lookup
     EXPECT_TRUE(usb()->isChecked());
 }
 
