@@ -89,7 +89,8 @@ const OptionName* findOption(const char* arg, const char** inlineValue) {
 }
 
 CliCommand usageError(char (&error)[kTextCapacity], const char* what, const char* arg) {
-    std::snprintf(error, sizeof error, "%s '%s'", what, arg);
+    // Cut like every text: an argument may be as long as the command line allows.
+    copyText(error, (std::string(what) + " '" + arg + "'").c_str());
     return CliCommand::UsageError;
 }
 

@@ -179,7 +179,12 @@ PortResult runPortSession(const RunContext& run, const std::string& port) {
         result.failedStep = cliHost->lastPhase();
 
     transcript.noteOutcome(outcomeLine(result).c_str());
-    if (!result.outcome.succeeded() && result.transcript.empty()) {
+    // Kept for support only where the module was talked to: a port that did not open or an
+    // image that could not be read has nothing on the line to show.
+    const SessionResult r = result.outcome.result;
+    const bool lineUsed = r != SessionResult::Succeeded && r != SessionResult::PortNotOpened &&
+                          r != SessionResult::ImageUnreadable;
+    if (lineUsed && result.transcript.empty()) {
         char saved[kReasonPathCapacity * 2];
         SystemError why;
         if (saveRing(transcript, port.c_str(), nullptr, saved, sizeof saved, &why))

@@ -153,7 +153,16 @@ int runStation(const RunContext& run) {
     launcher.setLoop(&loop);
     // From here a stop signal also stops the loop; the sessions see it through run.stop.
     installStopSignals(run.stop, stopStation, &loop);
-    if (run.mode != OutputMode::Json) {
+    // Said once the watch is set up, so a reader knows that modules plugged in from now on
+    // are seen.
+    if (run.mode == OutputMode::Json) {
+        run.console.outLine(jsonEvent("station-begin", nullptr)
+                                .add("pattern", run.options.station)
+                                .add("version", KESTREL_VERSION)
+                                .add("include_present", run.options.includePresent)
+                                .add("quiet_ms", run.options.quietTimeMs)
+                                .object());
+    } else {
         run.console.errLine("kestrel-cli: station watching " + run.options.station +
                             " (Ctrl-C ends it)");
     }

@@ -27,6 +27,9 @@ from types import SimpleNamespace
 OK_LINES = ["Waiting for start signal.", "Firmware download in progress.",
             "Download succeeded, finishing update process.", "Download succeeded."]
 SMALL_RECORDS = 1400
+# What a failed kestrel-cli that talked to the module says on standard error: where the
+# transcript of the line was kept.
+TRANSCRIPT_KEPT = r"kestrel-cli: transcript of the line in \S+/state/kestrel/kestrel-\S+\.log\n"
 # What a successful kestrel-cli says on standard error, its records sent filled in.
 FIGURES = (r"kestrel-cli: sent %d records, \d+ bytes; update [\d.]+ s, transfer [\d.]+ s at "
            r"\d+ bytes/s \(\d+ bit/s on the line\)\n")
@@ -434,7 +437,8 @@ def run_case(name, c, paths, tmp, run):
     if c.err is not None:
         err = c.err.format(dev=re.escape(run.dev))
     else:
-        err = FIGURES % (c.accepted + c.resends) if c.cli_exit == 0 and name != "window" else ""
+        err = ("" if name == "window" else
+               FIGURES % (c.accepted + c.resends) if c.cli_exit == 0 else TRANSCRIPT_KEPT)
     sim_exit = c.sim_exit if c.sim_exit is not None else (0 if c.equal else 1)
     return failures + failed(
         (run.lines == lines, "status lines:\n  got      %r\n  expected %r" % (run.lines, lines)),

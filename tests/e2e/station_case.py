@@ -175,6 +175,9 @@ def station_json(case):
     station-end event."""
     out, err, expected_ports = run_station(case, True)
     events = parse_json_lines(case, out)
+    case.expect(events[:1] and events[0].get("event") == "station-begin" and
+                events[0].get("pattern", "").endswith("/dev/ttyACM*"),
+                "first event: %r" % events[:1])
     units = [e for e in events if e["event"] == "unit"]
     ports = sorted(e.get("port") for e in units)
     case.expect(ports == expected_ports,
