@@ -210,23 +210,11 @@ void expectLayoutOf(HWND dialog, const DialogTemplate& t) {
     EXPECT_EQ(children, t.controlCount);
 }
 
-TEST_F(WindowTest, Templates130And129AreCreatedAsTheTablesDescribeThemAnd131IsNone) {
-    ASSERT_NE(create(130), nullptr);
-    expectLayoutOf(mainWindow(), dialogTemplate130());
-    EXPECT_EQ(item(kFirmwareNameId), nullptr);
-    close();
-    ASSERT_NE(create(129), nullptr);
-    expectLayoutOf(mainWindow(), dialogTemplate129());
-    close();
-    setup_.templateId = 131;
-    MainWindow none(setup_);
-    EXPECT_FALSE(none.create(GetModuleHandleA(nullptr)));
-    EXPECT_EQ(none.dialog(), nullptr);
-}
-
-TEST_F(WindowTest, AFirstStartShowsTheDefaultsCentredWithItsIcons) {
+TEST_F(WindowTest, AFirstStartShowsTemplate130WithTheDefaultsCentred129And131AsTheyAre) {
     HWND w = create();
     ASSERT_NE(w, nullptr);
+    expectLayoutOf(w, dialogTemplate130());
+    EXPECT_EQ(item(kFirmwareNameId), nullptr);
     EXPECT_EQ(listOf(kPortId),
               (Texts{"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9"}));
     EXPECT_EQ(listOf(kRateId), (Texts{"57600", "115200", "230400", "460800"}));
@@ -248,6 +236,14 @@ TEST_F(WindowTest, AFirstStartShowsTheDefaultsCentredWithItsIcons) {
     EXPECT_EQ(frame.left, at.x);
     EXPECT_EQ(frame.top, at.y);
     EXPECT_FALSE(IsWindowVisible(w));  // shown by the start-up code
+    close();
+    ASSERT_NE(create(129), nullptr);
+    expectLayoutOf(mainWindow(), dialogTemplate129());
+    close();
+    setup_.templateId = 131;
+    MainWindow none(setup_);
+    EXPECT_FALSE(none.create(GetModuleHandleA(nullptr)));
+    EXPECT_EQ(none.dialog(), nullptr);
 }
 
 TEST_F(WindowTest, ClosingSavesTheFieldsAsTheyAreAndQuitsWithCode2) {
