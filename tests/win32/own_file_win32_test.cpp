@@ -1,5 +1,6 @@
-// The program's own file, the search block and the clock on the Win32 calls, under wine. The
-// image reader above them is tested on Linux, and end to end under wine by the programs' tests.
+// The program's own file on the Win32 calls, under wine. The image reader above it (and the
+// search block it reads into) is tested on Linux, and end to end under wine by the programs'
+// tests, whose every wait runs on the Win32 clock.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -7,9 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/clock.h"
 #include "platform/own_file.h"
-#include "platform/temp_block.h"
 #include "support/test_image.h"
 
 namespace kestrel {
@@ -64,23 +63,6 @@ TEST(ReadOnlyFile, ReadsSeeksSharesForReadingOnlyAndReleasesTheFile) {
     EXPECT_FALSE(f.tell(&at));
     EXPECT_FALSE(f.seek(0));
     DeleteFileA(path.c_str());
-}
-
-TEST(TempBlock, IsAFixedGlobalBlockOfTheSizeAsked) {
-    TempBlock block(100000);
-    ASSERT_NE(block.data(), nullptr);
-    // A fixed block's handle is its address.
-    EXPECT_EQ(GlobalHandle(block.data()), static_cast<HGLOBAL>(block.data()));
-    EXPECT_GE(GlobalSize(block.data()), 100000u);
-}
-
-TEST(SystemClock, IsGetTickCountAndSleeps) {
-    const DWORD before = GetTickCount();
-    const uint32_t start = systemClock().nowMs();
-    EXPECT_LE(start - before, GetTickCount() - before);
-    systemClock().sleepMs(40);
-    // Windows may advance the tick count in steps of up to 16 ms.
-    EXPECT_GE(systemClock().nowMs() - start, 40u - 16u);
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ def run_window(args, wine, program, sim, failures):
                 failures.append("values stored before the window was closed: %s" % values)
             if sim:
                 press(window, "Return")
-                code, sim_out = finish_simulator(sim, True, 90)
+                code, sim_out = finish_simulator(*sim, True, 90)  # sim: (process, its output)
                 print("== simulator (exit %s)\n%s" % (code, sim_out.rstrip()))
                 if code != 0 or "result: the accepted records equal the image" not in sim_out:
                     failures.append("the simulator did not receive the program's image")
