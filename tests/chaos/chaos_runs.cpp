@@ -4,7 +4,7 @@
 // boots), each checked for the invariants of chaos_checks.h. A broken seed prints the one
 // command that plays it again:
 //
-//   chaos_runs --seed N --count 1      (or KESTREL_CHAOS_SEED / KESTREL_CHAOS_COUNT)
+//   chaos_runs --seed N --count 1      (--trace: everything on the line)
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -23,7 +23,6 @@ namespace {
 struct RunOptions {
     uint64_t firstSeed = 1;
     uint64_t count = 10000;
-    bool list = false;   // one line per session: seed, result, last status
     bool trace = false;  // with a single session: everything on the line
     std::string program = "chaos_runs";
 };
@@ -56,9 +55,6 @@ TEST(ChaosRuns, EverySeededSessionKeepsItsInvariants) {
         const std::vector<std::string> broken = brokenInvariants(cw);
         ++results[describeResult(cw.outcome.result)];
         virtualMs += cw.w.clock.elapsed();
-        if (o.list)
-            std::printf("seed %llu: %s: %s\n", static_cast<unsigned long long>(seed),
-                        describeResult(cw.outcome.result), cw.w.host.lastStatus().c_str());
         if (o.count == 1 && o.trace) std::printf("%s", sessionTrace(cw).c_str());
         if (o.count == 1 || !broken.empty()) std::printf("%s", sessionDetails(cw).c_str());
         if (!broken.empty()) {
@@ -162,8 +158,7 @@ TEST(ChaosChecks, EachBrokenInvariantIsNamed) {
     }
 }
 
-// --seed N, --count N, --list and --trace among gtest's own flags; seed and count also
-// from the environment.
+// --seed N, --count N and --trace among gtest's own flags.
 bool takeNumber(const char* text, uint64_t* value) {
     char* end = nullptr;
     const unsigned long long v = std::strtoull(text, &end, 0);
@@ -179,16 +174,10 @@ int main(int argc, char** argv) {
     kestrel::test::RunOptions& o = kestrel::test::runOptions();
     o.program = argv[0];
     bool ok = true;
-    if (const char* seed = std::getenv("KESTREL_CHAOS_SEED"))
-        ok = ok && kestrel::test::takeNumber(seed, &o.firstSeed);
-    if (const char* count = std::getenv("KESTREL_CHAOS_COUNT"))
-        ok = ok && kestrel::test::takeNumber(count, &o.count);
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
         const bool seed = std::strcmp(argv[i], "--seed") == 0;
-        if (std::strcmp(argv[i], "--list") == 0)
-            o.list = true;
-        else if (std::strcmp(argv[i], "--trace") == 0)
+        if (std::strcmp(argv[i], "--trace") == 0)
             o.trace = true;
         else if ((seed || std::strcmp(argv[i], "--count") == 0) && i + 1 < argc)
             ok = ok && kestrel::test::takeNumber(argv[++i], seed ? &o.firstSeed : &o.count);
@@ -196,8 +185,7 @@ int main(int argc, char** argv) {
             argv[kept++] = argv[i];
     }
     if (!ok) {
-        std::fprintf(stderr,
-                     "usage: %s [--seed N] [--count N] [--list] [--trace] [gtest options]\n",
+        std::fprintf(stderr, "usage: %s [--seed N] [--count N] [--trace] [gtest options]\n",
                      argv[0]);
         return 2;
     }
