@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "serial/device_names.h"
 #include "serial/device_tree_posix.h"
 #include "serial/port_listing.h"
-#include "ui/device_names.h"
 
 namespace kestrel {
 

@@ -61,8 +61,9 @@ class LineOut {
         while (*s != '\0')
             ch(*s++);
     }
+    // `format` is one of ours: a few words around one number.
     void number(const char* format, unsigned long value) {
-        char digits[24];
+        char digits[64];
         std::snprintf(digits, sizeof digits, format, value);
         text(digits);
     }

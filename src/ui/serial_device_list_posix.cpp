@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ui/device_names.h"
+#include "serial/device_names.h"
 
 namespace kestrel {
 

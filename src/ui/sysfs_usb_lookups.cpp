@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "ui/device_names.h"
+#include "serial/device_names.h"
 
 namespace kestrel {
 

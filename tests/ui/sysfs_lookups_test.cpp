@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "serial/device_names.h"
 #include "temp_dir.h"
-#include "ui/device_names.h"
 #include "ui/serial_device_list.h"
 #include "ui/sysfs_usb_lookups.h"
 
