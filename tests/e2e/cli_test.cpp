@@ -69,6 +69,7 @@ TEST(CliArgs, CommandsAndUsageErrors) {
         {{}, CliCommand::UsageError, "--port"},
         {{"--port"}, CliCommand::UsageError, "--port"},
         {{"--port", "x", "--speed", "9600"}, CliCommand::UsageError, "--speed"},
+        {{"--p", "x"}, CliCommand::UsageError, "unknown argument '--p'"},  // no abbreviations
         {{"--port", "x", "extra"}, CliCommand::UsageError, "extra"},
         {{"--port", "x", "--usb=1"}, CliCommand::UsageError, "--usb=1"},
         {{"--port", "x", "--port", "x"}, CliCommand::UsageError, "twice"},
