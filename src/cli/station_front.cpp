@@ -168,6 +168,10 @@ int runStation(const RunContext& run) {
     }
     StationTotals totals;
     const bool watched = loop.run(&totals, &why);
+    // The loop goes with this function: nothing may wake it any more.
+    installStopSignals(run.stop, nullptr, nullptr);
+    launcher.waitAll();
+    launcher.setLoop(nullptr);
     if (!watched) {
         char reason[2 * kReasonPathCapacity];
         describeSystemError(why, reason, sizeof reason);
