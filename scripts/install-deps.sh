@@ -8,6 +8,7 @@ packages=(
   cmake g++ make pkg-config        # the build
   libgtest-dev                     # unit tests
   qt6-base-dev                     # the window
+  binutils-mingw-w64-x86-64        # windres: the Windows resource script compiled and read back
   xvfb xauth xdotool               # the window under a virtual display, with real key presses
   python3                          # the end-to-end driver
   libsystemd-dev                   # ModemManager asked to leave the port alone (sd-bus)
