@@ -15,9 +15,15 @@
 
 namespace kestrel {
 
-// Writes the folder's path (no trailing separator) into `out` and creates it, with its
-// parents, when missing. False with the reason when no variable names a home for it, it
-// does not fit, or it cannot be created.
+// Writes the folder's path (no trailing separator) into `out`, creating nothing. False with
+// the reason when no variable names a home for it or it does not fit.
+bool stateDirectoryPath(char* out, size_t capacity, SystemError* why);
+
+// Creates the folder `path` with its missing parents (mkdir -p, private to the user on POSIX;
+// on Windows only the last part, under a folder the system keeps). False with the reason.
+bool makeStateFolder(const char* path, SystemError* why);
+
+// stateDirectoryPath(), then makeStateFolder() on it.
 bool stateDirectory(char* out, size_t capacity, SystemError* why);
 
 // The separator the platform writes between folder and file names.

@@ -7,30 +7,27 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/state_dir.h"
 
 namespace kestrel {
 
-namespace {
-
-// mkdir -p: each missing part of `path` in turn, private to the user.
-bool makeFolders(char* path, SystemError* why) {
-    for (char* p = path + 1;; ++p) {
-        if (*p != '/' && *p != '\0') continue;
-        const char kept = *p;
-        *p = '\0';
-        const bool ok = ::mkdir(path, 0700) == 0 || errno == EEXIST;
-        if (!ok) why->set(errno, path);
-        *p = kept;
-        if (!ok) return false;
-        if (kept == '\0') return true;
+bool makeStateFolder(const char* path, SystemError* why) {
+    std::string part;
+    for (const char* p = path;; ++p) {
+        if (p != path && (*p == '/' || *p == '\0')) {
+            if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+                why->set(errno, part.c_str());
+                return false;
+            }
+        }
+        if (*p == '\0') return true;
+        part.push_back(*p);
     }
 }
 
-}  // namespace
-
-bool stateDirectory(char* out, size_t capacity, SystemError* why) {
+bool stateDirectoryPath(char* out, size_t capacity, SystemError* why) {
     const char* state = std::getenv("XDG_STATE_HOME");
     const char* home = std::getenv("HOME");
     // A relative $XDG_STATE_HOME is invalid and to be ignored.
@@ -46,7 +43,11 @@ bool stateDirectory(char* out, size_t capacity, SystemError* why) {
         why->set(ENAMETOOLONG, base);
         return false;
     }
-    return makeFolders(out, why);
+    return true;
+}
+
+bool stateDirectory(char* out, size_t capacity, SystemError* why) {
+    return stateDirectoryPath(out, capacity, why) && makeStateFolder(out, why);
 }
 
 char pathSeparator() {

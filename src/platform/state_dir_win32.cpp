@@ -9,7 +9,7 @@
 
 namespace kestrel {
 
-bool stateDirectory(char* out, size_t capacity, SystemError* why) {
+bool stateDirectoryPath(char* out, size_t capacity, SystemError* why) {
     const char* local = std::getenv("LOCALAPPDATA");
     if (local == nullptr || local[0] == '\0') {
         why->set(0, nullptr, "LOCALAPPDATA names no folder");
@@ -20,12 +20,20 @@ bool stateDirectory(char* out, size_t capacity, SystemError* why) {
         why->set(ERROR_FILENAME_EXCED_RANGE, local);
         return false;
     }
+    return true;
+}
+
+bool makeStateFolder(const char* path, SystemError* why) {
     // %LOCALAPPDATA% itself is the system's: only our own folder may be missing.
-    if (!CreateDirectoryA(out, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        why->set(static_cast<int>(GetLastError()), out);
+    if (!CreateDirectoryA(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        why->set(static_cast<int>(GetLastError()), path);
         return false;
     }
     return true;
+}
+
+bool stateDirectory(char* out, size_t capacity, SystemError* why) {
+    return stateDirectoryPath(out, capacity, why) && makeStateFolder(out, why);
 }
 
 char pathSeparator() {

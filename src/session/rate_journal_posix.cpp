@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/state_dir.h"
 #include "session/file_rate_journal.h"
 
 namespace kestrel {
@@ -50,7 +51,8 @@ class FileRateJournal final : public RateJournal {
     }
 
     bool save(const char* portIdentity, const RateJournalEntry& entry) override {
-        if (!makeFolders()) return false;
+        SystemError ignored;  // the journal is best effort: a session goes on without it
+        if (!makeStateFolder(folder_.c_str(), &ignored)) return false;
         const std::string file = fileOf(portIdentity);
         const std::string temporary = file + ".tmp";
         char text[512];
@@ -90,14 +92,6 @@ class FileRateJournal final : public RateJournal {
         return folder_ + "/" + name;
     }
 
-    bool makeFolders() const {
-        for (size_t slash = 1; slash != std::string::npos; slash = folder_.find('/', slash + 1)) {
-            const std::string part = folder_.substr(0, slash);
-            if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-        }
-        return ::mkdir(folder_.c_str(), 0700) == 0 || errno == EEXIST;
-    }
-
     std::string folder_;
 };
 
@@ -108,16 +102,10 @@ std::unique_ptr<RateJournal> createFileRateJournal(const std::string& folder) {
 }
 
 std::unique_ptr<RateJournal> createPlatformRateJournal() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
-    std::string base;
-    if (state != nullptr && state[0] == '/')
-        base = state;
-    else if (home != nullptr && home[0] == '/')
-        base = std::string(home) + "/.local/state";
-    else
-        return nullptr;
-    return createFileRateJournal(base + "/kestrel/rate-journal");
+    char state[kReasonPathCapacity];
+    SystemError ignored;
+    if (!stateDirectoryPath(state, sizeof state, &ignored)) return nullptr;
+    return createFileRateJournal(std::string(state) + "/rate-journal");
 }
 
 }  // namespace kestrel
