@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace kestrel {
 
@@ -19,18 +20,23 @@ bool exists(const std::string& path) {
 }
 
 int readNumber(const std::string& path, int base) {
-    FILE* f = std::fopen(path.c_str(), "re");
-    if (f == nullptr) return -1;
-    char text[32] = {};
-    const bool got = std::fgets(text, sizeof text, f) != nullptr;
-    std::fclose(f);
-    if (!got) return -1;
+    const std::string text = firstLineOf(path);
     char* end = nullptr;
-    const long value = std::strtol(text, &end, base);
-    return end != text ? static_cast<int>(value) : -1;
+    const long value = std::strtol(text.c_str(), &end, base);
+    return end != text.c_str() ? static_cast<int>(value) : -1;
 }
 
 }  // namespace
+
+std::string firstLineOf(const std::string& path) {
+    char text[260] = {};
+    FILE* f = std::fopen(path.c_str(), "re");
+    if (f == nullptr) return {};
+    if (std::fgets(text, sizeof text, f) == nullptr) text[0] = '\0';
+    std::fclose(f);
+    text[std::strcspn(text, "\r\n")] = '\0';
+    return text;
+}
 
 UsbPlace usbPlaceOf(const DeviceTree& tree, dev_t device) {
     UsbPlace place;

@@ -32,6 +32,10 @@ std::string byIdNameOf(const DeviceTree& tree, dev_t device);
 // empty when there is none.
 std::string ttyAt(const DeviceTree& tree, const UsbPlace& place);
 
+// The first line of a small file such as a sysfs attribute or /proc/PID/comm, without its
+// line end (at most 259 characters); empty when it cannot be read.
+std::string firstLineOf(const std::string& path);
+
 // The host's tree: /sys and /dev, unless KESTREL_SYSFS_ROOT or KESTREL_DEV_ROOT name other
 // folders (read-only, for tests and containers).
 DeviceTree hostDeviceTree();

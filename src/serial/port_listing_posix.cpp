@@ -14,19 +14,8 @@ namespace kestrel {
 
 namespace {
 
-// A sysfs attribute's first line, or empty.
-std::string attribute(const std::string& path) {
-    char text[260] = {};
-    if (FILE* f = std::fopen(path.c_str(), "re")) {
-        if (std::fgets(text, sizeof text, f) == nullptr) text[0] = '\0';
-        std::fclose(f);
-    }
-    text[std::strcspn(text, "\n")] = '\0';
-    return text;
-}
-
 int hexAttribute(const std::string& path) {
-    const std::string text = attribute(path);
+    const std::string text = firstLineOf(path);
     char* end = nullptr;
     const long value = std::strtol(text.c_str(), &end, 16);
     return end != text.c_str() && *end == '\0' && value >= 0 && value <= 0xFFFF
@@ -69,13 +58,13 @@ bool describe(const DeviceTree& tree, const std::string& name, SerialPortInfo* p
     const std::string tty = tree.sysRoot + "/class/tty/" + name;
     struct stat st {};
     if (::stat((tty + "/device").c_str(), &st) != 0) return false;
-    const std::string type = attribute(tty + "/type");
+    const std::string type = firstLineOf(tty + "/type");
     if (!type.empty() && std::strtol(type.c_str(), nullptr, 10) == 0) return false;
 
     port->name = tree.devRoot + "/" + name;
     port->kind = "uart";
     unsigned major = 0, minor = 0;
-    if (std::sscanf(attribute(tty + "/dev").c_str(), "%u:%u", &major, &minor) == 2) {
+    if (std::sscanf(firstLineOf(tty + "/dev").c_str(), "%u:%u", &major, &minor) == 2) {
         const UsbPlace place = usbPlaceOf(tree, makedev(major, minor));
         if (!place.device.empty()) {
             // A modem interface is cdc_acm's own; every other USB port is an adapter's.
@@ -83,9 +72,9 @@ bool describe(const DeviceTree& tree, const std::string& name, SerialPortInfo* p
             port->interfaceNumber = place.interfaceNumber;
             port->vendorId = hexAttribute(place.device + "/idVendor");
             port->productId = hexAttribute(place.device + "/idProduct");
-            port->serial = attribute(place.device + "/serial");
-            port->manufacturer = attribute(place.device + "/manufacturer");
-            port->product = attribute(place.device + "/product");
+            port->serial = firstLineOf(place.device + "/serial");
+            port->manufacturer = firstLineOf(place.device + "/manufacturer");
+            port->product = firstLineOf(place.device + "/product");
         }
     }
     if (::stat(port->name.c_str(), &st) == 0) {

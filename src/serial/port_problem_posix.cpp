@@ -67,16 +67,6 @@ std::string listPorts(const DeviceTree& tree) {
     return out;
 }
 
-std::string firstLine(const std::string& path) {
-    char text[64] = {};
-    if (FILE* f = std::fopen(path.c_str(), "re")) {
-        if (std::fgets(text, sizeof text, f) == nullptr) text[0] = '\0';
-        std::fclose(f);
-    }
-    text[std::strcspn(text, "\n")] = '\0';
-    return text;
-}
-
 // The processes that have `device` open, as "PID (NAME)".
 std::vector<std::pair<long, std::string>> holdersOf(const std::string& procRoot, dev_t device) {
     std::vector<std::pair<long, std::string>> found;
@@ -101,7 +91,7 @@ std::vector<std::pair<long, std::string>> holdersOf(const std::string& procRoot,
         }
         closedir(d);
         if (!holds) continue;
-        found.emplace_back(pid, firstLine(procRoot + "/" + p->d_name + "/comm"));
+        found.emplace_back(pid, firstLineOf(procRoot + "/" + p->d_name + "/comm"));
     }
     closedir(proc);
     return found;

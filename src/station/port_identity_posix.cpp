@@ -20,22 +20,11 @@ class SysfsIdentityLookup final : public IdentityLookup {
         // The whole USB device, not the interface: one module is one unit, whichever of its
         // interfaces the pattern matches.
         id.place = usbPlaceOf(tree_, st.st_rdev).device;
-        if (!id.place.empty()) id.serial = firstLine(id.place + "/serial");
+        if (!id.place.empty()) id.serial = firstLineOf(id.place + "/serial");
         return id;
     }
 
   private:
-    static std::string firstLine(const std::string& path) {
-        FILE* f = std::fopen(path.c_str(), "re");
-        if (f == nullptr) return {};
-        char text[256] = {};
-        const bool got = std::fgets(text, sizeof text, f) != nullptr;
-        std::fclose(f);
-        if (!got) return {};
-        text[std::strcspn(text, "\r\n")] = '\0';
-        return text;
-    }
-
     DeviceTree tree_;
 };
 
