@@ -17,97 +17,89 @@
 namespace kestrel {
 namespace {
 
-CliCommand parse(std::vector<const char*> args, CliOptions* options, std::string* error) {
+// The command, then for a usage error its text, else the options that differ from the defaults.
+std::string parsed(std::vector<const char*> args) {
+    static const char* const kCommands[] = {"run",  "check",   "station",    "list",
+                                            "help", "version", "image-info", "usage"};
     args.insert(args.begin(), "kestrel-cli");
-    char text[kTextCapacity];
-    const CliCommand c = parseCliArgs(static_cast<int>(args.size()), args.data(), options, text);
-    *error = text;
-    return c;
-}
-
-TEST(CliArgs, FieldsAsTheWindowWouldHoldThem) {
     CliOptions o;
-    std::string error;
-    ASSERT_EQ(parse({"--port", "/dev/ttyUSB0"}, &o, &error), CliCommand::Run) << error;
-    EXPECT_STREQ(o.fields.portName, "/dev/ttyUSB0");
-    EXPECT_STREQ(o.fields.rateText, "115200");
-    EXPECT_FALSE(o.fields.usb || o.fields.noFirmware || o.json);
-    EXPECT_STREQ(o.fields.firmwareName, "");
-
-    ASSERT_EQ(parse({"--rate", "57600", "--port=COM3", "--usb", "--no-firmware", "--firmware-name",
-                     "update.UUSF", "--port", "COM4", "--json", "--log", "run.log"},
-                    &o, &error),
-              CliCommand::Run);
-    EXPECT_STREQ(o.fields.rateText, "57600");
-    EXPECT_STREQ(o.fields.portName, "COM3");
-    EXPECT_EQ(o.ports, (std::vector<std::string>{"COM3", "COM4"}));
-    EXPECT_TRUE(o.fields.usb && o.fields.noFirmware && o.json);
-    EXPECT_STREQ(o.fields.firmwareName, "update.UUSF");
-    EXPECT_EQ(o.logPath, "run.log");
-
-    // Long texts are cut like the window's fields.
-    const std::string longName(400, 'p');
-    ASSERT_EQ(parse({"--port", longName.c_str()}, &o, &error), CliCommand::Run);
-    EXPECT_EQ(std::string(o.fields.portName), longName.substr(0, 259));
-    EXPECT_EQ(o.ports[0], longName.substr(0, 259));
-
-    ASSERT_EQ(
-        parse({"--station", "/dev/serial/by-id/usb-*", "--include-present", "--quiet-time", "30"},
-              &o, &error),
-        CliCommand::Station);
-    EXPECT_EQ(o.station, "/dev/serial/by-id/usb-*");
-    EXPECT_TRUE(o.includePresent);
-    EXPECT_EQ(o.quietTimeMs, 30000u);
+    char error[kTextCapacity];
+    const CliCommand c = parseCliArgs(static_cast<int>(args.size()), args.data(), &o, error);
+    std::string s = kCommands[static_cast<int>(c)];
+    if (c == CliCommand::UsageError) return s + ": " + error;
+    const SessionFields& f = o.fields;
+    s += std::string(" port=") + f.portName + " rate=" + f.rateText + " ports=";
+    for (const std::string& p : o.ports)
+        s += p + ";";
+    if (f.firmwareName[0] != '\0') s += std::string(" fw=") + f.firmwareName;
+    if (f.usb) s += " usb";
+    if (f.noFirmware) s += " no-firmware";
+    if (o.json) s += " json";
+    if (!o.logPath.empty()) s += " log=" + o.logPath;
+    if (!o.station.empty()) s += " station=" + o.station;
+    if (o.includePresent) s += " present";
+    if (o.quietTimeMs != 10000) s += " quiet=" + std::to_string(o.quietTimeMs);
+    return s;
 }
 
-TEST(CliArgs, CommandsAndUsageErrors) {
+// Each row: the arguments and what parsed() must contain (a usage error: the part that names
+// what is wrong; otherwise all of it).
+TEST(CliArgs, CommandsFieldsAndUsageErrors) {
+    const std::string longName(400, 'p'), cut(259, 'p');
     const struct {
         std::vector<const char*> args;
-        CliCommand command;
-        const char* errorNames;  // what the error text must name
+        std::string expect;
     } rows[] = {
-        {{}, CliCommand::UsageError, "--port"},
-        {{"--port"}, CliCommand::UsageError, "--port"},
-        {{"--port", "x", "--speed", "9600"}, CliCommand::UsageError, "--speed"},
-        {{"--p", "x"}, CliCommand::UsageError, "unknown argument '--p'"},  // no abbreviations
-        {{"--port", "x", "extra"}, CliCommand::UsageError, "extra"},
-        {{"--port", "x", "--usb=1"}, CliCommand::UsageError, "--usb=1"},
-        {{"--port", "x", "--port", "x"}, CliCommand::UsageError, "twice"},
-        {{"--port", ""}, CliCommand::UsageError, "empty"},
-        {{"--port", "x", "--station", "/dev/tty*"}, CliCommand::UsageError, "--station"},
-        {{"--port", "x", "--include-present"}, CliCommand::UsageError, "--station"},
-        {{"--port", "x", "--quiet-time", "10"}, CliCommand::UsageError, "--station"},
-        {{"--station", "/dev/x*", "--quiet-time", "1e3"}, CliCommand::UsageError, "1e3"},
-        {{"--station", "/dev/x*", "--quiet-time", "3601"}, CliCommand::UsageError, "3601"},
-        {{"--list", "--port", "x"}, CliCommand::UsageError, "--list"},
-        {{"--check", "--port", "x", "--json"}, CliCommand::UsageError, "--check"},
-        {{"--check"}, CliCommand::UsageError, "--port"},
-        {{"--port", "x", "--help"}, CliCommand::Help, ""},
-        {{"--version"}, CliCommand::Version, ""},
-        {{"--image-info"}, CliCommand::ImageInfo, ""},
-        {{"--check", "--port", "x", "--port", "y"}, CliCommand::Check, ""},
-        {{"--list", "--json"}, CliCommand::List, ""},
-        {{"--station", "/dev/x*", "--quiet-time", "0"}, CliCommand::Station, ""},
+        {{"--port", "/dev/ttyUSB0"}, "run port=/dev/ttyUSB0 rate=115200 ports=/dev/ttyUSB0;"},
+        {{"--rate", "57600", "--port=COM3", "--usb", "--no-firmware", "--firmware-name",
+          "update.UUSF", "--port", "COM4", "--json", "--log", "run.log"},
+         "run port=COM3 rate=57600 ports=COM3;COM4; fw=update.UUSF usb no-firmware json "
+         "log=run.log"},
+        {{"--port", longName.c_str()}, "run port=" + cut + " rate=115200 ports=" + cut + ";"},
+        {{"--station", "/dev/serial/by-id/usb-*", "--include-present", "--quiet-time", "30"},
+         "station port= rate=115200 ports= station=/dev/serial/by-id/usb-* present quiet=30000"},
+        {{"--station", "/dev/x*", "--quiet-time", "0"},
+         "station port= rate=115200 ports= "
+         "station=/dev/x* quiet=0"},
+        {{"--check", "--port", "x", "--port", "y"}, "check port=x rate=115200 ports=x;y;"},
+        {{"--list", "--json"}, "list port= rate=115200 ports= json"},
+        {{"--port", "x", "--help"}, "help "},
+        {{"--version"}, "version "},
+        {{"--image-info"}, "image-info "},
+        {{}, "usage: --port"},
+        {{"--port"}, "usage: missing value for '--port'"},
+        {{"--port", "x", "--speed", "9600"}, "usage: unknown argument '--speed'"},
+        {{"--p", "x"}, "usage: unknown argument '--p'"},  // no abbreviations
+        {{"--port", "x", "extra"}, "'extra'"},
+        {{"--port", "x", "--usb=1"}, "'--usb=1'"},
+        {{"--port", "x", "--port", "x"}, "twice"},
+        {{"--port", ""}, "empty"},
+        {{"--port", "x", "--station", "/dev/tty*"}, "usage: --station"},
+        {{"--port", "x", "--include-present"}, "usage: --include-present and --quiet-time"},
+        {{"--port", "x", "--quiet-time", "10"}, "usage: --include-present and --quiet-time"},
+        {{"--station", "/dev/x*", "--quiet-time", "1e3"}, "'1e3'"},
+        {{"--station", "/dev/x*", "--quiet-time", "3601"}, "'3601'"},
+        {{"--list", "--port", "x"}, "usage: --list"},
+        {{"--check", "--port", "x", "--json"}, "usage: --check"},
+        {{"--check"}, "usage: --port"},
     };
     for (const auto& row : rows) {
-        CliOptions o;
-        std::string error;
-        EXPECT_EQ(parse(row.args, &o, &error), row.command) << error;
-        EXPECT_NE(error.find(row.errorNames), std::string::npos) << error;
+        const std::string got = parsed(row.args);
+        if (got.compare(0, 6, "usage:") == 0 || row.expect.back() == ' ')
+            EXPECT_NE(got.find(row.expect), std::string::npos) << got;
+        else
+            EXPECT_EQ(got, row.expect);
     }
 }
 
 TEST(CliArgs, OnlyARateAModuleTakesWrittenAsAPlainNumber) {
-    CliOptions o;
-    std::string error;
     for (const char* rate : {"300", "9600", "57600", "115200", "921600"})
-        EXPECT_EQ(parse({"--port", "x", "--rate", rate}, &o, &error), CliCommand::Run) << rate;
+        EXPECT_EQ(parsed({"--port", "x", "--rate", rate}),
+                  std::string("run port=x rate=") + rate + " ports=x;");
     for (const char* rate : {"1e6", "99999999999", "fast", "", " 9600", "9600 ", "+9600", "09600",
-                             "-115200", "115200baud", "100000", "0"}) {
-        EXPECT_EQ(parse({"--port", "x", "--rate", rate}, &o, &error), CliCommand::UsageError)
-            << rate;
-        EXPECT_NE(error.find(std::string("'") + rate + "'"), std::string::npos) << error;
-    }
+                             "-115200", "115200baud", "100000", "0"})
+        EXPECT_EQ(parsed({"--port", "x", "--rate", rate}),
+                  std::string("usage: not a rate a module takes (see --help): '") + rate + "'");
 }
 
 // What was written to `file` so far.
@@ -120,20 +112,22 @@ std::string textOf(FILE* file) {
     return s;
 }
 
-class TerminalHostTest : public ::testing::Test {
-  protected:
-    ~TerminalHostTest() override {
-        std::fclose(status);
-        std::fclose(bar);
+// Standard output, standard error and the terminal the progress is drawn on, as files.
+struct FrontEnd : testing::Test {
+    FrontEnd() { copyText(fields.portName, "/dev/ttyACM0"); }
+    ~FrontEnd() override {
+        for (FILE* f : {out, err, board})
+            std::fclose(f);
     }
     test::VirtualClock clock;
     SessionFields fields;
-    FILE* status = std::tmpfile();
-    FILE* bar = std::tmpfile();
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    FILE* board = std::tmpfile();
 };
 
-TEST_F(TerminalHostTest, StatusLinesOnlyWhenNotATerminal) {
-    TerminalHost host(fields, status, nullptr, clock);
+TEST_F(FrontEnd, StatusLinesOnlyWhenNotATerminal) {
+    TerminalHost host(fields, out, nullptr, clock);
     host.setStatus("");
     host.setProgressRange(300);
     host.setStatus("Waiting for start signal.");
@@ -141,11 +135,11 @@ TEST_F(TerminalHostTest, StatusLinesOnlyWhenNotATerminal) {
     host.setStatus("Download succeeded.");
     host.setProgressPosition(300);
     host.enableStart();
-    EXPECT_EQ(textOf(status), "Waiting for start signal.\nDownload succeeded.\n");
+    EXPECT_EQ(textOf(out), "Waiting for start signal.\nDownload succeeded.\n");
 }
 
-TEST_F(TerminalHostTest, BarIsClearedForEachStatusLineAndEndsWithALineEnd) {
-    TerminalHost host(fields, status, bar, clock);
+TEST_F(FrontEnd, BarIsClearedForEachStatusLineAndEndsWithALineEnd) {
+    TerminalHost host(fields, out, board, clock);
     host.setProgressRange(300);
     host.setStatus("Firmware download in progress.");
     host.setProgressPosition(10);  // the thirtieth shown from the first block
@@ -154,23 +148,23 @@ TEST_F(TerminalHostTest, BarIsClearedForEachStatusLineAndEndsWithALineEnd) {
         host.setProgressPosition(p);
     }
     host.enableStart();
-    const std::string drawn = textOf(bar);
+    const std::string drawn = textOf(board);
     EXPECT_NE(drawn.find("\r\033[K"), std::string::npos);  // cleared for the status line
     EXPECT_NE(drawn.find("[##############################] 100%  300/300 blocks  100 blk/s"),
               std::string::npos)
         << drawn;
     EXPECT_EQ(drawn.back(), '\n');
-    EXPECT_EQ(textOf(status), "Firmware download in progress.\n");
+    EXPECT_EQ(textOf(out), "Firmware download in progress.\n");
 }
 
-TEST_F(TerminalHostTest, AfterAnErrorTheLastBarShowsWhereTheUpdateStopped) {
-    TerminalHost host(fields, status, bar, clock);
+TEST_F(FrontEnd, AfterAnErrorTheLastBarShowsWhereTheUpdateStopped) {
+    TerminalHost host(fields, out, board, clock);
     host.setProgressRange(300);
     host.setProgressPosition(120);
     host.setStatus("ERROR: Timout waiting fo response after block no.120");
     host.setProgressPosition(300);  // the session fills the bar after any transfer
     host.enableStart();
-    const std::string drawn = textOf(bar);
+    const std::string drawn = textOf(board);
     const size_t lastLine = drawn.rfind('\r');
     EXPECT_EQ(drawn.substr(lastLine + 1),
               "[############------------------]  40%  120/300 blocks  stopped\033[K\n");
@@ -213,22 +207,7 @@ TEST(JsonString, EscapedWhateverTheBytes) {
               "{\"a\":1,\"b\":true,\"c\":null,\"d\":0.500}\n");
 }
 
-class FrontEndTest : public ::testing::Test {
-  protected:
-    FrontEndTest() { copyText(fields.portName, "/dev/ttyACM0"); }
-    ~FrontEndTest() override {
-        std::fclose(out);
-        std::fclose(err);
-        std::fclose(board);
-    }
-    test::VirtualClock clock;
-    SessionFields fields;
-    FILE* out = std::tmpfile();
-    FILE* err = std::tmpfile();
-    FILE* board = std::tmpfile();
-};
-
-TEST_F(FrontEndTest, JsonEventsThrottleProgressAndStopAtAnError) {
+TEST_F(FrontEnd, JsonEventsThrottleProgressAndStopAtAnError) {
     Console console(out, err, nullptr);
     JsonHost host(fields, console, clock, clock.nowMs());
     const uint64_t written = 4242;
@@ -266,7 +245,7 @@ TEST_F(FrontEndTest, JsonEventsThrottleProgressAndStopAtAnError) {
     EXPECT_EQ(textOf(err), "");
 }
 
-TEST_F(FrontEndTest, PrefixedLinesAndABoardOfRows) {
+TEST_F(FrontEnd, PrefixedLinesAndABoardOfRows) {
     Console console(out, err, board);
     PrefixedHost host(fields, console, clock);
     host.setProgressRange(2000);
