@@ -15,6 +15,7 @@
 #include "serial/port_lock.h"
 #include "serial/port_problem.h"
 #include "session/session_exit_code.h"
+#include "session/status_texts.h"
 #include "session/update_session.h"
 
 namespace {
@@ -66,8 +67,8 @@ int checkPorts(const CliOptions& options, Console& console) {
             console.outLine(name + ": an update can start here.");
             continue;
         }
-        console.outLine(options.ports.size() > 1 ? name + ": ERROR: Cannot open COM-Port."
-                                                 : "ERROR: Cannot open COM-Port.");
+        console.outLine((options.ports.size() > 1 ? name + ": " : std::string()) +
+                        status::kCannotOpenPort);
         reportFailureReason(console, r, options.ports.size() > 1);
         code = kExitPortNotOpened;
     }

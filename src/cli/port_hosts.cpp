@@ -1,5 +1,7 @@
 #include "cli/port_hosts.h"
 
+#include "session/status_texts.h"
+
 #include <cstring>
 
 namespace kestrel {
@@ -9,12 +11,6 @@ namespace {
 constexpr uint32_t kProgressEventMs = 100;
 // The version of the JSON events' layout; a change to it is a documented change.
 constexpr int kJsonSchema = 1;
-
-// After an error the session still fills the bar, as the window's; a display of where the
-// transfer stopped must not move on.
-bool isError(const char* text) {
-    return std::strncmp(text, "ERROR: ", 7) == 0;
-}
 
 }  // namespace
 
@@ -32,7 +28,9 @@ PrefixedHost::PrefixedHost(const SessionFields& fields, Console& console, Clock&
 }
 
 void PrefixedHost::setStatus(const char* text) {
-    if (isError(text)) stopped_ = true;
+    // After an error the session still fills the bar, as the window's; a display of where the
+    // transfer stopped must not move on.
+    if (status::isError(text)) stopped_ = true;
     if (text[0] == '\0') return;
     console_.outLine(row_.port + ": " + text);
 }
@@ -86,7 +84,7 @@ void JsonHost::textEvent(const char* event, const char* text) {
 }
 
 void JsonHost::setStatus(const char* text) {
-    if (isError(text)) stopped_ = true;
+    if (status::isError(text)) stopped_ = true;
     // An empty text only clears the window's status line: nothing happened.
     if (text[0] != '\0') textEvent("status", text);
 }

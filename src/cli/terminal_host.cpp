@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "session/status_texts.h"
 
 namespace kestrel {
 
@@ -60,7 +61,7 @@ void TerminalHost::readFields(SessionFields* fields) {
 void TerminalHost::setStatus(const char* text) {
     // After an error the bar stays where the update stopped: the session still fills it, as
     // the window's, but a terminal's last line must not read like a finished update.
-    if (std::strncmp(text, "ERROR: ", 7) == 0 && maximum_ > 0) stopped_ = true;
+    if (status::isError(text) && maximum_ > 0) stopped_ = true;
     if (text[0] == '\0') return;
     clearBar();
     std::fputs(text, status_);

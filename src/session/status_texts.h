@@ -2,7 +2,17 @@
 // quote these texts, typos included: change none of them.
 #pragma once
 
+#include <cstddef>
+
 namespace kestrel::status {
+
+// Every failure's text begins so; front ends that show errors apart look for it.
+constexpr char kErrorPrefix[] = "ERROR: ";
+inline bool isError(const char* text) {
+    for (size_t i = 0; kErrorPrefix[i] != '\0'; ++i)
+        if (text[i] != kErrorPrefix[i]) return false;
+    return true;
+}
 
 constexpr char kCannotOpenPort[] = "ERROR: Cannot open COM-Port.";
 constexpr char kCannotOpenImage[] = "ERROR: Cannot open Firmware-File.";

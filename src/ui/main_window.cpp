@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "session/status_texts.h"
 #include "ui/app_icon.h"
 #include "ui/bounded_text.h"
 #include "ui/dialog_builder.h"
@@ -236,7 +237,7 @@ void MainWindow::setStatus(const char* text) {
     status_->setCursorPosition(0);  // show the beginning of a long text
     // An error stands apart from the other reports by its colour; its words stay the session's.
     QPalette colours = status_->palette();
-    colours.setColor(QPalette::Text, shown.startsWith(QLatin1String("ERROR: "))
+    colours.setColor(QPalette::Text, shown.startsWith(QLatin1String(status::kErrorPrefix))
                                          ? errorTextColour(colours.color(QPalette::Base))
                                          : palette().color(QPalette::Text));
     status_->setPalette(colours);
