@@ -3,7 +3,9 @@
 // second, smoothed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace kestrel {
 
@@ -35,5 +37,17 @@ class BlockRate {
     int32_t last_ = 0;
     double perSecond_ = 0;
 };
+
+// What the blocks after `position` take at `perSecond` (> 0): "m:ss", or "h:mm:ss" from an
+// hour on.
+inline void formatTimeLeft(char* out, size_t capacity, int32_t position, int32_t maximum,
+                           double perSecond) {
+    const auto seconds = static_cast<uint32_t>((maximum - position) / perSecond + 0.5);
+    if (seconds >= 3600)
+        std::snprintf(out, capacity, "%u:%02u:%02u", seconds / 3600, seconds / 60 % 60,
+                      seconds % 60);
+    else
+        std::snprintf(out, capacity, "%u:%02u", seconds / 60, seconds % 60);
+}
 
 }  // namespace kestrel

@@ -1,5 +1,7 @@
 #include "cli/console.h"
 
+#include "cli/block_rate.h"
+
 namespace kestrel {
 
 namespace {
@@ -17,10 +19,10 @@ std::string formatProgressRow(const ProgressRow& row, size_t portWidth) {
     char speed[32] = "";
     char left[32] = "";
     if (!row.ended && row.blocksPerSecond > 0) {
-        const unsigned seconds =
-            static_cast<unsigned>((maximum - position) / row.blocksPerSecond + 0.5);
+        char time[24];
+        formatTimeLeft(time, sizeof time, position, maximum, row.blocksPerSecond);
         std::snprintf(speed, sizeof speed, "  %.0f blk/s", row.blocksPerSecond);
-        std::snprintf(left, sizeof left, "  %u:%02u left", seconds / 60, seconds % 60);
+        std::snprintf(left, sizeof left, "  %s left", time);
     }
     std::snprintf(line, sizeof line, "%-*s  %-12s %3d%%  %d/%d blocks%s%s",
                   static_cast<int>(portWidth), row.port.c_str(), row.phase.c_str(), percent,

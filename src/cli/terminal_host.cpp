@@ -12,14 +12,6 @@ namespace {
 constexpr uint32_t kRedrawMs = 100;
 constexpr int kBarWidth = 30;
 
-void formatDuration(char* out, size_t capacity, uint32_t seconds) {
-    if (seconds >= 3600)
-        std::snprintf(out, capacity, "%u:%02u:%02u", seconds / 3600, seconds / 60 % 60,
-                      seconds % 60);
-    else
-        std::snprintf(out, capacity, "%u:%02u", seconds / 60, seconds % 60);
-}
-
 }  // namespace
 
 void formatProgressLine(char* out, size_t capacity, int32_t position, int32_t maximum,
@@ -38,8 +30,7 @@ void formatProgressLine(char* out, size_t capacity, int32_t position, int32_t ma
     char left[32] = "--:--";
     if (blocksPerSecond > 0) {
         std::snprintf(rate, sizeof rate, "%.0f blk/s", blocksPerSecond);
-        const double seconds = (maximum - position) / blocksPerSecond + 0.5;
-        formatDuration(left, sizeof left, static_cast<uint32_t>(seconds));
+        formatTimeLeft(left, sizeof left, position, maximum, blocksPerSecond);
     }
     if (position == maximum) std::snprintf(left, sizeof left, "0:00");
     if (stopped) {
