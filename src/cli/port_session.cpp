@@ -83,10 +83,7 @@ std::string outcomeLine(const PortResult& r) {
 
 std::string logPathFor(const std::string& path, const std::string& port, bool perPort) {
     if (!perPort) return path;
-    std::string name = port.substr(
-        port.find_last_of("/\\") == std::string::npos ? 0 : port.find_last_of("/\\") + 1);
-    for (char& c : name)
-        if (c == ':' || c == '*' || c == '?') c = '_';
+    const std::string name = portPart(port.c_str());
     const size_t slash = path.find_last_of("/\\");
     const size_t dot = path.find_last_of('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||

@@ -15,7 +15,8 @@ constexpr char kPrefix[] = "kestrel-";
 constexpr char kSuffix[] = ".log";
 constexpr size_t kMaxPortPart = 64;
 
-// "/dev/serial/by-id/usb-X-if00" -> "usb-X-if00", "\\.\COM5" -> "COM5": never a separator.
+}  // namespace
+
 std::string portPart(const char* port) {
     const char* last = port;
     for (const char* p = port; *p != '\0'; ++p)
@@ -31,6 +32,8 @@ std::string portPart(const char* port) {
     if (part.empty() || part.find_first_not_of('.') == std::string::npos) part = "port";
     return part;
 }
+
+namespace {
 
 // Removes the oldest transcripts beyond `keep`, `kept` being one of them already.
 void prune(const char* folder, const std::string& kept, int keep) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "platform/system_error.h"
 #include "serial/transcript.h"
@@ -17,6 +18,11 @@ constexpr int kKeptTranscripts = 10;
 // removes the oldest files of that form beyond `keep`, the new one counted. `pathOut` gets
 // the new file's path. False with the reason when nothing was saved; an old file that
 // cannot be removed stays.
+// The last part of a port's name as a file name may hold it: "/dev/serial/by-id/usb-X-if00"
+// gives "usb-X-if00", "\\.\COM5" gives "COM5"; every character but letters, digits, '.', '-'
+// and '_' made '_', at most 64 of them, never empty or dots alone.
+std::string portPart(const char* port);
+
 bool saveRing(const Transcript& transcript, const char* port, const char* folder, char* pathOut,
               size_t capacity, SystemError* why, int keep = kKeptTranscripts);
 
