@@ -121,9 +121,9 @@ int runCliProgram(int argc, char** argv) {
     char programPath[kReasonPathCapacity];
     if (!ownProgramPath(programPath, sizeof programPath)) programPath[0] = '\0';
     ImageSummary image;
-    if (mode != OutputMode::Plain) {
-        // Begin events and unit records name the image; a damaged one still lets each
-        // session say so.
+    if (mode == OutputMode::Json || command == CliCommand::Station) {
+        // Begin events and unit records name the image (read and hashed once for the run;
+        // only they need it); a damaged one still lets each session say so.
         FirmwareImage reader(programPath);
         summarizeImage(reader, &image);
     }
