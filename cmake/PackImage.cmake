@@ -89,3 +89,16 @@ function(kestrel_pack_copy target image output)
     COMMENT "Packing ${target} with ${image}"
     VERBATIM)
 endfunction()
+
+# kestrel_pack_demo_copy(<target> <records> <output>): <output>, a copy of <target> packed
+# with a demo image of <records> records (<output>.img), for benchmarks and tests that want a
+# shorter image than the shipped one.
+function(kestrel_pack_demo_copy target records output)
+  add_custom_command(
+    OUTPUT ${output}.img
+    COMMAND kestrel-demo-image ${output}.img --records ${records}
+    DEPENDS kestrel-demo-image
+    COMMENT "Generating a demo image of ${records} records"
+    VERBATIM)
+  kestrel_pack_copy(${target} ${output}.img ${output})
+endfunction()
