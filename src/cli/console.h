@@ -34,7 +34,6 @@ class Console {
     // The board's row for `port`, made on first use; redraws at most every 100 ms unless
     // `force`. Without a board it does nothing.
     void updateRow(const ProgressRow& row, uint32_t nowMs, bool force);
-    bool hasBoard() const { return board_ != nullptr; }
     // Leaves the board as last drawn: later lines go below it.
     void freezeBoard();
 

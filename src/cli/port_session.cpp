@@ -176,6 +176,10 @@ PortResult runPortSession(const RunContext& run, const std::string& port) {
         result.failedStep = cliHost->lastPhase();
 
     transcript.noteOutcome(outcomeLine(result).c_str());
+    // A --log file that stopped taking lines part-way is no transcript to rely on: say so.
+    if (transcript.streamError().known())
+        run.console.errLine("kestrel-cli: " + port +
+                            ": transcript cut short: " + describe(transcript.streamError()));
     // Kept for support only where the module was talked to: a port that did not open or an
     // image that could not be read has nothing on the line to show.
     const SessionResult r = result.outcome.result;
