@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "serial_posix/posix_tree.h"
 #include "serial_posix/pty_fixture.h"
 
 namespace kestrel::test {
@@ -41,18 +42,11 @@ int inUnprivilegedChild(Attempt attempt) {
     return WEXITSTATUS(status);
 }
 
-class PtyOpenTest : public PtyPortTest {
+class PtyOpenTest : public PtyPortTest, public TempTree {
   protected:
     void SetUp() override {
         PtyPortTest::SetUp();
         ASSERT_EQ(chmod(slave(), 0666), 0);  // let an unprivileged child reach it
-        char dir[] = "/tmp/kestrel-serial-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-    }
-    void TearDown() override {
-        PtyPortTest::TearDown();
-        std::filesystem::remove_all(dir_);
     }
     int openInChild() {
         return inUnprivilegedChild([&] { return port_.openPort(slave(), 115200, false); });
@@ -67,7 +61,7 @@ class PtyOpenTest : public PtyPortTest {
         describeSystemError(port_.lastError(), reason, sizeof reason);
         char line[sizeof reason + 16];
         const int n = snprintf(line, sizeof line, "%d %s\n", opened, reason);
-        if (write(to, line, static_cast<size_t>(n)) != n) _exit(2);
+        if (::write(to, line, static_cast<size_t>(n)) != n) _exit(2);
         port_.closePort();
     }
 
@@ -102,8 +96,6 @@ class PtyOpenTest : public PtyPortTest {
             report += "child ended with status " + std::to_string(status);
         return report;
     }
-
-    std::string dir_;
 };
 
 TEST_F(PtyOpenTest, OpensTheSlaveRawAndNonBlockingAndReleasesItOnClose) {
@@ -129,6 +121,18 @@ TEST_F(PtyOpenTest, OpensTheSlaveRawAndNonBlockingAndReleasesItOnClose) {
     EXPECT_EQ(t.c_cc[VMIN], 0);
     EXPECT_EQ(t.c_cc[VTIME], 0);
 
+    // Programs that lock the port are refused, root included; ordinary users cannot even open
+    // it (TIOCEXCL).
+    const int locker = openOther();
+    if (locker >= 0) {
+        EXPECT_EQ(flock(locker, LOCK_EX | LOCK_NB), -1);
+        EXPECT_EQ(errno, EWOULDBLOCK);
+        close(locker);
+    } else {
+        EXPECT_EQ(errno, EBUSY);
+    }
+    EXPECT_EQ(inUnprivilegedChild([&] { return openOther() < 0 && errno == EBUSY ? 0 : 1; }), 0);
+
     port_.closePort();
     EXPECT_FALSE(port_.portIsOpen());
     EXPECT_EQ(descriptorOn(slave()), -1);
@@ -141,20 +145,24 @@ TEST_F(PtyOpenTest, OpensTheSlaveRawAndNonBlockingAndReleasesItOnClose) {
     EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
     close(other);
     EXPECT_EQ(openInChild(), 1);
+
+    // udev's /dev/serial/by-id names are links to the device; a pty has no modem lines, which
+    // USB mode does without.
+    const std::string link = root + "/usb-Modem_1234-if00";
+    ASSERT_EQ(symlink(slave(), link.c_str()), 0);
+    EXPECT_EQ(port_.openPort(link.c_str(), 115200, true), 1);
 }
 
 // Each refused with its reason, and nothing but a character device is opened at all.
 TEST_F(PtyOpenTest, WhatIsNoSerialPortIsRefusedWithItsReason) {
-    const std::string file = dir_ + "/file", fifo = dir_ + "/fifo";
-    ASSERT_TRUE(std::filesystem::create_directory(dir_ + "/dir"));
-    const int fileFd = open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    ASSERT_GE(fileFd, 0);
-    close(fileFd);
+    const std::string file = root + "/file", fifo = root + "/fifo";
+    ASSERT_TRUE(std::filesystem::create_directory(root + "/dir"));
+    write("/file", "");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     // inotify reports every open of the folder and of anything in it.
     const int opens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(opens, 0);
-    ASSERT_GE(inotify_add_watch(opens, dir_.c_str(), IN_OPEN), 0);
+    ASSERT_GE(inotify_add_watch(opens, root.c_str(), IN_OPEN), 0);
 
     struct Case {
         std::string name;
@@ -167,7 +175,7 @@ TEST_F(PtyOpenTest, WhatIsNoSerialPortIsRefusedWithItsReason) {
     const char* controlling = "is the controlling terminal";
     std::vector<Case> cases = {
         {file, 0, notChar, file},
-        {dir_ + "/dir", 0, notChar, dir_ + "/dir"},
+        {root + "/dir", 0, notChar, root + "/dir"},
         {fifo, 0, notChar, fifo},
         {"null", 0, "not a terminal device", "/dev/null"},
         {"kestrel-no-such-device", ENOENT, nullptr, "/dev/kestrel-no-such-device"},
@@ -214,14 +222,6 @@ TEST_F(PtyOpenTest, TheOperatorsTerminalIsRefusedAndLeftAlone) {
     EXPECT_EQ(slaveState(master_), found);
 }
 
-// udev's /dev/serial/by-id names are links to the device.
-TEST_F(PtyOpenTest, ALinkToTheDeviceOpensInUsbModeToo) {
-    const std::string link = dir_ + "/usb-Modem_1234-if00";
-    ASSERT_EQ(symlink(slave(), link.c_str()), 0);
-    // A pty has no modem lines, which USB mode does without.
-    EXPECT_EQ(port_.openPort(link.c_str(), 115200, true), 1);
-}
-
 // Odd settings another program left, separate input rate included, survive an update.
 TEST_F(PtyOpenTest, ClosingLeavesTheTerminalAsItWasFound) {
     termios odd{};
@@ -266,22 +266,6 @@ TEST_F(PtyOpenTest, PortHeldByAnotherProgramDoesNotOpen) {
     EXPECT_EQ(port_.openPort(slave(), 115200, false), 1);
     port_.closePort();
     EXPECT_EQ(openInChild(), 0);  // the flag outlives its setter's descriptor, and is not ours
-}
-
-TEST_F(PtyOpenTest, OpenPortKeepsOthersOut) {
-    ASSERT_EQ(port_.openPort(slave(), 115200, false), 1);
-    // Programs that lock the port are refused, root included.
-    const int other = openOther();
-    if (other >= 0) {
-        EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), -1);
-        EXPECT_EQ(errno, EWOULDBLOCK);
-        close(other);
-    } else {
-        EXPECT_EQ(errno, EBUSY);
-    }
-    // Ordinary users cannot even open it (TIOCEXCL).
-    EXPECT_EQ(inUnprivilegedChild([&] { return openOther() < 0 && errno == EBUSY ? 0 : 1; }), 0);
-    EXPECT_TRUE(port_.portIsOpen());
 }
 
 }  // namespace

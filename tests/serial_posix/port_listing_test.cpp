@@ -1,17 +1,16 @@
 // kestrel-cli --list on a device tree built like the kernel's: each kind of port told apart,
 // the ports the kernel makes for UARTs that are not there left out, text and JSON Lines.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "cli/list_command.h"
 #include "serial/device_tree_posix.h"
 #include "serial/port_listing.h"
+#include "serial_posix/posix_tree.h"
 
 namespace kestrel {
 namespace {
@@ -48,53 +47,39 @@ const TtySpec kMachine[] = {
     {"tty0", "", "", "4:0", "", "", ""},  // a virtual console
 };
 
-struct PortListing : testing::Test {
-    PortListing() {
-        char folder[] = "/tmp/kestrel-list-XXXXXX";
-        root = mkdtemp(folder);
-        tree = {root + "/sys", root + "/dev"};
-    }
-    ~PortListing() override { fs::remove_all(root); }
+struct PortListing : testing::Test, test::TempTree {
+    DeviceTree tree{root + "/sys", root + "/dev"};
 
-    void write(const std::string& path, const std::string& text) {
-        fs::create_directories(fs::path(path).parent_path());
-        std::ofstream(path) << text << "\n";
-    }
-    void link(const std::string& target, const std::string& path) {
-        fs::create_directories(fs::path(path).parent_path());
-        fs::create_symlink(target, path);
-    }
     void usbDevice(const std::string& at, const char* vid, const char* pid, const char* serial,
                    const char* maker, const char* product, int interfaces) {
-        const std::string dir = tree.sysRoot + "/devices/" USB1 + at;
+        const std::string dir = "/sys/devices/" USB1 + at;
         for (const auto& [file, text] :
              {std::pair{"busnum", "1"}, {"devnum", "4"}, {"idVendor", vid}, {"idProduct", pid}})
-            write(dir + "/" + file, text);
-        if (*serial) write(dir + "/serial", serial);
-        if (*maker) write(dir + "/manufacturer", maker);
-        if (*product) write(dir + "/product", product);
+            write(dir + "/" + file, std::string(text) + "\n");
+        for (const auto& [file, text] :
+             {std::pair{"serial", serial}, {"manufacturer", maker}, {"product", product}})
+            if (*text) write(dir + "/" + file, std::string(text) + "\n");
         for (int i = 0; i < interfaces; ++i)
             write(dir + "/" + at + ":1." + std::to_string(i) + "/bInterfaceNumber",
-                  "0" + std::to_string(i));
+                  "0" + std::to_string(i) + "\n");
     }
     void add(const TtySpec& t) {
-        const std::string device = tree.sysRoot + "/devices/" + t.device;
-        const std::string tty =
-            *t.device ? device + "/tty/" + t.name : tree.sysRoot + "/devices/virtual/tty/" + t.name;
-        write(tty + "/dev", t.dev);
-        if (*t.type) write(tty + "/type", t.type);
+        const std::string device = "/sys/devices/" + std::string(t.device);
+        const std::string tty = (*t.device ? device : "/sys/devices/virtual") + "/tty/" + t.name;
+        write(tty + "/dev", std::string(t.dev) + "\n");
+        if (*t.type) write(tty + "/type", std::string(t.type) + "\n");
         if (*t.device) {
-            fs::create_directories(device);
-            link(device, tty + "/device");
-            fs::create_directories(tree.sysRoot + "/bus/" + t.driver);
-            link(tree.sysRoot + "/bus/" + t.driver, device + "/driver");
+            fs::create_directories(root + device);
+            link(root + device, tty + "/device");
+            fs::create_directories(root + "/sys/bus/" + t.driver);
+            link(root + "/sys/bus/" + t.driver, device + "/driver");
         }
-        link(tty, tree.sysRoot + "/class/tty/" + t.name);
-        link(tty, tree.sysRoot + "/dev/char/" + t.dev);
-        const std::string node = tree.devRoot + "/" + t.name;
-        write(node, "");
-        if (*t.byId) link(node, tree.devRoot + "/serial/by-id/" + t.byId);
-        if (*t.byPath) link(node, tree.devRoot + "/serial/by-path/" + t.byPath);
+        link(root + tty, "/sys/class/tty/" + std::string(t.name));
+        link(root + tty, "/sys/dev/char/" + std::string(t.dev));
+        const std::string node = "/dev/" + std::string(t.name);
+        write(node, "\n");
+        if (*t.byId) link(root + node, "/dev/serial/by-id/" + std::string(t.byId));
+        if (*t.byPath) link(root + node, "/dev/serial/by-path/" + std::string(t.byPath));
     }
     void buildMachine() {
         // A device's strings are its own: an escape in one must not reach the terminal.
@@ -123,9 +108,6 @@ struct PortListing : testing::Test {
         free(text);
         return result;
     }
-
-    std::string root;
-    DeviceTree tree;
 };
 
 TEST_F(PortListing, EachKindOfPortWithItsNamesAndUsbDetails) {

@@ -1,20 +1,13 @@
 // What a Linux session claims and keeps beyond its open port: the lock on the physical
 // device, held across the session's close-and-reopen gaps, and the rate journal's files.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <string>
 
 #include "serial/device_tree_posix.h"
 #include "serial/port_locator.h"
 #include "serial/port_lock.h"
+#include "serial_posix/posix_tree.h"
 #include "session/file_rate_journal.h"
 #include "session/session_test_util.h"
 
@@ -24,56 +17,18 @@ namespace {
 namespace fs = std::filesystem;
 using Texts = std::vector<std::string>;
 
-struct Pty {
-    Pty() {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        char name[128] = {};
-        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
-            ptsname_r(master, name, sizeof name);
-        slave = name;
-        struct stat st {};
-        ::stat(name, &st);
-        device = st.st_rdev;
-    }
-    ~Pty() { close(master); }
-    int master = -1;
-    std::string slave;
-    dev_t device = 0;
-};
-
-struct Claims : testing::Test {
-    Claims() {
-        char folder[] = "/tmp/kestrel-claims-XXXXXX";
-        root = mkdtemp(folder);
-        fs::create_directories(root + "/lock");
-    }
-    ~Claims() override { fs::remove_all(root); }
+struct Claims : testing::Test, TempTree {
+    Claims() { fs::create_directories(root + "/lock"); }
     // The first folder cannot take a lock file (as /run/lock for most users): the next one does.
     std::unique_ptr<PortLock> lock() {
         return createPosixPortLock(tree, {root + "/no-such-folder", root + "/lock"});
     }
-
     // Puts `pty` under USB device 1-2, interface `interface`, in a device tree of our own.
     void onUsb(const Pty& pty, int interface, const std::string& byIdName = "") {
         tree = {root + "/sys", root + "/dev"};
-        const std::string usb = root + "/sys/devices/pci0/usb1/1-2";
-        const std::string tty = usb + "/1-2:1." + std::to_string(interface) + "/tty/tty" +
-                                std::to_string(minor(pty.device));
-        fs::create_directories(tty);
-        fs::create_directories(root + "/sys/dev/char");
-        std::ofstream(usb + "/busnum") << "1\n";
-        std::ofstream(usb + "/devnum") << "7\n";
-        std::ofstream(usb + "/1-2:1." + std::to_string(interface) + "/bInterfaceNumber")
-            << "0" << interface << "\n";
-        fs::create_symlink(tty, root + "/sys/dev/char/" + std::to_string(major(pty.device)) + ":" +
-                                    std::to_string(minor(pty.device)));
-        if (!byIdName.empty()) {
-            fs::create_directories(root + "/dev/serial/by-id");
-            fs::create_symlink(pty.slave, root + "/dev/serial/by-id/" + byIdName);
-        }
+        usbTty(pty, interface);
+        if (!byIdName.empty()) link(pty.slave, "/dev/serial/by-id/" + byIdName);
     }
-
-    std::string root;
     DeviceTree tree;
 };
 
@@ -97,7 +52,7 @@ TEST_F(Claims, TwoNamesOfOneDeviceAreOneClaimUntilItIsGivenUp) {
     Pty another;
     const std::string key = root + "/lock/kestrel-dev-" + std::to_string(major(another.device)) +
                             "-" + std::to_string(minor(another.device)) + ".lock";
-    std::ofstream(root + "/victim") << "kept\n";
+    write("/victim", "kept\n");
     fs::create_symlink(root + "/victim", key);
     EXPECT_TRUE(first->acquire(another.slave.c_str(), &why));
     EXPECT_EQ(std::ifstream(root + "/victim").rdbuf()->sgetc(), 'k');
@@ -128,13 +83,11 @@ TEST_F(Claims, AReturnedUsbPortIsFoundAtTheSamePlaceAndInterfaceOnly) {
     Pty module, back, elsewhere;
     onUsb(module, 2);
     const auto ttyLink = [&](const Pty& pty, const std::string& name, const std::string& at) {
-        fs::create_directories(root + "/sys/class/tty");
         const std::string dir = root + "/sys/devices/pci0/usb1/" + at + "/tty/" + name;
         fs::create_directories(dir);
-        fs::create_symlink(dir, root + "/sys/class/tty/" + name);
-        fs::create_symlink(pty.slave, root + "/dev/" + name);
+        link(dir, "/sys/class/tty/" + name);
+        link(pty.slave, "/dev/" + name);
     };
-    fs::create_directories(root + "/dev");
     ttyLink(module, "ttyACM0", "1-2/1-2:1.2");
     auto locator = createPosixPortLocator(tree);
     ASSERT_TRUE(locator->remember((root + "/dev/ttyACM0").c_str()));
@@ -144,7 +97,7 @@ TEST_F(Claims, AReturnedUsbPortIsFoundAtTheSamePlaceAndInterfaceOnly) {
     fs::remove(root + "/sys/class/tty/ttyACM0");
     ttyLink(elsewhere, "ttyACM1", "1-3/1-3:1.2");    // another USB device
     ttyLink(elsewhere, "ttyACM4", "1-20/1-20:1.2");  // one whose name begins alike
-    std::ofstream(root + "/sys/devices/pci0/usb1/1-20/bInterfaceNumber") << "02\n";
+    write("/sys/devices/pci0/usb1/1-20/bInterfaceNumber", "02\n");
     ttyLink(elsewhere, "ttyACM2", "1-2/1-2:1.0");  // the module's device, another interface
     EXPECT_FALSE(locator->findReturned(path, sizeof path));
     ttyLink(back, "ttyACM3", "1-2/1-2:1.2");
@@ -186,9 +139,8 @@ TEST_F(Claims, ASecondSessionIsRefusedAtOnceAndEveryWayOutGivesTheClaimUp) {
 }
 
 TEST(RateJournalFiles, OneEntryPerPortAndWhatCannotBeReadIsDamaged) {
-    char folder[] = "/tmp/kestrel-journal-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string dir = folder;
+    TempTree t;
+    const std::string dir = t.root;
     auto journal = createFileRateJournal(dir + "/state/kestrel");
     RateJournalEntry got;
     EXPECT_EQ(journal->load("/dev/ttyS0", &got), RateJournal::Load::None);
@@ -212,7 +164,6 @@ TEST(RateJournalFiles, OneEntryPerPortAndWhatCannotBeReadIsDamaged) {
         std::ofstream(file) << text;
         EXPECT_EQ(journal->load("/dev/ttyS1", &got), RateJournal::Load::Damaged) << text;
     }
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

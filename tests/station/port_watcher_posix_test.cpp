@@ -1,21 +1,16 @@
 // The Linux watcher on folders the test makes: ports (files and links) coming and going,
 // the pattern's folder appearing and going under a watched parent, wake-ups and signals;
 // and the identity lookup on a device tree of the test's own.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "serial_posix/posix_tree.h"
 #include "station/port_identity_posix.h"
 #include "station/port_watcher.h"
 
@@ -25,13 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
-struct Watcher : testing::Test {
-    Watcher() {
-        char folder[] = "/tmp/kestrel-station-XXXXXX";
-        root = mkdtemp(folder);
-    }
-    ~Watcher() override { fs::remove_all(root); }
-
+struct Watcher : testing::Test, TempTree {
     std::unique_ptr<PortWatcher> watch(const std::string& pattern) {
         SystemError why;
         auto watcher = createPortWatcher(pattern, &why);
@@ -53,10 +42,8 @@ struct Watcher : testing::Test {
         return lines;
     }
 
-    void touch(const std::string& path) { std::ofstream(root + path) << ""; }
-    void link(const std::string& path) { fs::create_symlink("../../ttyACM0", root + path); }
-
-    std::string root;
+    void touch(const std::string& path) { write(path, ""); }
+    void port(const std::string& path) { link("../../ttyACM0", path); }
 };
 
 TEST_F(Watcher, ReportsMatchingPortsAsTheyComeAndGo) {
@@ -87,11 +74,11 @@ TEST_F(Watcher, FollowsThePatternsFolderAsItAppearsAndGoes) {
 
     // udev makes the folders and the links one after another; the watcher catches up.
     fs::create_directories(root + "/dev/serial/by-id");
-    link("/dev/serial/by-id/usb-Maker_Module_A-if00");
-    link("/dev/serial/by-id/usb-Maker_Module_A-if02");
+    port("/dev/serial/by-id/usb-Maker_Module_A-if00");
+    port("/dev/serial/by-id/usb-Maker_Module_A-if02");
     EXPECT_EQ(changes(*watcher, 1), Lines({"+/dev/serial/by-id/usb-Maker_Module_A-if00"}));
 
-    link("/dev/serial/by-id/usb-Maker_Module_B-if00");
+    port("/dev/serial/by-id/usb-Maker_Module_B-if00");
     fs::remove(root + "/dev/serial/by-id/usb-Maker_Module_A-if00");
     EXPECT_EQ(changes(*watcher, 2), Lines({"+/dev/serial/by-id/usb-Maker_Module_B-if00",
                                            "-/dev/serial/by-id/usb-Maker_Module_A-if00"}));
@@ -101,7 +88,7 @@ TEST_F(Watcher, FollowsThePatternsFolderAsItAppearsAndGoes) {
     EXPECT_EQ(changes(*watcher, 1), Lines({"-/dev/serial/by-id/usb-Maker_Module_B-if00"}));
     fs::remove_all(root + "/dev/serial");
     fs::create_directories(root + "/dev/serial/by-id");
-    link("/dev/serial/by-id/usb-Maker_Module_C-if00");
+    port("/dev/serial/by-id/usb-Maker_Module_C-if00");
     EXPECT_EQ(changes(*watcher, 1), Lines({"+/dev/serial/by-id/usb-Maker_Module_C-if00"}));
 }
 
@@ -152,21 +139,9 @@ TEST_F(Watcher, RefusesPatternsItCannotWatch) {
 }
 
 TEST_F(Watcher, AModuleIsKnownByItsUsbSerialNumberAndPlace) {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(master, 0);
-    char slave[128] = {};
-    ASSERT_EQ(grantpt(master) | unlockpt(master) | ptsname_r(master, slave, sizeof slave), 0);
-    struct stat st {};
-    ASSERT_EQ(::stat(slave, &st), 0);
-    const std::string usb = root + "/sys/devices/pci0/usb1/1-2";
-    const std::string tty = usb + "/1-2:1.0/tty/ttyACM0";
-    fs::create_directories(tty);
-    fs::create_directories(root + "/sys/dev/char");
-    std::ofstream(usb + "/busnum") << "1\n";
-    std::ofstream(usb + "/devnum") << "7\n";
-    std::ofstream(usb + "/serial") << "0042ABC\n";
-    fs::create_symlink(tty, root + "/sys/dev/char/" + std::to_string(major(st.st_rdev)) + ":" +
-                                std::to_string(minor(st.st_rdev)));
+    const Pty pty;
+    const std::string usb = usbTty(pty, 0, "0042ABC");
+    const char* slave = pty.slave.c_str();
     const auto lookup = createPosixIdentityLookup({root + "/sys", root + "/dev"});
     PortIdentity id = lookup->identityOf(slave);
     EXPECT_EQ(id.serial, "0042ABC");
@@ -177,7 +152,6 @@ TEST_F(Watcher, AModuleIsKnownByItsUsbSerialNumberAndPlace) {
     EXPECT_EQ(id.place, usb);
     id = lookup->identityOf(root + "/nothing");
     EXPECT_EQ(id.serial + id.place, "");
-    close(master);
 }
 
 }  // namespace
