@@ -1,9 +1,9 @@
-#include "chaos/chaos_checks.h"
-
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
+#include "chaos/chaos_world.h"
 #include "session/status_texts.h"
 
 namespace kestrel::test {
@@ -27,33 +27,35 @@ constexpr uint64_t kAnswerWait = 5000 + kRead;
 constexpr uint64_t kBlockUpdateFinish = 1000 + kRestart + 5000;
 constexpr uint64_t kRateRestoration =
     5 * (1000 + kDetection) + kAtCommand + kRateSwitch + 1000 + kAtCommand;
+constexpr char kStartWarning[] = "WARNING: invalid start acknowledgement";
 
 bool startsWith(const std::string& text, const char* prefix) {
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
+    return text.rfind(prefix, 0) == 0;
 }
 
 int countStarting(const RecordingHost& host, const char* prefix) {
-    int n = 0;
-    for (const auto& s : host.statuses)
-        n += startsWith(s.text, prefix) ? 1 : 0;
-    return n;
+    return static_cast<int>(
+        std::count_if(host.statuses.begin(), host.statuses.end(),
+                      [prefix](const auto& s) { return startsWith(s.text, prefix); }));
 }
 
-bool namesBlockUpdate(std::string name) {
-    if (name.size() <= 5) return false;
-    for (char& c : name)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return name.compare(name.size() - 5, 5, ".uusf") == 0;
+bool namesBlockUpdate(const std::string& name) {
+    return name.size() > 5 && std::equal(name.end() - 5, name.end(), ".uusf", [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == b;
+           });
 }
 
 // The module's bytes the session read, and how many of them were 0x04.
-void bytesRead(const FakeSerialOs& os, uint64_t* all, uint64_t* busy) {
-    *all = *busy = 0;
+struct BytesRead {
+    uint64_t all = 0, busy = 0;
+};
+BytesRead bytesRead(const FakeSerialOs& os) {
+    BytesRead n;
     for (const Event& e : os.events) {
-        if (e.kind != Event::Kind::ModuleByte) continue;
-        ++*all;
-        *busy += e.text == "\x04" ? 1 : 0;
+        n.all += e.kind == Event::Kind::ModuleByte ? 1 : 0;
+        n.busy += e.kind == Event::Kind::ModuleByte && e.text == "\x04" ? 1 : 0;
     }
+    return n;
 }
 
 // The most sends of one record in a row: the image's records are expected in order, each
@@ -63,9 +65,9 @@ int longestSendRun(const ChaosWorld& cw) {
     size_t next = 0;
     int run = 0, longest = 0;
     for (const Event& e : cw.w.os.events) {
-        if (e.kind != Event::Kind::Write) continue;
         auto is = [&e, &records](size_t i) {
-            return i < records.size() && e.text.size() == records[i].size() &&
+            return e.kind == Event::Kind::Write && i < records.size() &&
+                   e.text.size() == records[i].size() &&
                    std::memcmp(e.text.data(), records[i].data(), e.text.size()) == 0;
         };
         if (is(next)) {
@@ -88,19 +90,17 @@ const char* moduleState(const sim::ModuleModel& m) {
 }  // namespace
 
 uint64_t transferBoundMs(const ChaosWorld& cw) {
-    uint64_t all = 0, busy = 0;
-    bytesRead(cw.w.os, &all, &busy);
+    const BytesRead read = bytesRead(cw.w.os);
     // One wait for each send, and one more for each 0x04 heard.
-    return (static_cast<uint64_t>(cw.outcome.recordsSent) + busy) * kAnswerWait + all * kRead;
+    return (static_cast<uint64_t>(cw.outcome.recordsSent) + read.busy) * kAnswerWait +
+           read.all * kRead;
 }
 
 uint64_t sessionBoundMs(const ChaosWorld& cw) {
     const SessionResult result = cw.outcome.result;
     const sim::ChaosOperator& op = cw.plan.op;
     const RecordingHost& host = cw.w.host;
-    uint64_t all = 0, busy = 0;
-    bytesRead(cw.w.os, &all, &busy);
-    uint64_t bound = all * kRead;
+    uint64_t bound = bytesRead(cw.w.os).all * kRead;
     if (result == SessionResult::PortNotOpened || result == SessionResult::ImageUnreadable)
         return bound;
 
@@ -115,7 +115,7 @@ uint64_t sessionBoundMs(const ChaosWorld& cw) {
     if (op.usb && !op.noFirmware) bound += kUsbReopen;
     if (result == SessionResult::UsbPortNotReopened) return bound;
     // Every wait for the start signal but the last ends in a warning.
-    bound += (countStarting(host, "WARNING: invalid start acknowledgement") + 1) * kStartWait;
+    bound += (countStarting(host, kStartWarning) + 1) * kStartWait;
     if (result == SessionResult::NoStartSignal) return bound;
 
     bound += transferBoundMs(cw);
@@ -126,76 +126,57 @@ uint64_t sessionBoundMs(const ChaosWorld& cw) {
     return bound;
 }
 
-namespace {
-
-const char kSucceededWrongly[] =
-    "\"Download succeeded.\" but the module did not take exactly the image";
-const char kDoneWrongly[] = "transfer done but the module did not take exactly the image";
-
-}  // namespace
-
 std::vector<std::string> brokenInvariants(const ChaosWorld& cw) {
+    const RecordingHost& host = cw.w.host;
+    const auto& st = host.statuses;
+    const bool complete = cw.w.module.imageComplete();
+    const auto succeeded = std::count_if(
+        st.begin(), st.end(), [](const auto& s) { return s.text == status::kSucceeded; });
+    // The start wait gives up at its 19th byte, or 22nd after the blind entry.
+    const bool blind = cw.plan.op.noFirmware || host.showed(status::kNotDetected);
     std::vector<std::string> broken;
-    auto expect = [&broken](bool holds, const std::string& what) {
+    auto expect = [&broken](bool holds, const char* what) {
         if (!holds) broken.push_back(what);
     };
-    const RecordingHost& host = cw.w.host;
-    const sim::ModuleModel& module = cw.w.module;
-    const bool complete = module.imageComplete();
-    int succeeded = 0;
-    for (const auto& s : host.statuses)
-        succeeded += s.text == status::kSucceeded ? 1 : 0;
-
-    expect(host.startEnabled == 1,
-           "START given back " + std::to_string(host.startEnabled) + " times instead of once");
+    expect(host.startEnabled == 1, "START not given back exactly once");
     expect(!cw.w.os.isOpen() && !cw.port.portIsOpen(), "port left open");
     expect(!cw.w.image->imageIsOpen(), "image left open");
-    expect(cw.lock.acquired == 1 && cw.lock.acquiredWhileHeld == 0,
-           "port claimed " + std::to_string(cw.lock.acquired) + " times");
-    expect(!cw.lock.held && cw.lock.released == 1,
-           "claim released " + std::to_string(cw.lock.released) +
-               " times, still held: " + std::to_string(cw.lock.held));
+    expect(cw.lock.acquired == 1 && cw.lock.released == 1 && !cw.lock.held,
+           "port not claimed and released exactly once");
     expect(cw.opensWithoutClaim == 0, "port opened without the claim");
 
     expect(succeeded <= 1, "\"Download succeeded.\" shown more than once");
-    expect(succeeded == 0 || complete, kSucceededWrongly);
-    expect(!host.showed(status::kTransferDone) || complete, kDoneWrongly);
+    expect(succeeded == 0 || complete,
+           "\"Download succeeded.\" but the module did not take exactly the image");
+    expect(!host.showed(status::kTransferDone) || complete,
+           "transfer done but the module did not take exactly the image");
     expect(cw.outcome.succeeded() == (succeeded == 1), "outcome and status disagree");
     expect(succeeded == 0 || host.lastStatus() == status::kSucceeded,
            "\"Download succeeded.\" is not the last status");
     expect(longestSendRun(cw) <= 11, "a record sent more than 11 times in a row");
-    // The start wait gives up at its 19th byte, or 22nd after the blind entry.
-    const bool blind = cw.plan.op.noFirmware || host.showed(status::kNotDetected);
-    expect(countStarting(host, "WARNING: invalid start acknowledgement") < (blind ? 22 : 19),
+    expect(countStarting(host, kStartWarning) < (blind ? 22 : 19),
            "the start wait went past its try limit");
 
-    uint64_t bytes = 0, busy = 0;
-    bytesRead(cw.w.os, &bytes, &busy);
-    const uint64_t used = cw.w.clock.elapsed();
-    const uint64_t bound = sessionBoundMs(cw);
-    expect(used <= bound, "took " + std::to_string(used) + " ms, more than the " +
-                              std::to_string(bound) + " ms its waits allow");
+    expect(cw.w.clock.elapsed() <= sessionBoundMs(cw),
+           "the session took longer than its waits allow");
+    expect(cw.outcome.transferMs <= transferBoundMs(cw),
+           "the transfer took longer than its waits allow");
     // The start wait, from its status to the first status after its warnings.
-    const auto& st = host.statuses;
+    const uint64_t readMs = bytesRead(cw.w.os).all * kRead;
     for (size_t i = 0; i < st.size(); ++i) {
         if (st[i].text != status::kWaitingForStart) continue;
         size_t end = i + 1;
         while (end < st.size() && (startsWith(st[end].text, "WARNING: invalid start") ||
                                    startsWith(st[end].text, "ERROR: invalid start")))
             ++end;
-        const uint64_t waited =
+        // In 32 bits, as the clock runs: the wait may span its wrap.
+        const uint32_t waited =
             (end < st.size() ? st[end].atMs : cw.w.clock.start() + cw.w.clock.elapsed()) -
             st[i].atMs;
-        const uint64_t allowed = static_cast<uint64_t>(end - i) * kStartWait + bytes * kRead;
-        expect(waited <= allowed, "the start wait took " + std::to_string(waited) +
-                                      " ms, more than the " + std::to_string(allowed) +
-                                      " ms its waits allow");
+        expect(waited <= (end - i) * kStartWait + readMs,
+               "the start wait took longer than its waits allow");
     }
-    const uint64_t transferBound = transferBoundMs(cw);
-    expect(cw.outcome.transferMs <= transferBound,
-           "the transfer took " + std::to_string(cw.outcome.transferMs) + " ms, more than the " +
-               std::to_string(transferBound) + " ms its waits allow");
-    for (const auto& s : host.statuses)
+    for (const auto& s : st)
         expect(s.text.size() < kTextCapacity && s.text.find('\n') == std::string::npos,
                "status not one line of at most 259 characters");
     for (int32_t position : host.positions)
@@ -203,10 +184,25 @@ std::vector<std::string> brokenInvariants(const ChaosWorld& cw) {
     return broken;
 }
 
-std::string sessionDetails(const ChaosWorld& cw) {
+std::string sessionReport(const ChaosWorld& cw, bool trace) {
+    static const char* const kKinds[] = {"open", "open failed", "close", "settings",
+                                         "dtr",  "purge",       "write", "module"};
+    std::string out;
+    char line[512];
+    for (size_t i = 0; trace && i < cw.w.os.events.size(); ++i) {
+        const Event& e = cw.w.os.events[i];
+        std::snprintf(line, sizeof line, "  %9u ms  %s", e.atMs, kKinds[static_cast<int>(e.kind)]);
+        out += line;
+        if (e.kind == Event::Kind::Settings || e.kind == Event::Kind::Dtr)
+            out += " rate " + std::to_string(e.rate) + " dtr " + std::to_string(e.on);
+        for (unsigned char c : e.text) {
+            std::snprintf(line, sizeof line, c >= 0x20 && c < 0x7F ? " %c" : " %02x", c);
+            out += line;
+        }
+        out += "\n";
+    }
     const SessionOutcome& o = cw.outcome;
     const sim::ModuleStats& st = cw.w.module.stats();
-    char line[512];
     std::snprintf(line, sizeof line,
                   "  outcome: %s (block failure %d at block %d, answer %d, %d sends), %u ms of "
                   "%llu allowed\n  module: %s, %zu of %zu records accepted, %d mismatched, %d "
@@ -216,35 +212,11 @@ std::string sessionDetails(const ChaosWorld& cw) {
                   static_cast<unsigned long long>(sessionBoundMs(cw)), moduleState(cw.w.module),
                   st.accepted.size(), cw.plan.records().size(), st.mismatchedRecords,
                   st.resendsRequested, st.restarts);
-    std::string out = "  plan: " + cw.plan.describe() + "\n" + line;
+    out += "  plan: " + cw.plan.describe() + "\n" + line;
     for (const auto& s : cw.w.host.statuses) {
         std::snprintf(line, sizeof line, "  %9u ms  %s\n", s.atMs - cw.w.clock.start(),
                       s.text.c_str());
         out += line;
-    }
-    return out;
-}
-
-std::string sessionTrace(const ChaosWorld& cw) {
-    static const char* const kKinds[] = {"open", "open failed", "close", "settings",
-                                         "dtr",  "purge",       "write", "module"};
-    std::string out;
-    char line[64];
-    for (const Event& e : cw.w.os.events) {
-        std::snprintf(line, sizeof line, "  %9u ms  %s", e.atMs, kKinds[static_cast<int>(e.kind)]);
-        out += line;
-        if (e.kind == Event::Kind::Settings || e.kind == Event::Kind::Dtr) {
-            std::snprintf(line, sizeof line, " rate %u dtr %d", e.rate, e.on);
-            out += line;
-        }
-        for (unsigned char c : e.text) {
-            if (c >= 0x20 && c < 0x7F)
-                std::snprintf(line, sizeof line, " %c", c);
-            else
-                std::snprintf(line, sizeof line, " %02x", c);
-            out += line;
-        }
-        out += "\n";
     }
     return out;
 }

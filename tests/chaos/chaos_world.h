@@ -1,11 +1,13 @@
 // One seeded chaos session: a fresh virtual world set up from a chaos plan, with the port's
-// claim, the link's line errors and a USB port that may return under another name.
+// claim, the link's line errors and a USB port that may return under another name; and what
+// must hold after it, whatever the module did.
 #pragma once
 
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "chaos.h"
 #include "serial/port_locator.h"
@@ -18,13 +20,9 @@ namespace kestrel::test {
 struct CountingLock final : PortLock {
     bool acquire(const char* portName, SystemError* why) override {
         ++acquired;
-        if (held) ++acquiredWhileHeld;
-        if (refuse) {
-            why->set(EBUSY, portName);
-            return false;
-        }
-        held = true;
-        return true;
+        if (refuse) why->set(EBUSY, portName);
+        held = !refuse;
+        return held;
     }
     void release() override {
         ++released;
@@ -35,35 +33,30 @@ struct CountingLock final : PortLock {
     bool refuse = false;
     bool held = false;
     int acquired = 0;
-    int acquiredWhileHeld = 0;
     int released = 0;
 };
 
 // The host's device tree after the download command: the old name is gone, and the port is
-// found at the module's place under `returnsAs`, or (elsewhere) not at all.
+// found at the module's place under the link's `usbReturnsAs`, or (elsewhere) not at all.
 struct RenamingLocator final : PortLocator {
-    RenamingLocator(FakeSerialOs& os, std::string returnsAs, bool elsewhere)
-        : os(os), returnsAs(std::move(returnsAs)), elsewhere(elsewhere) {}
+    RenamingLocator(FakeSerialOs& os, const sim::ChaosLink& link) : os(os), link(link) {}
     bool remember(const char*) override {
-        os.devices = {returnsAs};
+        os.devices = {link.usbReturnsAs};
         return true;
     }
     bool findReturned(char* path, size_t capacity) override {
-        if (elsewhere || returnsAs.size() + 1 > capacity) return false;
-        std::memcpy(path, returnsAs.c_str(), returnsAs.size() + 1);
+        const std::string& name = link.usbReturnsAs;
+        if (link.usbReturnsElsewhere || name.size() + 1 > capacity) return false;
+        std::memcpy(path, name.c_str(), name.size() + 1);
         return true;
     }
     FakeSerialOs& os;
-    std::string returnsAs;
-    bool elsewhere;
+    const sim::ChaosLink& link;
 };
 
 struct ChaosWorld {
     explicit ChaosWorld(const sim::ChaosPlan& p)
-        : plan(p),
-          w(p.module, p.link.clockStartMs),
-          port(w.os, w.clock),
-          locator(w.os, p.link.usbReturnsAs, p.link.usbReturnsElsewhere) {
+        : plan(p), w(p.module, p.link.clockStartMs), port(w.os, w.clock), locator(w.os, p.link) {
         const sim::ChaosLink& l = p.link;
         if (l.substitutedRate != 0) w.os.substitutes[l.substitutedRate] = l.substituteWith;
         if (l.refusedRate != 0) w.os.refusedRates.insert(l.refusedRate);
@@ -106,5 +99,19 @@ struct ChaosWorld {
     RenamingLocator locator;
     SessionOutcome outcome;
 };
+
+// The longest the session may have taken: the worst case of each phase it went through, from
+// the prescribed waits, plus one read timeout for every byte it read.
+uint64_t sessionBoundMs(const ChaosWorld& cw);
+
+// The same for the block transfer alone (outcome.transferMs).
+uint64_t transferBoundMs(const ChaosWorld& cw);
+
+// The invariants the session broke, each in a few words; empty when it kept them all.
+std::vector<std::string> brokenInvariants(const ChaosWorld& cw);
+
+// The session as it went, for a replay: plan, outcome, module, statuses with their times, and
+// with `trace` first every write, module byte, open, close and DTR edge with its time.
+std::string sessionReport(const ChaosWorld& cw, bool trace);
 
 }  // namespace kestrel::test
