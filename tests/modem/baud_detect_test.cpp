@@ -11,7 +11,6 @@ namespace kestrel::test {
 namespace {
 
 using Texts = std::vector<std::string>;
-const char* const kProbe = "> ATE1V1Q0\\r";
 
 struct Detection {
     int32_t result;

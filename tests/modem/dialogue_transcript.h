@@ -27,6 +27,20 @@ inline std::string escaped(const std::string& bytes) {
     return out;
 }
 
+// The transcript line of the AT probe.
+inline constexpr char kProbe[] = "> ATE1V1Q0\\r";
+
+// "a|b|c" as {"a", "b", "c"}: whole dialogues and lists of statuses written compactly.
+inline std::vector<std::string> split(const std::string& text) {
+    std::vector<std::string> out{""};
+    for (char c : text)
+        if (c == '|')
+            out.emplace_back();
+        else
+            out.back().push_back(c);
+    return out;
+}
+
 // Whether the rising DTR edge at `index` ends a module restart: not the rising half of a
 // rate switch's 400 ms pulse, and not the level that applying USB line settings brings.
 inline bool isRestart(const std::vector<Event>& ev, size_t index) {

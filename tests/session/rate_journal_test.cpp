@@ -9,7 +9,8 @@
 namespace kestrel::test {
 namespace {
 
-using Texts = std::vector<std::string>;
+constexpr int64_t kNow = 1800000000;
+const RateJournalEntry kHourOld{57600, 115200, kNow - 3600};  // moved from 57600 to 115200
 
 // A journal in memory whose saves are stamped with the virtual time.
 struct MemoryJournal final : RateJournal {
@@ -30,7 +31,7 @@ struct MemoryJournal final : RateJournal {
         entries.erase(port);
         damaged = false;
     }
-    int64_t nowSeconds() override { return 1800000000; }
+    int64_t nowSeconds() override { return kNow; }
 
     VirtualClock& clock;
     std::map<std::string, RateJournalEntry> entries;
@@ -38,76 +39,60 @@ struct MemoryJournal final : RateJournal {
     bool damaged = false;
 };
 
+// An update of a module at `moduleRate`, with `entry` journalled for COM1 (if given).
 struct JournalRun : UpdateRun {
-    explicit JournalRun(uint32_t moduleRate)
+    JournalRun(uint32_t moduleRate, const RateJournalEntry* entry = nullptr, bool damaged = false,
+               const char* rate = "115200")
         : UpdateRun(makeRecords(2), firmwareModule(moduleRate), false), journal(w.clock) {
         w.journal = &journal;
+        if (entry) journal.entries["COM1"] = *entry;
+        journal.damaged = damaged;
+        copyText(w.host.fields.rateText, rate);
+        run();
+        EXPECT_EQ(w.host.lastStatus(), "Download succeeded.");
+        EXPECT_TRUE(journal.entries.empty()) << "the journal is forgotten at the end";
     }
+    size_t restores() const { return writesOf(w.os, "AT+IPR=57600\r").size(); }
     MemoryJournal journal;
 };
 
 TEST(RateJournal, WrittenBeforeTheMoveAndForgottenAfterTheRateIsBack) {
-    JournalRun r(57600);
-    r.run();
+    const JournalRun r(57600);
     ASSERT_EQ(r.journal.savedAtMs.size(), 1u);
     const auto move = writesOf(r.w.os, "AT+IPR=115200\r");
     ASSERT_FALSE(move.empty());
     EXPECT_LE(r.journal.savedAtMs[0], move[0].atMs);
-    EXPECT_TRUE(r.journal.entries.empty()) << "a completed hand-back forgets the move";
-    EXPECT_EQ(r.w.host.lastStatus(), "Download succeeded.");
 }
 
 TEST(RateJournal, AfterACrashTheJournalledOriginalIsRestored) {
     // The module was moved to 115200 by a session that died; it reports 115200 as its own.
-    JournalRun r(115200);
-    r.journal.entries["COM1"] = {57600, 115200, 1800000000 - 3600};
-    r.run();
+    const JournalRun r(115200, &kHourOld);
     EXPECT_TRUE(r.w.host.showed("INFO: original baudrate = 115200"));
     EXPECT_TRUE(
         r.w.host.showed("INFO: original baudrate = 57600 (remembered from an interrupted update)"));
-    EXPECT_FALSE(writesOf(r.w.os, "AT+IPR=57600\r").empty());
+    EXPECT_EQ(r.restores(), 1u);
     EXPECT_TRUE(r.w.module.switchedOff());
-    EXPECT_TRUE(r.journal.entries.empty());
-    EXPECT_EQ(r.w.host.lastStatus(), "Download succeeded.");
-}
-
-TEST(RateJournal, AMoveBackToTheJournalledOriginalClearsTheJournal) {
     // The operator asks for the module's own rate this time: the move itself restores it,
     // and no hand-back follows that would clear the entry.
-    JournalRun r(115200);
-    copyText(r.w.host.fields.rateText, "57600");
-    r.journal.entries["COM1"] = {57600, 115200, 1800000000 - 3600};
-    r.run();
-    EXPECT_FALSE(writesOf(r.w.os, "AT+IPR=57600\r").empty());
-    EXPECT_TRUE(r.journal.savedAtMs.empty());
-    EXPECT_TRUE(r.journal.entries.empty());
-    EXPECT_EQ(r.w.host.lastStatus(), "Download succeeded.");
+    const JournalRun back(115200, &kHourOld, false, "57600");
+    EXPECT_EQ(back.restores(), 1u);
+    EXPECT_TRUE(back.journal.savedAtMs.empty());
 }
 
 TEST(RateJournal, DoubtfulJournalsAreIgnoredWithAWarningAndDropped) {
-    struct Case {
-        RateJournalEntry entry;
-        bool damaged;
-        const char* why;
+    const std::pair<RateJournalEntry, const char*> cases[] = {
+        {{57600, 115200, kNow - 8 * 24 * 3600}, "older than a week"},
+        {{57600, 230400, kNow}, "the module answers at another rate"},
+        {{57600, 115200, kNow + 3600}, "older than a week"},  // from the future
+        {{}, "damaged"},
     };
-    const Case cases[] = {
-        {{57600, 115200, 1800000000 - 8 * 24 * 3600}, false, "older than a week"},
-        {{57600, 230400, 1800000000}, false, "the module answers at another rate"},
-        {{57600, 115200, 1800000000 + 3600}, false, "older than a week"},  // from the future
-        {{}, true, "damaged"},
-    };
-    for (const Case& c : cases) {
-        JournalRun r(115200);
-        r.journal.entries["COM1"] = c.entry;
-        r.journal.damaged = c.damaged;
-        r.run();
+    for (const auto& [entry, why] : cases) {
+        SCOPED_TRACE(why);
+        const JournalRun r(115200, &entry, entry.originalRate == -1);
         EXPECT_TRUE(r.w.host.showed(std::string("WARNING: rate journal of an earlier update "
                                                 "ignored (") +
-                                    c.why + ")."))
-            << c.why;
-        EXPECT_TRUE(writesOf(r.w.os, "AT+IPR=57600\r").empty()) << c.why;
-        EXPECT_TRUE(r.journal.entries.empty()) << c.why;
-        EXPECT_EQ(r.w.host.lastStatus(), "Download succeeded.") << c.why;
+                                    why + ")."));
+        EXPECT_EQ(r.restores(), 0u);
     }
 }
 

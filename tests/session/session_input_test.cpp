@@ -12,20 +12,18 @@ namespace kestrel::test {
 namespace {
 
 TEST(RateText, ConvertsLikeTheStandardDecimalConversionButClamps) {
-    const std::pair<const char*, int32_t> cases[] = {
-        {"115200", 115200},
-        {"  \t57600", 57600},
-        {"+9600", 9600},
-        {"-300", -300},
-        {"115200 baud", 115200},
-        {"11x5200", 11},
-        {"abc", 0},
-        {"", 0},
-        {"-", 0},
-        {"99999999999999999999", 2147483647},
-        {"-99999999999999999999", -2147483647 - 1},
-        {"2147483648", 2147483647},
-    };
+    const std::pair<const char*, int32_t> cases[] = {{"115200", 115200},
+                                                     {"  \t57600", 57600},
+                                                     {"+9600", 9600},
+                                                     {"-300", -300},
+                                                     {"115200 baud", 115200},
+                                                     {"11x5200", 11},
+                                                     {"abc", 0},
+                                                     {"", 0},
+                                                     {"-", 0},
+                                                     {"99999999999999999999", 2147483647},
+                                                     {"-99999999999999999999", -2147483647 - 1},
+                                                     {"2147483648", 2147483647}};
     for (const auto& c : cases)
         EXPECT_EQ(convertRateText(c.first), c.second) << c.first;
 }
@@ -33,18 +31,16 @@ TEST(RateText, ConvertsLikeTheStandardDecimalConversionButClamps) {
 TEST(PortName, WindowsOpensLongComNamesInTheDeviceNamespaceThenRetriesPrefixed) {
     const std::string longName = "COM" + std::string(256, '1');  // the longest field text
     const std::string p = "\\\\.\\";
-    const std::pair<std::string, std::string> cases[] = {
-        {"COM10", p + "COM10"},
-        {"COM12", p + "COM12"},
-        {"COM9", "COM9"},
-        {"COM3", "COM3"},
-        {"com12", "com12"},
-        {p + "COM3", p + "COM3"},
-        {"", ""},
-        {"/dev/ttyUSB0", "/dev/ttyUSB0"},
-        {"COMX1", p + "COMX1"},
-        {longName, p + longName},
-    };
+    const std::pair<std::string, std::string> cases[] = {{"COM10", p + "COM10"},
+                                                         {"COM12", p + "COM12"},
+                                                         {"COM9", "COM9"},
+                                                         {"COM3", "COM3"},
+                                                         {"com12", "com12"},
+                                                         {p + "COM3", p + "COM3"},
+                                                         {"", ""},
+                                                         {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+                                                         {"COMX1", p + "COMX1"},
+                                                         {longName, p + longName}};
     for (const auto& c : cases) {
         char first[kComPathCapacity];
         char second[kComPathCapacity];

@@ -2,14 +2,13 @@
 // come back under another name; the session finds it at the module's physical place.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "session/session_test_util.h"
 
 namespace kestrel::test {
 namespace {
-
-using Texts = std::vector<std::string>;
 
 // Stands for the host's device tree: the port returns as `returnsAs` (empty: on another USB
 // device, so nothing is found at the module's place). The old name is gone for good.
@@ -27,30 +26,36 @@ struct ReturningPort final : PortLocator {
         return true;
     }
     FakeSerialOs& os;
-    std::string returnsAs;
-    std::string remembered;
+    std::string returnsAs, remembered;
     int lookups = 0;
 };
 
-sim::ModuleConfig usbModule() {
-    sim::ModuleConfig c;
-    c.usb = true;
-    c.usbDropMs = 200;
-    c.usbGoneMs = 3000;
-    return c;
-}
+// An update over USB whose port drops 200 ms after the OK and returns 3000 ms later as
+// `returnsAs`.
+struct UsbRun : UpdateRun {
+    explicit UsbRun(const std::string& returnsAs)
+        : UpdateRun(makeRecords(3), usbModule(), false), returning(w.os, returnsAs) {
+        w.host.fields.usb = true;
+        w.locator = &returning;
+        run();
+    }
+    static sim::ModuleConfig usbModule() {
+        sim::ModuleConfig c;
+        c.usb = true;
+        c.usbDropMs = 200;
+        c.usbGoneMs = 3000;
+        return c;
+    }
+    ReturningPort returning;
+};
 
 TEST(UsbReturn, APortBackUnderAnotherNameIsFollowedAndTheTransferGoesOn) {
-    UpdateRun r(makeRecords(3), usbModule(), false);
-    r.w.host.fields.usb = true;
-    ReturningPort returning(r.w.os, "/dev/ttyACM1");
-    r.w.locator = &returning;
-    r.run();
-    EXPECT_EQ(returning.remembered, "COM1");
+    const UsbRun r("/dev/ttyACM1");
+    EXPECT_EQ(r.returning.remembered, "COM1");
     EXPECT_EQ(r.w.host.texts(),
-              (Texts{"", "INFO: USB port returned as /dev/ttyACM1.", "Waiting for start signal.",
-                     "Firmware download in progress.",
-                     "Download succeeded, finishing update process.", "Download succeeded."}));
+              split("|INFO: USB port returned as /dev/ttyACM1.|Waiting for start signal.|Firmware "
+                    "download in progress.|Download succeeded, finishing update process.|"
+                    "Download succeeded."));
     const auto opens = r.w.os.eventsOf(Event::Kind::Open);
     ASSERT_EQ(opens.size(), 2u);
     EXPECT_EQ(opens[1].text, "/dev/ttyACM1");
@@ -58,18 +63,23 @@ TEST(UsbReturn, APortBackUnderAnotherNameIsFollowedAndTheTransferGoesOn) {
     EXPECT_TRUE(r.outcome.succeeded());
 }
 
+// Nothing at the module's place and the old name gone: 80 tries, 100 ms apart after the first
+// 2000 ms, then the session ends without a transfer.
 TEST(UsbReturn, APortOnAnotherUsbDeviceIsNeverTakenAndTheUsualWaitEnds) {
-    UpdateRun r(makeRecords(3), usbModule(), false);
-    r.w.host.fields.usb = true;
-    ReturningPort elsewhere(r.w.os, "");
-    r.w.locator = &elsewhere;
-    r.run();
+    const UsbRun r("");
     EXPECT_EQ(r.w.host.lastStatus(), "ERROR: Cannot reopen USB port.");
-    EXPECT_EQ(elsewhere.lookups, 80);
+    EXPECT_EQ(r.returning.lookups, 80);
+    const auto all = r.dialogue();
+    EXPECT_EQ(std::count(all.begin(), all.end(), "open failed /dev/ttyACM5"), 0);
+    EXPECT_EQ(std::count(all.begin(), all.end(), "open failed COM1"), 80);
+    EXPECT_EQ(std::count(all.begin(), all.end(), "record 0"), 0);
     EXPECT_EQ(r.w.os.eventsOf(Event::Kind::Open).size(), 1u);
     const auto closes = r.w.os.eventsOf(Event::Kind::Close);
-    EXPECT_EQ(r.w.host.statuses.back().atMs - r.w.clock.start(), closes.at(0).atMs + 2000 + 8000);
+    ASSERT_EQ(closes.size(), 1u);
+    EXPECT_EQ(r.statusLines().back(),
+              std::to_string(closes[0].atMs + 2000 + 8000) + " ERROR: Cannot reopen USB port.");
     EXPECT_EQ(r.outcome.result, SessionResult::UsbPortNotReopened);
+    r.expectReleased();
 }
 
 }  // namespace

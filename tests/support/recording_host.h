@@ -22,6 +22,7 @@ class RecordingHost final : public SessionHost {
     int32_t rangeMax = -1;
     int startEnabled = 0;
     int fieldReads = 0;
+    std::string phases;  // each phase's name and a space, in order
 
     // Stamps each status with `clock`'s time.
     explicit RecordingHost(Clock& clock) : clock_(clock) {
@@ -37,6 +38,9 @@ class RecordingHost final : public SessionHost {
     void setProgressRange(int32_t maximum) override { rangeMax = maximum; }
     void setProgressPosition(int32_t position) override { positions.push_back(position); }
     void enableStart() override { ++startEnabled; }
+    void phaseChanged(SessionPhase phase) override {
+        phases += describePhase(phase) + std::string(" ");
+    }
 
     std::string lastStatus() const { return statuses.empty() ? "" : statuses.back().text; }
     bool showed(const std::string& text) const {
