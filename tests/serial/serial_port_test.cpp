@@ -26,32 +26,14 @@ struct Driver : testing::Test {
         Lines out;
         for (size_t i = seen_; i < w.os.events.size(); ++i) {
             const Event& e = w.os.events[i];
-            const std::string at = std::to_string(e.atMs - mark_) + " ";
-            switch (e.kind) {
-                case K::Open:
-                    out.push_back(at + "open " + e.text);
-                    break;
-                case K::OpenFailed:
-                    out.push_back(at + "open failed " + e.text);
-                    break;
-                case K::Close:
-                    out.push_back(at + "close");
-                    break;
-                case K::Settings:
-                    out.push_back(at + "rate " + std::to_string(e.rate) + (e.on ? " dtr" : ""));
-                    break;
-                case K::Dtr:
-                    out.push_back(at + (e.on ? "dtr on" : "dtr off"));
-                    break;
-                case K::Purge:
-                    out.push_back(at + "purge");
-                    break;
-                case K::Write:
-                    out.push_back(at + "write " + e.text);
-                    break;
-                case K::ModuleByte:
-                    break;
-            }
+            static const char* const kNames[] = {"open ", "open failed ", "close",  "rate ",
+                                                 "dtr ",  "purge",        "write ", nullptr};
+            const char* name = kNames[static_cast<int>(e.kind)];
+            if (name == nullptr) continue;  // the module's own bytes
+            std::string line = std::to_string(e.atMs - mark_) + " " + name + e.text;
+            if (e.kind == K::Settings) line += std::to_string(e.rate) + (e.on ? " dtr" : "");
+            if (e.kind == K::Dtr) line += e.on ? "on" : "off";
+            out.push_back(line);
         }
         seen_ = w.os.events.size();
         return out;
