@@ -1,0 +1,151 @@
+// The window without its toolkit, pinned once for both windows: the lists, the defaults, the
+// rate check, what is loaded and saved, the USB option's refreshes and a session's snapshot.
+// The Qt and Win32 windows' tests keep only what their toolkit adds.
+#include "ui/window_model.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ui/bounded_text.h"
+#include "ui/dialog_template.h"
+
+namespace kestrel {
+namespace {
+
+using Texts = std::vector<std::string>;
+
+// Controls as maps; a window without the firmware-name field reads it as empty.
+struct MapFields final : WindowFields {
+    bool hasFirmwareName = false;
+    std::map<int, std::string> text;
+    std::map<int, Texts> lists;
+    std::map<int, bool> ticks;
+    void fieldText(int id, char (&t)[kTextCapacity]) override {
+        copyBounded(t, id == kFirmwareNameId && !hasFirmwareName ? "" : text[id].c_str());
+    }
+    void setFieldText(int id, const char* t) override { text[id] = t; }
+    void addListEntry(int id, const char* t) override { lists[id].push_back(t); }
+    void listEntryText(int id, int index, char (&t)[kTextCapacity]) override {
+        copyBounded(t, lists[id].at(index).c_str());
+    }
+    bool isChecked(int id) override { return ticks[id]; }
+    void setChecked(int id, bool on) override { ticks[id] = on; }
+};
+
+struct MapKey final : SettingsKey {
+    std::map<std::string, std::string> values;
+    Texts written;
+    bool open() override { return true; }
+    bool queryValue(const char* name, char (&t)[kTextCapacity]) override {
+        if (!values.count(name)) return false;
+        copyBounded(t, values[name].c_str());
+        return true;
+    }
+    bool setValue(const char* name, const char* t) override {
+        written.push_back(name);
+        values[name] = t;
+        return true;
+    }
+    void close() override {}
+};
+
+class WindowModelTest : public ::testing::Test {
+  protected:
+    MapFields fields;
+    MapKey key;
+    FixedUsbPortLookups lookups{"COM5", "/dev/serial/by-id/modem"};
+    const char* const devices[2] = {"/dev/serial/by-id/modem", "/dev/ttyUSB0"};
+    WindowModel model{fields, &key, &lookups};
+
+    void start(std::map<std::string, std::string> stored = {}) {
+        key.values = std::move(stored);
+        fields = MapFields();
+        model.initialise(devices, 2);
+    }
+};
+
+TEST_F(WindowModelTest, AFirstStartShowsTheListsAndTheDefaults) {
+    start();
+    EXPECT_EQ(fields.lists[kPortId], (Texts{"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
+                                            "COM8", "COM9", devices[0], devices[1]}));
+    EXPECT_EQ(fields.lists[kRateId], (Texts{"57600", "115200", "230400", "460800"}));
+    EXPECT_EQ(fields.text, (std::map<int, std::string>{
+                               {kFirmwareNameId, ""}, {kPortId, "COM1"}, {kRateId, "115200"}}));
+    EXPECT_FALSE(fields.ticks[kUsbOptionId]);
+}
+
+TEST_F(WindowModelTest, StoredTextsAreShownAsTheyAreAndARateOnlyFromTheList) {
+    // Value name, stored text, what the field shows: the whole text, no trimming; a rate off
+    // the list is replaced by 115200.
+    const std::string kStored[][3] = {{"BaudRate", "9600", "115200"},
+                                      {"BaudRate", " 115200", "115200"},
+                                      {"BaudRate", "115200 ", "115200"},
+                                      {"BaudRate", "", "115200"},
+                                      {"BaudRate", "57600", "57600"},
+                                      {"BaudRate", "230400", "230400"},
+                                      {"BaudRate", "460800", "460800"},
+                                      {"COMPort", "COM12", "COM12"},
+                                      {"COMPort", "", ""},
+                                      {"COMPort", std::string(259, 'p'), std::string(259, 'p')},
+                                      {"FirmwareFile", "a.usf", "a.usf"}};
+    for (const auto& [name, stored, shown] : kStored) {
+        start({{name, stored}});
+        const int id = name == "BaudRate" ? kRateId : name == "COMPort" ? kPortId : kFirmwareNameId;
+        EXPECT_EQ(fields.text[id], shown) << name << " " << stored;
+        EXPECT_EQ(fields.lists[kPortId].size(), 11u);  // a stored port is not added to the list
+    }
+}
+
+TEST_F(WindowModelTest, SavingWritesTheThreeFieldsAsTheyAreAndASessionReadsThemAll) {
+    start({{"FirmwareFile", "old.usf"}});
+    fields.text[kPortId] = "COM7";
+    fields.text[kRateId] = "9600";  // typed during the run: saved as it is
+    model.saveSettings();
+    EXPECT_EQ(key.written, (Texts{"FirmwareFile", "COMPort", "BaudRate"}));
+    // Without the firmware-name field its empty text replaces the stored one.
+    EXPECT_EQ(key.values, (std::map<std::string, std::string>{
+                              {"FirmwareFile", ""}, {"COMPort", "COM7"}, {"BaudRate", "9600"}}));
+    fields.hasFirmwareName = true;
+    fields.text[kFirmwareNameId] = "b.uusf";
+    for (const bool usb : {true, false}) {
+        fields.ticks = {{kUsbOptionId, usb}, {kNoFirmwareId, !usb}};
+        SessionFields seen;
+        model.readFields(&seen);
+        EXPECT_EQ(std::string(seen.portName) + " " + seen.rateText + " " + seen.firmwareName,
+                  "COM7 9600 b.uusf");
+        EXPECT_EQ(seen.usb, usb);
+        EXPECT_EQ(seen.noFirmware, !usb);
+    }
+}
+
+TEST_F(WindowModelTest, TheUsbOptionFollowsTheFieldOrTheChosenEntry) {
+    // At the start from the stored port: a leading "\\.\" is dropped, numbers are not read.
+    for (const auto& [stored, usb] :
+         {std::pair{"COM5", true}, {"\\\\.\\COM5", true}, {"COM05", false}}) {
+        start({{"COMPort", stored}});
+        EXPECT_EQ(fields.ticks[kUsbOptionId], usb) << stored;
+    }
+    // Focus lost: the field's text.
+    for (const auto& [typed, usb] : {std::pair{"COM6", false}, {"COM5", true}}) {
+        fields.text[kPortId] = typed;
+        model.refreshUsbOption(RefreshReason::FocusLost);
+        EXPECT_EQ(fields.ticks[kUsbOptionId], usb) << typed;
+    }
+    // A selection: COM1..COM9 by the index, whatever the field shows; a device by its text.
+    fields.text[kPortId] = "COM5";
+    for (const auto& [index, usb] : {std::pair{3, false}, {4, true}, {10, false}, {9, true}}) {
+        model.refreshUsbOption(RefreshReason::SelectionChanged, index);
+        EXPECT_EQ(fields.ticks[kUsbOptionId], usb) << index;
+    }
+    // Without lookups only the operator changes the option.
+    WindowModel unaided(fields, &key, nullptr);
+    fields.text[kPortId] = "COM6";
+    unaided.refreshUsbOption(RefreshReason::FocusLost);
+    EXPECT_TRUE(fields.ticks[kUsbOptionId]);
+}
+
+}  // namespace
+}  // namespace kestrel
