@@ -126,18 +126,6 @@ struct FrontEnd : testing::Test {
     FILE* board = std::tmpfile();
 };
 
-TEST_F(FrontEnd, StatusLinesOnlyWhenNotATerminal) {
-    TerminalHost host(fields, out, nullptr, clock);
-    host.setStatus("");
-    host.setProgressRange(300);
-    host.setStatus("Waiting for start signal.");
-    host.setProgressPosition(10);
-    host.setStatus("Download succeeded.");
-    host.setProgressPosition(300);
-    host.enableStart();
-    EXPECT_EQ(textOf(out), "Waiting for start signal.\nDownload succeeded.\n");
-}
-
 TEST_F(FrontEnd, BarIsClearedForEachStatusLineAndEndsWithALineEnd) {
     TerminalHost host(fields, out, board, clock);
     host.setProgressRange(300);
