@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "fuzz/trap_on_test_failure.h"
 #include "modem/at_command.h"
 #include "modem/module_commands.h"
 #include "modem/rate_text.h"
@@ -34,11 +33,6 @@ void schedule(VirtualWorld& world, const std::vector<Burst>& bursts) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    kestrel::fuzz::trapOnTestFailure();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const char* const kCommands[] = {"AT+IPR?\r", "AT^SFDL\r", "AT+IPR=115200\r",

@@ -1,12 +1,10 @@
 // The test doubles report misuse (a busy loop on the virtual clock, say) as GoogleTest
 // failures; in a fuzz target there is no test to fail, so such a report traps instead.
-#pragma once
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
-namespace kestrel::fuzz {
+namespace {
 
 class TrapOnTestFailure : public ::testing::EmptyTestEventListener {
     void OnTestPartResult(const ::testing::TestPartResult& result) override {
@@ -17,8 +15,9 @@ class TrapOnTestFailure : public ::testing::EmptyTestEventListener {
     }
 };
 
-inline void trapOnTestFailure() {
-    ::testing::UnitTest::GetInstance()->listeners().Append(new TrapOnTestFailure);
-}
+}  // namespace
 
-}  // namespace kestrel::fuzz
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new TrapOnTestFailure);
+    return 0;
+}
