@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include "temp_dir.h"
 #include "ui/reg_file_key.h"
@@ -129,59 +130,40 @@ void asOrdinaryUser(const TempDir& dir, Body body) {
 TEST_F(SettingsStoreTest, AStoreThatCannotBeKeptIsLeftAloneAndSaysWhyOnce) {
     const std::string folder = dir / "config/Norvald";
     const std::string stored = storeWith("\"COMPort\"=\"COM4\"\r\n");
-    struct Blocked {
-        const char* what;
-        std::function<void()> make;
-        std::string reason;
+    const auto file = [&](std::string content, int mode = 0600, int folderMode = 0700) {
+        return [=] {
+            writeFile(path, content);
+            ::chmod(path.c_str(), mode);
+            ::chmod(folder.c_str(), folderMode);
+        };
     };
-    const Blocked kBlocked[] = {
-        {"not an export", [&] { writeFile(path, "some notes of the user\n"); },
+    const auto inFolder = [&](std::function<void()> make) {
+        return [=] { fs::create_directories(folder), make(); };
+    };
+    const std::tuple<const char*, std::function<void()>, std::string> kBlocked[] = {
+        {"not an export", file("some notes of the user\n"),
          path + ": not a REGEDIT4 export, left as it is"},
-        {"larger than a store",
-         [&] { writeFile(path, "REGEDIT4\r\n" + std::string(1 << 20, ';')); },
+        {"larger than a store", file("REGEDIT4\r\n" + std::string(1 << 20, ';')),
          path + ": larger than 1 MiB, not a settings store"},
-        {"a file for the folder", [&] { writeFile(dir / "config", "a file, not a folder"); },
+        {"a file for the folder", [&] { writeFile(dir / "config", "x"); },
          path + ": Not a directory"},
         {"a folder for the file", [&] { fs::create_directories(path); },
          path + ": not a regular file"},
-        {"a FIFO",  // opening it for reading would wait for a writer
-         [&] {
-             fs::create_directories(folder);
-             ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-         },
-         path + ": not a regular file"},
-        {"a link to itself",
-         [&] {
-             fs::create_directories(folder);
-             fs::create_symlink("Kestrel.reg", path);
-         },
+        // Opening a FIFO for reading would wait for a writer.
+        {"a FIFO", inFolder([&] { ::mkfifo(path.c_str(), 0600); }), path + ": not a regular file"},
+        {"a link to itself", inFolder([&] { fs::create_symlink("Kestrel.reg", path); }),
          path + ": Too many levels of symbolic links"},
-        {"unreadable",
-         [&] {
-             writeFile(path, stored);
-             ::chmod(path.c_str(), 0200);
-         },
-         path + ": Permission denied"},
-        {"unwritable",
-         [&] {
-             writeFile(path, stored);
-             ::chmod(path.c_str(), 0400);
-         },
-         path + ": Permission denied"},
-        {"a read-only folder",
-         [&] {
-             writeFile(path, stored);
-             ::chmod(folder.c_str(), 0500);
-         },
-         folder + ": Permission denied"},
+        {"unreadable", file(stored, 0200), path + ": Permission denied"},
+        {"unwritable", file(stored, 0400), path + ": Permission denied"},
+        {"a read-only folder", file(stored, 0600, 0500), folder + ": Permission denied"},
     };
     asOrdinaryUser(dir, [&] {
-        for (const Blocked& blocked : kBlocked) {
-            SCOPED_TRACE(blocked.what);
+        for (const auto& [what, make, reason] : kBlocked) {
+            SCOPED_TRACE(what);
             std::error_code ignored;
             fs::permissions(folder, fs::perms::owner_all, ignored);
             fs::remove_all(dir / "config");
-            blocked.make();
+            make();
             const std::string before = outsideView(path);
             FILE* diagnostics = std::tmpfile();
             ASSERT_NE(diagnostics, nullptr);
@@ -201,7 +183,7 @@ TEST_F(SettingsStoreTest, AStoreThatCannotBeKeptIsLeftAloneAndSaysWhyOnce) {
             std::rewind(diagnostics);
             told.resize(std::fread(told.data(), 1, told.size(), diagnostics));
             std::fclose(diagnostics);
-            EXPECT_EQ(told, "kestrel: settings are not kept: " + blocked.reason + "\n");
+            EXPECT_EQ(told, "kestrel: settings are not kept: " + reason + "\n");
         }
     });
 }
