@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,7 @@ Layout expectedLayout(const Bytes& file) {
     Layout layout;
     if (file.size() < kestrel::kImageSearchLength) return layout;
     Bytes marker(256);
-    for (int i = 0; i < 256; ++i)
-        marker[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+    std::iota(marker.begin(), marker.end(), 0);
     const auto end = file.begin() + kestrel::kImageSearchLength;
     const auto at = std::search(file.begin(), end, marker.begin(), marker.end());
     if (at == end) return layout;
@@ -96,9 +96,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int32_t i = 0; i < count; ++i) {
         // Counting in the middle neither changes the count nor moves the reading on.
         if (i == count / 2) FUZZ_CHECK(image.countRecords() == count);
-        FUZZ_CHECK(image.readRecord(payload, &length) == 1);
         const Bytes& want = expected.payloads[static_cast<size_t>(i)];
-        FUZZ_CHECK(length == want.size() && std::equal(want.begin(), want.end(), payload));
+        FUZZ_CHECK(image.readRecord(payload, &length) == 1 && length == want.size() &&
+                   std::equal(want.begin(), want.end(), payload));
     }
     FUZZ_CHECK(image.readRecord(payload, &length) == 0);
     image.closeImage();

@@ -7,8 +7,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -27,34 +27,32 @@ class UnsyncedOps : public kestrel::FileOps {
     int sync(int) override { return 0; }
 };
 
-const std::string& storeFolder();
-
-void removeStoreFolder() {
-    std::remove((storeFolder() + "/Kestrel.reg").c_str());
-    std::remove(storeFolder().c_str());
-}
-
 // A folder of this process's own, in memory where there is /dev/shm, removed at the end.
-const std::string& storeFolder() {
-    static const std::string folder = [] {
-        std::string pattern = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        pattern += "/kestrel-fuzz-store-XXXXXX";
-        FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
-        return pattern;
-    }();
-    return folder;
-}
+struct StoreFolder {
+    StoreFolder() {
+        FUZZ_CHECK(mkdtemp(path.data()) != nullptr);
+        file = path + "/Kestrel.reg";
+    }
+    ~StoreFolder() {
+        std::remove(file.c_str());
+        std::remove(path.c_str());
+    }
+    std::string path =
+        std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/kestrel-store-XXXXXX";
+    std::string file;
+};
 
 std::string readAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// Every name in the folder but "." and "..": a temporary file left behind counts.
 int entriesIn(const std::string& folder) {
     int count = 0;
     DIR* dir = opendir(folder.c_str());
     while (const dirent* entry = readdir(dir))
-        count += entry->d_name[0] != '.';
+        count += std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0;
     closedir(dir);
     return count;
 }
@@ -70,14 +68,12 @@ void copyInto(char (&dst)[kTextCapacity], const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     kestrel::SettingsTexts saved;
-    copyInto(saved.firmwareFile, in.ConsumeRandomLengthString(300));
-    copyInto(saved.comPort, in.ConsumeRandomLengthString(300));
-    copyInto(saved.baudRate, in.ConsumeRandomLengthString(300));
+    for (auto* text : {&saved.firmwareFile, &saved.comPort, &saved.baudRate})
+        copyInto(*text, in.ConsumeRandomLengthString(300));
     const std::string stored = in.ConsumeRemainingBytesAsString();
 
-    const std::string path = storeFolder() + "/Kestrel.reg";
-    static const int removedAtExit = std::atexit(removeStoreFolder);  // before the name goes
-    (void)removedAtExit;
+    static const StoreFolder folder;
+    const std::string& path = folder.file;
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out << stored;
@@ -99,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     kestrel::saveSettings(key, saved);
     FUZZ_CHECK(key.problem().empty());
-    FUZZ_CHECK(entriesIn(storeFolder()) == 1);
+    FUZZ_CHECK(entriesIn(folder.path) == 1);
     const std::string written = readAll(path);
     kestrel::RegFile reread;
     FUZZ_CHECK(reread.parse(written.data(), written.size()));
@@ -107,9 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     kestrel::SettingsTexts back;
     kestrel::loadSettings(key, &back);
-    FUZZ_CHECK(std::strcmp(back.firmwareFile, saved.firmwareFile) == 0);
-    FUZZ_CHECK(std::strcmp(back.comPort, saved.comPort) == 0);
-    FUZZ_CHECK(std::strcmp(back.baudRate, saved.baudRate) == 0);
+    FUZZ_CHECK(std::strcmp(back.firmwareFile, saved.firmwareFile) == 0 &&
+               std::strcmp(back.comPort, saved.comPort) == 0 &&
+               std::strcmp(back.baudRate, saved.baudRate) == 0);
     // Saving the same texts again changes nothing.
     kestrel::saveSettings(key, saved);
     FUZZ_CHECK(readAll(path) == written);
