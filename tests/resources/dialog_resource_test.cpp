@@ -106,18 +106,12 @@ std::vector<std::string> compiledDialog(const std::string& data) {
                                       std::to_string(d[9]) + " menu '" + menu + "' class '" +
                                       windowClass + "' caption '" + caption + "' font " +
                                       std::to_string(font[0]) + " '" + r.nameOrOrdinal() + "'"};
-    static const char* const kAtoms[] = {"BUTTON",  "EDIT",      "STATIC",
-                                         "LISTBOX", "SCROLLBAR", "COMBOBOX"};
     for (int64_t i = 0; i < d[5] && r.ok; ++i) {
         r.align();
         // help id, extended style, style, x, y, cx, cy, id
         const std::vector<int64_t> c = numbers(r, {4, 4, 4, -2, -2, -2, -2, -4});
-        // windres writes the class's name, rc its atom: Windows takes either, in any case.
+        // windres writes the class's name (Windows takes it in any case).
         std::string className = r.nameOrOrdinal();
-        if (className.size() > 1 && className[0] == '#') {
-            const int atom = std::stoi(className.substr(1)) - 0x80;
-            if (atom >= 0 && atom < 6) className = kAtoms[atom];
-        }
         for (char& ch : className)
             ch = char(std::toupper(uint8_t(ch)));
         const std::string text = r.nameOrOrdinal();
