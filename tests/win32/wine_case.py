@@ -2,65 +2,40 @@
 """Runs one Windows program under wine, optionally against kestrel-modem-sim on a COM port
 (its pty linked into the prefix as dosdevices/comN; the program finds the name in
 KESTREL_TEST_PORT), then checks the exit code, the output and the simulator's summary.
+
+--window: kestrel.exe on the X display instead, from the outside (xdotool): started with the
+settings key removed, the window must come up with the key created empty, end on a real Escape
+with exit code 2 and leave the three values in the registry; with --sim, Enter first runs an
+update that must bring the simulator the program's whole image. --decorated lets wine draw the
+title bar (Xvfb has no window manager) for --screenshot (ImageMagick's import).
 Exit 0 when every expectation held, 1 when one did not (saying which), 2 on wrong usage."""
 
 import argparse
 import contextlib
 import json
 import os
-import resource
+import re
 import select
+import shutil
 import signal
 import subprocess
 import sys
-import time
 import tempfile
 import threading
+import time
 
-
-class SimulatorOutput:
-    """The simulator's lines as they come, each with the moment it came (read on a thread, so a
-    case can act on what the simulator says while the program runs)."""
-
-    def __init__(self, stream):
-        self.lines = []
-        self.arrived = threading.Condition()
-        self.thread = threading.Thread(target=self._read, args=(stream,), daemon=True)
-        self.thread.start()
-
-    def _read(self, stream):
-        for line in stream:
-            with self.arrived:
-                self.lines.append((time.monotonic(), line))
-                self.arrived.notify_all()
-
-    def moment_of(self, text, timeout):
-        """When the simulator said text (monotonic seconds), or None within timeout."""
-        deadline = time.monotonic() + timeout
-        with self.arrived:
-            while True:
-                for moment, line in self.lines:
-                    if text in line:
-                        return moment
-                left = deadline - time.monotonic()
-                if left <= 0 or not self.thread.is_alive():
-                    return None
-                self.arrived.wait(left)
-
-    def text(self):
-        self.thread.join(timeout=10)
-        with self.arrived:
-            return "".join(line for _, line in self.lines)
+KEY = r"HKLM\SOFTWARE\Norvald\Kestrel"
+X11_KEY = r"HKCU\Software\Wine\X11 Driver"
+CAPTION = "Kestrel (RS232 + USB)"
 
 
 @contextlib.contextmanager
-def com_port(sim, prefix, com, sim_args):
-    """kestrel-modem-sim behind a pty that the prefix serves as COM<com>; yields the process
-    and its SimulatorOutput."""
+def com_port(args, sim_args):
+    """kestrel-modem-sim behind a pty the prefix serves as COM<n>; yields the process and its
+    lines as (moment, line), read on a thread so that a case can act on them meanwhile."""
     with tempfile.TemporaryDirectory(prefix="kestrel-wine-") as tmp:
-        link = os.path.join(tmp, "port")
-        dosdevice = os.path.join(prefix, "dosdevices", "com%d" % com)
-        proc = subprocess.Popen([sim, "--link", link] + sim_args, stdout=subprocess.PIPE,
+        link, dosdevice = os.path.join(tmp, "port"), "%s/dosdevices/com%d" % (args.prefix, args.com)
+        proc = subprocess.Popen([args.sim, "--link", link] + sim_args, stdout=subprocess.PIPE,
                                 stderr=subprocess.STDOUT, text=True, errors="replace")
         try:
             ready = proc.stdout.readline() if select.select([proc.stdout], [], [], 10)[0] else ""
@@ -68,134 +43,201 @@ def com_port(sim, prefix, com, sim_args):
                 proc.kill()
                 raise RuntimeError("the simulator did not come up: " + ready + proc.stdout.read())
             print(ready.rstrip())
-            if os.path.lexists(dosdevice):
+            with contextlib.suppress(FileNotFoundError):
                 os.unlink(dosdevice)
             os.symlink(link, dosdevice)
-            yield proc, SimulatorOutput(proc.stdout)
+            lines = []
+
+            def read():
+                for line in proc.stdout:
+                    lines.append((time.monotonic(), line))
+            proc.reader = threading.Thread(target=read, daemon=True)
+            proc.reader.start()
+            yield proc, lines
         finally:
             if proc.poll() is None:
                 proc.kill()
                 proc.wait()
-            if os.path.lexists(dosdevice):
+            with contextlib.suppress(FileNotFoundError):
                 os.unlink(dosdevice)
 
 
-def finish_simulator(proc, output, once, timeout):
+def finish_simulator(proc, lines, once, timeout):
     """(exit code, output): a --once simulator ends by itself, another one is stopped."""
-    if once:
-        with contextlib.suppress(subprocess.TimeoutExpired):
-            proc.wait(timeout=timeout)
-            return proc.returncode, output.text()
-    proc.send_signal(signal.SIGTERM)
-    try:
-        proc.wait(timeout=10)
-    except subprocess.TimeoutExpired:
+    with contextlib.suppress(subprocess.TimeoutExpired):
+        if not once:
+            proc.send_signal(signal.SIGTERM)
+        proc.wait(timeout=timeout if once else 10)
+    if proc.poll() is None:
         proc.kill()
         proc.wait()
-    return (None if once else 0), output.text()
+    proc.reader.join(timeout=10)
+    return (proc.returncode if once else 0), "".join(line for _, line in lines)
 
 
 def tree_cpu_seconds(root):
     """CPU seconds used so far by root and every process below it (wine runs the program in a
     loader process under the runner script)."""
     parent, cpu = {}, {}
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/stat" % entry) as f:
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        with contextlib.suppress(OSError, IndexError):
+            with open("/proc/%s/stat" % pid) as f:
                 fields = f.read().rsplit(")", 1)[1].split()
-        except (OSError, IndexError):
-            continue  # ended meanwhile
-        pid = int(entry)
-        parent[pid] = int(fields[1])
-        cpu[pid] = int(fields[11]) + int(fields[12])  # utime, stime in clock ticks
-    total, below = 0, {root}
-    changed = True
-    while changed:
-        changed = False
-        for pid, ppid in parent.items():
-            if ppid in below and pid not in below:
-                below.add(pid)
-                changed = True
-    total = sum(cpu.get(pid, 0) for pid in below)
-    return total / os.sysconf("SC_CLK_TCK")
+            parent[int(pid)], cpu[int(pid)] = int(fields[1]), int(fields[11]) + int(fields[12])
+    below, grown = {root}, True
+    while grown:
+        more = {pid for pid, ppid in parent.items() if ppid in below} - below
+        below, grown = below | more, bool(more)
+    return sum(cpu.get(pid, 0) for pid in below) / os.sysconf("SC_CLK_TCK")
 
 
-def cpu_share_while_waiting(args, proc, sim_output):
-    """The share of one core the program used in the quiet stretch after the simulator said
-    args.quiet_after (from 0.5 s to 3.5 s after it), or a failure text."""
-    said = sim_output.moment_of(args.quiet_after, args.timeout)
+def cpu_share_while_waiting(args, proc, lines):
+    """The share of one core the program used from 0.5 s to 3.5 s after the simulator said
+    args.quiet_after, or a failure text."""
+    deadline = time.monotonic() + args.timeout
+    said = None
+    while said is None and time.monotonic() < deadline:
+        said = next((t for t, line in list(lines) if args.quiet_after in line), None)
+        time.sleep(0.05)
     if said is None:
         return None, "the simulator never said %r" % args.quiet_after
-    start, end = said + 0.5, said + 3.5
-    time.sleep(max(0.0, start - time.monotonic()))
+    time.sleep(max(0.0, said + 0.5 - time.monotonic()))
     cpu_start = tree_cpu_seconds(proc.pid)
-    time.sleep(max(0.0, end - time.monotonic()))
-    cpu_end = tree_cpu_seconds(proc.pid)
+    time.sleep(max(0.0, said + 3.5 - time.monotonic()))
+    share = (tree_cpu_seconds(proc.pid) - cpu_start) / 3.0
     if proc.poll() is not None:
         return None, "the program ended before its quiet stretch was measured"
-    return (cpu_end - cpu_start) / (end - start), None
+    return share, None
 
 
-def text_of(output):
-    return output.decode(errors="replace") if isinstance(output, bytes) else output or ""
-
-
-def run_program(args, program, env, failures, sim_output=None):
-    started = time.monotonic()
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    proc = subprocess.Popen([args.runner, args.prefix] + program, env=env,
-                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+def run_program(args, program, env, failures, sim_lines):
+    proc = subprocess.Popen([args.runner, args.prefix] + program, env=env, text=True,
+                            errors="replace", stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE)
-    # The pipes are drained on a thread so that the program never blocks on them while the
-    # quiet stretch is measured here.
-    streams = {}
-    reader = threading.Thread(target=lambda: streams.update(zip(("out", "err"),
-                                                               proc.communicate())))
+    # Drained on a thread, so that the program never blocks on its pipes while it is measured.
+    streams = []
+    reader = threading.Thread(target=lambda: streams.extend(proc.communicate()))
     reader.start()
     if args.quiet_after is not None:
-        share, problem = cpu_share_while_waiting(args, proc, sim_output)
-        if problem:
-            failures.append(problem)
-        else:
+        share, problem = cpu_share_while_waiting(args, proc, sim_lines)
+        if share is not None:
             print("== the program used %.1f%% of a core while waiting" % (100 * share))
             if share > args.max_cpu_share:
-                failures.append("the program used %.0f%% of a core while waiting, at most "
-                                "%.0f%% expected" % (100 * share, 100 * args.max_cpu_share))
-    reader.join(timeout=max(0.0, args.timeout - (time.monotonic() - started)))
+                problem = "the program used %.0f%% of a core while waiting, at most %.0f%% " \
+                          "expected" % (100 * share, 100 * args.max_cpu_share)
+        failures += [problem] if problem else []
+    reader.join(timeout=args.timeout)
     if reader.is_alive():
         failures.append("the program did not end within %.0f s" % args.timeout)
         proc.kill()
         reader.join()
-    code = proc.returncode if proc.returncode is not None and "out" in streams else None
-    out, err = streams.get("out"), streams.get("err")
-    # The program runs in wine's loader, a child of the runner: its CPU time is the children's.
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
-    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
-    out, err = text_of(out), text_of(err)
-    print("== program (exit %s, %.2f s CPU in %.1f s): %s\n%s" % (
-        code, cpu, time.monotonic() - started, " ".join(program), out.rstrip()))
+    out, err = streams or ("", "")
+    print("== program (exit %s): %s\n%s" % (proc.returncode, " ".join(program), out.rstrip()))
     if err.strip():
         print("== its standard error\n" + err.rstrip())
-    if code is not None and code != args.expect_exit:
-        failures.append("exit code %s, expected %d" % (code, args.expect_exit))
+    if streams and proc.returncode != args.expect_exit:
+        failures.append("exit code %s, expected %d" % (proc.returncode, args.expect_exit))
     # Status lines may end in CR LF (the C runtime's text mode) or CR (a progress line).
     lines = [l for l in out.replace("\r\n", "\n").replace("\r", "\n").split("\n") if l]
     failures += ["no line %r in the program's output" % want
                  for want in args.expect_line if want not in lines]
-    if args.json:
-        for line in lines:
-            try:
-                event = json.loads(line)
-                if event.get("v") != 1:
-                    failures.append("a JSON line without schema version 1: %r" % line)
-            except ValueError as e:
-                failures.append("not a JSON line (%s): %r" % (e, line))
+    for line in lines if args.json else []:
+        try:
+            if json.loads(line).get("v") != 1:
+                failures.append("a JSON line without schema version 1: %r" % line)
+        except ValueError as e:
+            failures.append("not a JSON line (%s): %r" % (e, line))
     failures += ["no JSON line holding %r" % want
                  for want in args.expect_json if not any(want in line for line in lines)]
     if args.expect_last is not None and lines[-1:] != [args.expect_last]:
         failures.append("last line %r, expected %r" % (lines[-1:], args.expect_last))
+
+
+def registry_values(wine):
+    """The key's values as {name: (type, text)}, or None when the key does not exist."""
+    q = wine("reg", "query", KEY)
+    found = (re.match(r"^\s+(\S+)\s+(REG_\w+)\s?(.*)$", l) for l in q.stdout.splitlines())
+    return {m[1]: (m[2], m[3].strip()) for m in found if m} if q.returncode == 0 else None
+
+
+def press(window, key):
+    subprocess.run(["xdotool", "windowfocus", "--sync", window], capture_output=True)
+    subprocess.run(["xdotool", "key", "--clearmodifiers", key])
+
+
+def run_window(args, wine, program, sim, failures):
+    proc = subprocess.Popen([args.runner, args.prefix, program], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                            errors="replace")
+    try:
+        window, deadline = None, time.monotonic() + 30
+        while window is None and time.monotonic() < deadline:
+            time.sleep(0.2)
+            found = subprocess.run(["xdotool", "search", "--name", "^%s$" % re.escape(CAPTION)],
+                                   capture_output=True, text=True).stdout.split()
+            window = found[0] if found else None
+        if window is None:
+            failures.append("no window named %r appeared" % CAPTION)
+        else:
+            values = registry_values(wine)
+            if values is None:
+                failures.append("the settings key was not created at the start")
+            elif values and not sim:
+                failures.append("values stored before the window was closed: %s" % values)
+            if sim:
+                press(window, "Return")
+                code, sim_out = finish_simulator(*sim, True, 90)
+                print("== simulator (exit %s)\n%s" % (code, sim_out.rstrip()))
+                if code != 0 or "result: the accepted records equal the image" not in sim_out:
+                    failures.append("the simulator did not receive the program's image")
+                time.sleep(2)  # the session's hand-back and final report
+            if args.screenshot:
+                time.sleep(1)  # let it paint
+                subprocess.run(["import", "-window", window, args.screenshot])
+            press(window, "Escape")
+        try:
+            out, _ = proc.communicate(timeout=20)
+        except subprocess.TimeoutExpired:
+            failures.append("the program did not end after Escape")
+            proc.kill()
+            out, _ = proc.communicate()
+        print("== program (exit %s)\n%s" % (proc.returncode, out.rstrip()))
+        if proc.returncode != 2:
+            failures.append("exit code %s, expected 2" % proc.returncode)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+
+
+def window_case(args, program, failures):
+    if not os.environ.get("DISPLAY") or not shutil.which("xdotool"):
+        return failures.append("needs an X display (DISPLAY, e.g. Xvfb) and xdotool")
+
+    def wine(*command):
+        return subprocess.run([args.runner, args.prefix] + list(command), text=True,
+                              errors="replace", stdin=subprocess.DEVNULL, capture_output=True)
+
+    wine("reg", "delete", KEY, "/f")
+    if registry_values(wine) is not None:
+        return failures.append("the settings key could not be removed before the start")
+    port = "COM%d" % args.com if args.sim else "COM1"
+    expected = {"FirmwareFile": ("REG_SZ", ""), "COMPort": ("REG_SZ", port),
+                "BaudRate": ("REG_SZ", "115200")}
+    if args.decorated:
+        wine("reg", "add", X11_KEY, "/v", "Managed", "/d", "N", "/f")
+    try:
+        sim_args = ["--once", "--rate", "115200", "--image", program[0]]
+        with com_port(args, sim_args) if args.sim else contextlib.nullcontext() as sim:
+            if sim:
+                wine("reg", "add", KEY, "/v", "COMPort", "/d", port, "/f")
+            run_window(args, wine, program[0], sim, failures)
+    finally:
+        if args.decorated:
+            wine("reg", "delete", X11_KEY, "/v", "Managed", "/f")
+    values = registry_values(wine)
+    print("== %s: %s" % (KEY, values))
+    if values != expected:
+        failures.append("stored %s, expected %s" % (values, expected))
 
 
 def main():
@@ -206,20 +248,19 @@ def main():
     ap.add_argument("--com", type=int)
     for repeated in ("--sim-arg", "--expect-line", "--expect-sim", "--expect-json"):
         ap.add_argument(repeated, action="append", default=[])
-    ap.add_argument("--sim-once", action="store_true")
+    for flag in ("--sim-once", "--no-display", "--json", "--window", "--decorated"):
+        ap.add_argument(flag, action="store_true")
     ap.add_argument("--expect-exit", type=int, default=0)
     ap.add_argument("--expect-last")
     ap.add_argument("--timeout", type=float, default=120)
     ap.add_argument("--quiet-after", metavar="TEXT",
                     help="once the simulator says TEXT, the program waits: measure its CPU")
-    ap.add_argument("--max-cpu-share", type=float, default=0.2,
-                    help="share of one core the waiting program may use at most")
-    ap.add_argument("--no-display", action="store_true", help="run without DISPLAY")
-    ap.add_argument("--json", action="store_true", help="every output line must be JSON")
+    ap.add_argument("--max-cpu-share", type=float, default=0.2)
+    ap.add_argument("--screenshot")
     ap.add_argument("program", nargs=argparse.REMAINDER)
     args = ap.parse_args()
     program = args.program[1:] if args.program[:1] == ["--"] else args.program
-    if not program or (args.sim and not args.com):
+    if not program or (args.sim and not args.com) or (args.window and len(program) != 1):
         ap.print_usage(sys.stderr)
         return 2
 
@@ -228,14 +269,15 @@ def main():
     if args.no_display:
         env.pop("DISPLAY", None)
     try:
-        if not args.sim:
-            run_program(args, program, env, failures)
+        if args.window:
+            window_case(args, program, failures)
+        elif not args.sim:
+            run_program(args, program, env, failures, [])
         else:
-            sim_args = (["--once"] if args.sim_once else []) + args.sim_arg
-            with com_port(args.sim, args.prefix, args.com, sim_args) as (sim, sim_output):
+            with com_port(args, (["--once"] if args.sim_once else []) + args.sim_arg) as sim:
                 env["KESTREL_TEST_PORT"] = "COM%d" % args.com
-                run_program(args, program, env, failures, sim_output)
-                sim_code, sim_out = finish_simulator(sim, sim_output, args.sim_once, 30)
+                run_program(args, program, env, failures, sim[1])
+                sim_code, sim_out = finish_simulator(*sim, args.sim_once, 30)
             print("== simulator\n" + sim_out.rstrip())
             if args.sim_once and sim_code != 0:
                 failures.append("simulator exit %s, expected 0" % sim_code)
