@@ -26,8 +26,8 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import run_case  # noqa: E402
-from run_case import OK_LINES, case, failed  # noqa: E402
+from harness import main  # noqa: E402
+from run_case import OK_LINES, failed, single_cli, update  # noqa: E402
 
 MOCK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "modem_manager_mock.py")
 SERVICE = "org.freedesktop.ModemManager1"
@@ -39,16 +39,9 @@ FIGURES = re.compile(r"^kestrel-cli: sent \d+ records")
 
 BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <listen>unix:path=%(tmp)s/bus</listen>
-  <servicedir>%(tmp)s/services</servicedir>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
+<busconfig><listen>unix:path=%(tmp)s/bus</listen><servicedir>%(tmp)s/services</servicedir>
+  <auth>EXTERNAL</auth><policy context="default"><allow send_destination="*" eavesdrop="true"/>
+  <allow eavesdrop="true"/><allow own="*"/></policy></busconfig>
 """
 # ModemManager as the bus would start it on demand: it only leaves a mark.
 SERVICE_FILE = "[D-BUS Service]\nName=%s\nExec=/usr/bin/touch %%(tmp)s/started\n" % SERVICE
@@ -130,26 +123,21 @@ def check_refused(run, calls):
 
 def scenario(name):
     # The flow: bus, device tree and mock as the scenario wants them, then one kestrel-cli.
-    def flow(c, ctx, run):
-        tmp = os.path.dirname(ctx.path("x"))
-        address = start_bus(tmp, ctx.programs)
-        os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = ctx.env["DBUS_SYSTEM_BUS_ADDRESS"] = address
+    def flow(c, t, run):
+        address = start_bus(t.tmp, t.programs)
+        os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = t.env["DBUS_SYSTEM_BUS_ADDRESS"] = address
         if name == "refused":
-            make_device_tree(tmp, ctx.slave)
-            ctx.env["KESTREL_SYSFS_ROOT"] = os.path.join(tmp, "sys")
+            make_device_tree(t.tmp, t.slave)
+            t.env["KESTREL_SYSFS_ROOT"] = t.path("sys")
         if name != "absent":
-            start_mock(tmp, ctx.slave, name == "refused", ctx.programs)
-        run_case.finish_cli(ctx, run_case.start_cli(ctx, c, "cli"), "cli", run)
-        calls = []
-        if os.path.exists(ctx.path("calls")):
-            calls = [json.loads(line) for line in ctx.text("calls").splitlines()]
-        failures = failed((not os.path.exists(ctx.path("started")),
-                           "the tool had the bus start ModemManager"))
-        if name == "inhibit":
-            failures += check_inhibit(calls, ctx.cli, ctx.slave, ctx.text("sim.err"))
-        elif name == "refused":
-            failures += check_refused(run, calls)
-        return failures
+            start_mock(t.tmp, t.slave, name == "refused", t.programs)
+        single_cli(c, t, run)
+        calls = ([json.loads(line) for line in t.text("calls").splitlines()]
+                 if os.path.exists(t.path("calls")) else [])
+        return failed((not os.path.exists(t.path("started")),
+                       "the tool had the bus start ModemManager")) + (
+            check_inhibit(calls, t.program, t.slave, t.module.text()) if name == "inhibit" else
+            check_refused(run, calls) if name == "refused" else [])
     return flow
 
 
@@ -158,10 +146,10 @@ SAME_RATE = dict(sim=["--rate", "115200"], cli=["--rate", "115200"],
 # The USB port vanishes after the download command for longer than the tool's first wait. On
 # the other roads standard error holds the figures and nothing else (no word of ModemManager),
 # but after a refusal the hint as well.
-CASES = {"inhibit": case(sim=["--usb", "--usb-gone-ms", "2500"], cli=["--usb"],
-                         flow=scenario("inhibit")),
-         "absent": case(**SAME_RATE, flow=scenario("absent")),
-         "refused": case(**SAME_RATE, err=r".*", flow=scenario("refused"))}
+CASES = {"modem_manager_inhibit": update(sim=["--usb", "--usb-gone-ms", "2500"], cli=["--usb"],
+                                         flow=scenario("inhibit")),
+         "modem_manager_absent": update(**SAME_RATE, flow=scenario("absent")),
+         "modem_manager_refused": update(**SAME_RATE, err=r".*", flow=scenario("refused"))}
 
 if __name__ == "__main__":
-    sys.exit(run_case.main(CASES))
+    sys.exit(main(CASES))

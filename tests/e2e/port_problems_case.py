@@ -1,14 +1,13 @@
 #!/usr/bin/env python3
-"""kestrel-cli on ports that cannot be used, and --check: the explanations an operator gets.
+"""kestrel-cli on ports that cannot be used, and --check: the explanations an operator gets."""
 
-Cases: --check on a free pty (exit 0), --check on a device that does not exist (exit 3, the
-ports that do exist), an update on a port another process holds (exit 3, that process named),
-the port named is kestrel-cli's own controlling terminal (exit 3, the terminal untouched), and
---check as an unprivileged user on a port of a group the user lacks (exit 3, the group to
-join). The last needs root to switch users; without it the case is reported as skipped (exit
-77), never passed. Exit 0 when every case passed, 1 with the reasons when not."""
+# --check on a free pty (exit 0), --check on a device that does not exist (exit 3, the ports
+# that do exist), an update on a port another process holds (exit 3, that process named), the
+# port named is kestrel-cli's own controlling terminal (exit 3, the terminal untouched), and
+# --check as an unprivileged user on a port of a group the user lacks (exit 3, the group to
+# join). The last needs root to switch users; without it the case is skipped (exit 77), never
+# passed.
 
-import argparse
 import fcntl
 import os
 import select
@@ -16,18 +15,10 @@ import subprocess
 import sys
 import termios
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import Skip, main  # noqa: E402
+
 STATUS = "ERROR: Cannot open COM-Port."
-SKIPPED = 77
-
-
-def run(cmd, **kw):
-    return subprocess.run(cmd, capture_output=True, text=True, timeout=30, **kw)
-
-
-def check(failures, name, ok, detail):
-    print(("PASS " if ok else "FAIL ") + name)
-    if not ok:
-        failures.append(f"{name}: {detail}")
 
 
 def drain(fd):
@@ -66,61 +57,46 @@ def on_own_terminal(cli, port, streams_on_terminal):
         wanted = (3, (STATUS + "\r\n" + reason + "\r\n").encode(), None, None, before)
     else:
         wanted = (3, b"", (STATUS + "\n").encode(), (reason + "\n").encode(), before)
-    return got == wanted, "got %r, expected %r" % (got, wanted)
+    return got == wanted, "own terminal as %s: got %r, expected %r" % (port or path, got, wanted)
 
 
-def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--cli", required=True)
-    cli = ap.parse_args().cli
-    failures = []
-    env = dict(os.environ, KESTREL_DEV_ROOT="/dev")
+def port_problems(t):
+    cli, env = t.args.cli, dict(os.environ, KESTREL_DEV_ROOT="/dev")
+
+    def run(*cmd):
+        return subprocess.run(cmd, capture_output=True, text=True, timeout=30, env=env)
 
     for port, streams in (("tty", True), (None, False)):
-        check(failures, "refused as its own terminal (%s)" % (port or "by path"),
-              *on_own_terminal(cli, port, streams))
-
+        t.expect(*on_own_terminal(cli, port, streams))
     master, slave = os.openpty()
     path = os.ttyname(slave)
     os.close(slave)
-
-    r = run([cli, "--check", "--port", path], env=env)
-    check(failures, "check on a free pty", r.returncode == 0 and
-          r.stdout == f"{path}: an update can start here.\n", r)
-
-    r = run([cli, "--check", "--port", "/dev/ttyUSB-kestrel-none"], env=env)
-    check(failures, "check on a missing device", r.returncode == 3 and r.stdout == STATUS + "\n"
-          and "/dev/ttyUSB-kestrel-none: No such file or directory" in r.stderr
-          and ("Serial ports on this machine:" in r.stderr
-               or "No USB serial port is there now" in r.stderr), r)
-
+    r = run(cli, "--check", "--port", path)
+    t.expect((r.returncode, r.stdout) == (0, f"{path}: an update can start here.\n"),
+             "check on a free pty: %r" % r)
+    r = run(cli, "--check", "--port", "/dev/ttyUSB-kestrel-none")
+    t.expect(r.returncode == 3 and r.stdout == STATUS + "\n"
+             and "/dev/ttyUSB-kestrel-none: No such file or directory" in r.stderr
+             and ("Serial ports on this machine:" in r.stderr
+                  or "No USB serial port is there now" in r.stderr),
+             "check on a missing device: %r" % r)
     holder = os.open(path, os.O_RDWR | os.O_NOCTTY)
     fcntl.flock(holder, fcntl.LOCK_EX)
-    r = run([cli, "--port", path, "--no-firmware"], env=env)
-    check(failures, "update on a held port", r.returncode == 3 and r.stdout == STATUS + "\n"
-          and f"Process {os.getpid()} (" in r.stderr, r)
+    r = run(cli, "--port", path, "--no-firmware")
+    t.expect(r.returncode == 3 and r.stdout == STATUS + "\n"
+             and f"Process {os.getpid()} (" in r.stderr, "update on a held port: %r" % r)
     os.close(holder)
-
-    skipped = False
-    if os.geteuid() == 0:
-        os.chown(path, 0, 20)  # root, group dialout
-        os.chmod(path, 0o660)
-        r = run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", cli, "--check",
-                 "--port", path], env=env)
-        check(failures, "check without the port's group", r.returncode == 3 and
-              "Permission denied" in r.stderr and "is not in group dialout" in r.stderr and
-              "sudo usermod -aG dialout" in r.stderr, r)
-    else:
-        print("SKIP check without the port's group: needs root to run as another user")
-        skipped = True
+    if os.geteuid() != 0:
+        raise Skip("check without the port's group: needs root to run as another user")
+    os.chown(path, 0, 20)  # root, group dialout
+    os.chmod(path, 0o660)
+    r = run("setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", cli, "--check",
+            "--port", path)
+    t.expect(r.returncode == 3 and "Permission denied" in r.stderr and
+             "is not in group dialout" in r.stderr and "sudo usermod -aG dialout" in r.stderr,
+             "check without the port's group: %r" % r)
     os.close(master)
-
-    for f in failures:
-        print(f, file=sys.stderr)
-    if failures:
-        return 1
-    return SKIPPED if skipped else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main({"port_problems": port_problems}))

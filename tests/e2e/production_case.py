@@ -1,248 +1,259 @@
 #!/usr/bin/env python3
-"""End-to-end cases of kestrel-cli on a production line: several kestrel-modem-sim modules at
-once, JSON Lines, exit codes, interruption, a reader that goes away, transcripts.
+"""kestrel-cli on a production line: several kestrel-modem-sim modules at once."""
 
-Each module is a simulator behind a pty link in the case's folder, entered the blind way
-(--no-firmware: no modem-line shim needed). Every line kestrel-cli prints with --json is
-parsed with Python's json module. Exit 0 when the case passed, 1 when it failed (saying
-why), 2 on wrong usage."""
+# Ports given on the command line: modules behind pty links in the case's folder, entered the
+# blind way (--no-firmware: no modem-line shim needed); exit codes, the summary table, JSON
+# Lines, interruption, a reader that goes away, transcripts. Station mode and --list: USB
+# modules (--usb: the port leaves after the download command and comes back) at TREE/dev/NAME
+# of one simulated device tree, each on a USB bus of its own. Every line kestrel-cli prints
+# with --json is parsed with Python's json module.
 
-import argparse
-import glob
-import json
 import os
 import re
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 
-RECORDS = 1400
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import RECORDS, main, open_files  # noqa: E402
+
+QUIET_S = 1  # the station's --quiet-time
 
 
-class Module:
-    """A simulated module on its own pty link, with its own loader behaviour."""
-
-    def __init__(self, case, name, options):
-        self.link = os.path.join(case.tmp, name)
-        self.out = open(os.path.join(case.tmp, name + ".sim"), "w+")
-        self.proc = subprocess.Popen(
-            [case.args.sim, "--image", case.args.image, "--no-firmware", "--link", self.link] +
-            options, stdout=self.out, stderr=subprocess.STDOUT)
-        deadline = time.monotonic() + 10
-        while "ready at" not in self.text() and time.monotonic() < deadline:
-            time.sleep(0.01)
-
-    def text(self):
-        self.out.flush()
-        with open(self.out.name) as f:
-            return f.read()
-
-    def accepted(self):
-        found = re.findall(r"blocks accepted (\d+)", self.text())
-        return int(found[-1]) if found else None
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-        try:
-            self.proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+def module(t, name, *options):
+    return t.sim(name, "--no-firmware", "--link", t.path(name), *options)
 
 
-class Case:
-    def __init__(self, args, tmp):
-        self.args, self.tmp, self.failures, self.modules = args, tmp, [], []
-        self.env = dict(os.environ)
-        for variable in ("XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR"):
-            self.env[variable] = os.path.join(tmp, variable.lower())
-            os.mkdir(self.env[variable], 0o700)
-
-    def module(self, name, *options):
-        m = Module(self, name, list(options))
-        self.modules.append(m)
-        return m
-
-    def expect(self, ok, message):
-        if not ok:
-            self.failures.append(message)
-
-    def cli(self, *arguments, **popen):
-        return subprocess.Popen([self.args.cli] + list(arguments), env=self.env,
-                                stdin=subprocess.DEVNULL, **popen)
-
-    def run(self, *arguments, timeout=90):
-        p = self.cli(*arguments, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        out, err = p.communicate(timeout=timeout)
-        return p.returncode, out, err
-
-
-def parse_json_lines(case, text):
-    events = []
-    for line in text.splitlines():
-        try:
-            event = json.loads(line)
-        except ValueError as e:
-            case.expect(False, "not a JSON line (%s): %r" % (e, line))
-            continue
-        case.expect(event.get("v") == 1 and "event" in event,
-                    "event without schema version or name: %r" % line)
-        events.append(event)
-    return events
-
-
-def three_ports(case):
-    """One module succeeds, one refuses block 5 with a fatal answer, one never answers
-    block 3: each session's exit code, the summary table, the failures' transcripts."""
-    ok = case.module("ok")
-    fatal = case.module("fatal", "--fatal-at", "5")
-    silent = case.module("silent", "--silent-at", "3")
-    code, out, err = case.run("--no-firmware", "--port", ok.link, "--port", fatal.link,
-                              "--port", silent.link)
-    case.expect(code == 1, "exit %s, expected 1" % code)
-    lines = out.splitlines()
-    case.expect(ok.link + ": Download succeeded." in lines, "no success line for the good one")
-    case.expect(fatal.link + ": ERROR: unexpected or fatal response (0x15) to block 5." in lines,
-                "no fatal line: %r" % lines)
-    case.expect(silent.link + ": ERROR: Timout waiting fo response after block no.3" in lines,
-                "no timeout line: %r" % lines)
-    rows = {l.split()[0]: l.split() for l in lines if l.startswith(case.tmp) and "  " in l
-            and not ": " in l}
-    for m, exit_code in ((ok, "0"), (fatal, "6"), (silent, "6")):
-        case.expect(m.link in rows and rows[m.link][-3] == exit_code,
-                    "summary row of %s: %r" % (m.link, rows.get(m.link)))
+def three_ports(t, as_json):
+    """One module succeeds, one refuses block 5 with a fatal answer, one never answers block 3:
+    each session's exit code, the summary table or the JSON events, the failures' transcripts."""
+    ok, fatal, silent = (module(t, "ok"), module(t, "fatal", "--fatal-at", "5"),
+                         module(t, "silent", "--silent-at", "3"))
+    code, out, err = t.run(*(["--json"] if as_json else []), "--no-firmware", "--port", ok.port,
+                           "--port", fatal.port, "--port", silent.port)
+    t.expect(code == 1, "exit %s, expected 1" % code)
     for m in (ok, fatal, silent):
         m.stop()
-    case.expect(ok.accepted() == RECORDS and fatal.accepted() == 5 and silent.accepted() == 3,
-                "accepted %s/%s/%s" % (ok.accepted(), fatal.accepted(), silent.accepted()))
+    t.expect((ok.accepted(), fatal.accepted(), silent.accepted()) == (RECORDS, 5, 3),
+             "accepted %s/%s/%s" % (ok.accepted(), fatal.accepted(), silent.accepted()))
+    # (status text, exit code, block, answer) of each.
+    wanted = {ok.port: ("Download succeeded.", 0, None, None),
+              fatal.port: ("ERROR: unexpected or fatal response (0x15) to block 5.", 6, 5, 0x15),
+              silent.port: ("ERROR: Timout waiting fo response after block no.3", 6, 3, None)}
+    if as_json:
+        return check_events(t, t.json_lines(out), wanted)
+    lines = out.splitlines()
+    rows = {l.split()[0]: l.split() for l in lines if l.startswith(t.tmp) and "  " in l
+            and ": " not in l}
+    for port, (text, exit_code, _, _) in wanted.items():
+        t.expect(port + ": " + text in lines, "no line %r: %r" % (port + ": " + text, lines))
+        t.expect(rows.get(port, [""] * 3)[-3] == str(exit_code),
+                 "summary row of %s: %r" % (port, rows.get(port)))
     # The failed sessions kept their transcripts and said where; the good one none.
     kept = re.findall(r"kestrel-cli: (\S+): transcript of the line in (\S+)", err)
-    case.expect(sorted(p for p, _ in kept) == sorted([fatal.link, silent.link]),
-                "transcripts told: %r\n%s" % (kept, err))
-    for port, path in kept:
-        text = open(path).read() if os.path.exists(path) else ""
-        if port == fatal.link:
-            case.expect(re.search(r"block 5\b.*answer 0x15", text) is not None,
-                        "the transcript does not name block 5 and its answer 0x15:\n" + text[-800:])
+    t.expect(sorted(p for p, _ in kept) == sorted([fatal.port, silent.port]),
+             "transcripts told:\n" + err)
+    path = dict(kept).get(fatal.port, "")
+    text = open(path).read() if os.path.exists(path) else ""
+    t.expect(re.search(r"block 5\b.*answer 0x15", text),
+             "the transcript does not name block 5 and its answer 0x15:\n" + text[-800:])
 
 
-def three_ports_json(case):
-    """The same three modules with --json: nothing but JSON on standard output, every event
-    with its port, begin and end events with the image and the outcome."""
-    ok = case.module("ok")
-    fatal = case.module("fatal", "--fatal-at", "5")
-    silent = case.module("silent", "--silent-at", "3")
-    code, out, err = case.run("--json", "--no-firmware", "--port", ok.link, "--port", fatal.link,
-                              "--port", silent.link)
-    case.expect(code == 1, "exit %s, expected 1" % code)
-    events = parse_json_lines(case, out)
-    ports = {ok.link, fatal.link, silent.link}
-    case.expect(all(e.get("port") in ports for e in events), "an event without a known port")
-    ends = {e["port"]: e for e in events if e["event"] == "end"}
-    begins = {e["port"]: e for e in events if e["event"] == "begin"}
-    case.expect(set(ends) == ports and set(begins) == ports, "begin/end events: %r" % events[:3])
-    for b in begins.values():
-        case.expect(b["image"]["records"] == RECORDS and len(b["image"]["sha256"]) == 64,
-                    "begin event's image: %r" % b)
-    expect_end = {ok.link: ("succeeded", 0, None, None),
-                  fatal.link: ("transfer-failed", 6, 5, 0x15),
-                  silent.link: ("transfer-failed", 6, 3, None)}
-    for port, (result, exit_code, block, answer) in expect_end.items():
-        e = ends.get(port, {})
-        case.expect((e.get("result"), e.get("exit_code"), e.get("block"), e.get("answer")) ==
-                    (result, exit_code, block, answer), "end event of %s: %r" % (port, e))
-    for port in ports:
-        mine = [e for e in events if e["port"] == port]
+def check_events(t, events, wanted):
+    # Every event with its port, framed by begin (with the image) and end (with the outcome).
+    t.expect(all(e.get("port") in wanted for e in events), "an event without a known port")
+    for port, (text, exit_code, block, answer) in wanted.items():
+        mine = [e for e in events if e.get("port") == port]
+        kinds = [e["event"] for e in mine]
+        t.expect(kinds[:1] == ["begin"] and kinds[-1:] == ["end"] and kinds.count("end") == 1,
+                 "%s: begin and end do not frame its events: %r" % (port, kinds))
+        if not t.expect(mine, "no events of " + port):
+            continue
+        image, end = mine[0].get("image", {}), mine[-1]
+        t.expect(image.get("records") == RECORDS and len(image.get("sha256", "")) == 64,
+                 "begin event's image: %r" % mine[0])
+        t.expect((end.get("result"), end.get("exit_code"), end.get("block"), end.get("answer")) ==
+                 ("transfer-failed" if exit_code else "succeeded", exit_code, block, answer),
+                 "end event of %s: %r" % (port, end))
         phases = [e["phase"] for e in mine if e["event"] == "phase"]
-        case.expect(phases[:3] == ["entry", "start-signal", "transfer"],
-                    "phases of %s: %r" % (port, phases))
-        case.expect(mine[0]["event"] == "begin" and mine[-1]["event"] == "end",
-                    "%s: begin and end do not frame its events" % port)
-    progress = [e for e in events if e["event"] == "progress" and e["port"] == ok.link]
-    case.expect(progress and progress[-1]["blocks"] == RECORDS and len(progress) <= 200,
-                "progress events of the good one: %d, last %r" % (len(progress), progress[-1:]))
-    statuses = [e["text"] for e in events if e["event"] == "status" and e["port"] == ok.link]
-    case.expect(statuses[-1:] == ["Download succeeded."], "status texts: %r" % statuses)
+        t.expect(phases[:3] == ["entry", "start-signal", "transfer"],
+                 "phases of %s: %r" % (port, phases))
+        if exit_code == 0:
+            progress = [e for e in mine if e["event"] == "progress"]
+            t.expect(progress and progress[-1]["blocks"] == RECORDS and len(progress) <= 200,
+                     "progress events: %d, last %r" % (len(progress), progress[-1:]))
+            statuses = [e["text"] for e in mine if e["event"] == "status"]
+            t.expect(statuses[-1:] == [text], "status texts: %r" % statuses)
 
 
-def interrupted(case):
+def interrupted(t):
     """SIGINT in the middle of a paced transfer: the block in flight settles, no further
     block, the hand-back runs, no success text, exit 130, the port free afterwards."""
-    m = case.module("paced", "--pace")
-    out_path = os.path.join(case.tmp, "cli.out")
-    with open(out_path, "w") as out:
-        p = case.cli("--no-firmware", "--port", m.link, stdout=out, stderr=subprocess.PIPE,
-                     text=True)
-    deadline = time.monotonic() + 30
-    while (m.accepted() or 0) < 0 and time.monotonic() < deadline:
-        time.sleep(0.05)
-    while "transfer began" not in m.text() and time.monotonic() < deadline:
-        time.sleep(0.05)
+    m = module(t, "paced", "--pace")
+    p = t.cli("--no-firmware", "--port", m.port, stdout=open(t.path("cli.out"), "w"),
+              stderr=subprocess.PIPE, text=True)
+    t.wait(lambda: "transfer began" in m.text(), 30, "the transfer")
     time.sleep(1.0)  # some blocks in
     p.send_signal(signal.SIGINT)
-    try:
-        _, err = p.communicate(timeout=30)
-    except subprocess.TimeoutExpired:
-        p.kill()
-        case.expect(False, "kestrel-cli did not end within 30 s of SIGINT")
-        return
-    lines = open(out_path).read().splitlines()
-    case.expect(p.returncode == 130, "exit %s, expected 130" % p.returncode)
-    case.expect(not any(l.startswith("Download succeeded") for l in lines),
-                "a success text after SIGINT: %r" % lines)
-    case.expect(lines and "interrupt" in lines[-1].lower(), "last status: %r" % lines[-1:])
+    p.communicate(timeout=30)
+    lines = t.text("cli.out").splitlines()
+    t.expect(p.returncode == 130, "exit %s, expected 130" % p.returncode)
+    t.expect(not any(l.startswith("Download succeeded") for l in lines) and lines and
+             "interrupt" in lines[-1].lower(), "status lines after SIGINT: %r" % lines)
     m.stop()
-    accepted = m.accepted() or 0
-    case.expect(0 < accepted < RECORDS, "accepted %s of %d" % (accepted, RECORDS))
+    t.expect(0 < (m.accepted() or 0) < RECORDS, "accepted %s of %d" % (m.accepted(), RECORDS))
     # The claim and the port are free again: a check on a fresh module there passes.
-    again = case.module("paced2")
-    code, out, _ = case.run("--check", "--port", again.link)
-    case.expect(code == 0, "--check after the interrupted update: exit %s %r" % (code, out))
+    code, out, _ = t.run("--check", "--port", module(t, "paced2").port)
+    t.expect(code == 0, "--check after the interrupted update: exit %s %r" % (code, out))
 
 
-def reader_goes_away(case):
+def reader_goes_away(t):
     """kestrel-cli | head -n 2: the reader leaves as the transfer starts; the update goes on
     to its end and its exit code."""
-    m = case.module("ok")
-    p = case.cli("--no-firmware", "--port", m.link, stdout=subprocess.PIPE,
-                 stderr=subprocess.DEVNULL)
+    m = module(t, "ok")
+    p = t.cli("--no-firmware", "--port", m.port, stdout=subprocess.PIPE,
+              stderr=subprocess.DEVNULL)
     for _ in range(2):
         p.stdout.readline()
     p.stdout.close()
-    code = p.wait(timeout=60)
-    case.expect(code == 0, "exit %s after the reader went away, expected 0" % code)
+    t.expect(p.wait(timeout=60) == 0, "exit %s after the reader went away" % p.returncode)
     m.stop()
-    case.expect(m.accepted() == RECORDS, "accepted %s of %d" % (m.accepted(), RECORDS))
-    case.expect("switched off" in m.text() or "restarted" in m.text() or
-                "equal the image" in m.text(), "module not handed back:\n" + m.text())
+    t.expect(m.accepted() == RECORDS, "accepted %s of %d" % (m.accepted(), RECORDS))
+    t.expect(re.search("switched off|restarted|equal the image", m.text()),
+             "module not handed back:\n" + m.text())
 
 
-CASES = {f.__name__: f for f in (three_ports, three_ports_json, interrupted, reader_goes_away)}
+def plug(t, label, name, *options):
+    # A module at TREE/dev/NAME; a USB module is away for 1 s after the download command.
+    t.use_tree()
+    return t.sim(label, "--device-tree", t.tree, "--tty-name", name, *options)
 
 
-def main():
-    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("case", choices=sorted(CASES))
-    ap.add_argument("--sim", required=True)
-    ap.add_argument("--cli", required=True)
-    ap.add_argument("--image", required=True)
-    args = ap.parse_args()
-    with tempfile.TemporaryDirectory(prefix="kestrel-line-") as tmp:
-        case = Case(args, tmp)
+def usb_module(t, label, name, *options):
+    return plug(t, label, name, "--usb", "--usb-gone-ms", "1000", *options)
+
+
+def run_station(t, as_json):
+    """Modules plugged in one after another: A re-enumerates during its update under another
+    name, B restarts after its update and shows up again, C2 comes into A's slot (no serial
+    number) after the quiet time, C1 into B's slot with a serial number of its own. Each is
+    updated exactly once, and SIGINT ends the station with exit 0. Returns the station's
+    standard output and error and the ports it should have updated."""
+    dev = os.path.join(t.tree, "dev")
+    t.use_tree()
+    with open(t.path("station.out"), "w") as out, open(t.path("station.err"), "w") as err:
+        station = t.cli("--station", os.path.join(dev, "ttyACM*"), "--usb", "--quiet-time",
+                        str(QUIET_S), *(["--json"] if as_json else []), stdout=out, stderr=err)
+    try:
+        # The watcher (its inotify and wake-up descriptors) exists, and with it the list of
+        # ports present at the start, which a station leaves alone.
+        t.wait(lambda: {"anon_inode:inotify", "anon_inode:[eventfd]"} <=
+               set(open_files(station.pid)), 10, "the station to watch")
+        a = usb_module(t, "A", "ttyACM0", "--usb-return-as", "ttyACM4")
+        t.wait(lambda: "transfer began" in a.text(), 20, "A's transfer")
+        b = usb_module(t, "B", "ttyACM1", "--usb-serial", "KS-B-0002",
+                       "--restart-after-update-ms", "300")
+        t.wait(lambda: "update ended" in a.text(), 20, "A's update")
+        # A unplugged; its slot (names and USB place, no serial number) takes a new module
+        # once it has been empty for the quiet time.
+        a.stop()
+        time.sleep(QUIET_S + 1.0)
+        c2 = usb_module(t, "C2", "ttyACM0")
+        t.wait(lambda: b.text().count("port back at") == 2, 20, "B's update and restart")
+        # B stays plugged a while after its restart: a station that took it for a new module
+        # would open it now. Then a new module with a serial number of its own in its slot.
+        time.sleep(1.0)
+        b.stop()
+        c1 = usb_module(t, "C1", "ttyACM1", "--usb-serial", "KS-C-0003")
+        for m in (c2, c1):
+            t.wait(lambda: "update ended" in m.text(), 20, m.label + "'s update")
+        unit = '"event":"unit"' if as_json else "\nUNIT "
+        t.wait(lambda: ("\n" + t.text("station.out")).count(unit) == 4, 10, "four unit records")
+    finally:
+        if station.poll() is None:
+            station.send_signal(signal.SIGINT)
         try:
-            CASES[args.case](case)
-        except Exception as e:  # a harness fault is a failure too, with its reason
-            case.failures.append("%s: %s" % (type(e).__name__, e))
-        finally:
-            for m in case.modules:
-                m.stop()
-        for f in case.failures:
-            print("FAILED: " + f)
-        return 1 if case.failures else 0
+            station.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            t.expect(False, "the station did not end within 20 s of SIGINT")
+        for m in t.sims:
+            m.stop()
+    for m in t.sims:
+        # One update each, the whole image, and never opened again after it.
+        text = m.text()
+        t.expect(text.count("update ended") == 1 and "update ended (stopped)" not in text and
+                 [s.get("accepted") for s in m.summaries()] == [RECORDS] and
+                 "result: the accepted records equal the image" in text and
+                 text.count("the tool opened the returned port") == 1,
+                 "%s was not updated exactly once with the whole image:\n%s" % (m.label, text))
+    t.expect("port back at %s/ttyACM4" % dev in a.text(), "A did not return as ttyACM4")
+    t.expect("port gone from %s/ttyACM1 (restarting)" % dev in b.text(), "B did not restart")
+    t.expect(station.returncode == 0, "station exit %s, expected 0" % station.returncode)
+    ports = sorted(os.path.join(dev, n) for n in ("ttyACM0", "ttyACM1") * 2)
+    return t.text("station.out"), t.text("station.err"), ports
 
+
+def station_text(t):
+    """The station's records as text: a UNIT PASS line per module, then the totals."""
+    out, err, ports = run_station(t, False)
+    units = re.findall(r"^UNIT (\S+) (.*?): (\S+), exit (\d+), [\d.]+ s, image (\d+) records "
+                       r"sha256 ([0-9a-f]{64}), kestrel-cli \S+$", out, re.M)
+    t.expect(sorted(u[1] for u in units) == ports, "unit records %r, expected ports %r"
+             % (units, ports))
+    t.expect({u[:1] + u[2:5] for u in units} == {("PASS", "succeeded", "0", str(RECORDS))},
+             "unit records: %r" % units)
+    t.expect(out.splitlines()[-1:] == ["station: 4 passed, 0 failed"],
+             "last line: %r" % out.splitlines()[-1:])
+    t.expect("station watching" in err, "no watching line on standard error: %r" % err)
+
+
+def station_json(t):
+    """The same with --json: every line a JSON object; station-begin, a unit event per
+    module, then the station-end event."""
+    out, err, ports = run_station(t, True)
+    events = t.json_lines(out)
+    t.expect(events[:1] and events[0].get("event") == "station-begin" and
+             events[0].get("pattern", "").endswith("/dev/ttyACM*"), "first event: %r" % events[:1])
+    units = [e for e in events if e["event"] == "unit"]
+    t.expect(sorted(e.get("port") for e in units) == ports, "unit events' ports %r, expected %r"
+             % ([e.get("port") for e in units], ports))
+    for e in units:
+        t.expect((e.get("result"), e.get("exit_code"), e.get("image", {}).get("records")) ==
+                 ("succeeded", 0, RECORDS) and len(e["image"].get("sha256", "")) == 64,
+                 "unit event: %r" % e)
+    begins = [e["port"] for e in events if e["event"] == "begin"]
+    t.expect(begins == [e["port"] for e in events if e["event"] == "end"] and len(begins) == 4,
+             "sessions begun %r" % begins)
+    t.expect(events[-1:] and [events[-1].get(k) for k in ("event", "passed", "failed",
+                                                          "exit_code")] ==
+             ["station-end", 4, 0, 0], "last event: %r" % events[-1:])
+    t.expect(err == "", "standard error with --json: %r" % err)
+
+
+def list_json(t):
+    """--list --json on a tree two simulators share: each port with its kind, by-id name,
+    USB ids, serial number and interface, in natural order."""
+    plug(t, "one", "ttyACM10")
+    plug(t, "three", "ttyACM3", "--usb-serial", "KS-L-0001")
+    dev = os.path.join(t.tree, "dev")
+    link = os.path.join(dev, "serial", "by-id", "usb-Norvald_Module_KS-L-0001-if00")
+    os.makedirs(os.path.dirname(link))
+    os.symlink("../../ttyACM3", link)  # as udev names it
+    code, out, err = t.run("--list", "--json")
+    t.expect((code, err) == (0, ""), "exit %s, standard error %r" % (code, err))
+    common = {"v": 1, "event": "port", "kind": "cdc-acm", "by_path": [], "vid": "1a2b",
+              "pid": "00c4", "manufacturer": None, "product": None, "interface": 0}
+    t.expect(t.json_lines(out) == [dict(common, port=dev + "/ttyACM3", by_id=[link],
+                                        serial="KS-L-0001"),
+                                   dict(common, port=dev + "/ttyACM10", by_id=[], serial=None)],
+             "--list --json said:\n" + out)
+
+
+CASES = {"line.three_ports": lambda t: three_ports(t, False),
+         "line.three_ports_json": lambda t: three_ports(t, True),
+         "line.interrupted": interrupted, "line.reader_goes_away": reader_goes_away,
+         "station_text": station_text, "station_json": station_json, "list_json": list_json}
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(CASES))
