@@ -9,6 +9,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace kestrel::test {
 
@@ -18,20 +19,16 @@ namespace fs = std::filesystem;
 class TempDir {
   public:
     TempDir() {
-        path_ = (fs::temp_directory_path() / "kestrel-ui-XXXXXX").string();
         if (!::mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
     }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
+    ~TempDir() { fs::remove_all(path_, ignored_); }
     TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
   private:
-    std::string path_;
+    std::string path_ = (fs::temp_directory_path() / "kestrel-ui-XXXXXX").string();
+    std::error_code ignored_;
 };
 
 // Writes `content` to `path`, creating the folders on the way.
@@ -58,6 +55,14 @@ inline std::string listFolder(const std::string& path) {
     return out;
 }
 
+// "a|b|c" as {"a", "b", "c"}: expected lines in one literal.
+inline std::vector<std::string> split(const std::string& text, char at = '|') {
+    std::vector<std::string> out(1);
+    for (char c : text)
+        c == at ? out.emplace_back() : out.back().push_back(c);
+    return out;
+}
+
 // The settings store's texts: the key's line, `"name"="text"` as the store writes a string
 // value, and a store holding `values` in the key.
 const std::string kKeyLine = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n";
@@ -77,7 +82,6 @@ class ScopedEnv {
     }
     ~ScopedEnv() { had_ ? ::setenv(name_.c_str(), old_.c_str(), 1) : ::unsetenv(name_.c_str()); }
     ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
 
   private:
     std::string name_;

@@ -13,8 +13,6 @@
 #include <QTest>
 #include <functional>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "temp_dir.h"
 #include "ui/main_window.h"
@@ -45,8 +43,10 @@ class WindowTest : public ::testing::Test {
         QCoreApplication::processEvents();
     }
 
-    // `shown`: shown and active, so that focus moves as the operator would see it.
-    MainWindow& create(bool shown = false) {
+    // `shown`: shown and active, so that focus moves as the operator would see it; `values`:
+    // the store's values, written first.
+    MainWindow& create(bool shown = false, const std::string* values = nullptr) {
+        if (values) writeFile(storePath, storeWith(*values));
         MainWindowSetup setup;
         setup.layout = layout;
         setup.runSession = session;
@@ -64,11 +64,8 @@ class WindowTest : public ::testing::Test {
         }
         return *window;
     }
+    MainWindow& createShown(const std::string& values) { return create(true, &values); }
     MainWindow& createShown() { return create(true); }
-    MainWindow& createWithStore(const std::string& values, bool shown = false) {
-        writeFile(storePath, storeWith(values));
-        return create(shown);
-    }
     // Replaces the field's text by typing, as the operator does.
     static void typeInto(QComboBox* field, const QString& text) {
         field->setFocus();

@@ -2,15 +2,11 @@
 // out on the window's thread in order while the worker waits, Enter starts only while START
 // is enabled, and a window closed during a session neither waits for it nor is touched by it.
 #include <QThread>
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "window_fixture.h"
 
@@ -29,6 +25,11 @@ bool waitUntil(const std::atomic<bool>& flag) {
 bool waitFor(const std::function<bool()>& done) {
     return QTest::qWaitFor(done, 5000);
 }
+// The fields a session read, as one line.
+std::string text(const SessionFields& f) {
+    return std::string(f.portName) + " " + f.rateText + " usb " + std::to_string(f.usb) + " none " +
+           std::to_string(f.noFirmware) + " '" + f.firmwareName + "'";
+}
 
 // Reports START being enabled again.
 struct EnableWatch : QObject {
@@ -46,19 +47,14 @@ TEST_F(WindowTest, StartRunsTheSessionOnAWorkerAndItsCallsArriveInOrderOnTheWind
     SessionFields seen;
     session = [&](SessionHost& host) {
         sessionOnWindowThread = QThread::currentThread() == qApp->thread();
-        const std::function<void()> calls[] = {
-            [&] { host.readFields(&seen); },
-            [&] { host.setStatus(""); },
-            [&] { host.setProgressRange(300); },
-            [&] { host.setProgressPosition(10); },
-            [&] { host.setStatus("Firmware download in progress."); },
-            [&] { host.setProgressPosition(300); },
-            [&] { host.setStatus("Download succeeded."); },
-            [&] { host.enableStart(); }};
-        for (const auto& call : calls) {
-            call();
-            ++returned;
-        }
+        host.readFields(&seen), ++returned;
+        host.setStatus(""), ++returned;
+        host.setProgressRange(300), ++returned;
+        host.setProgressPosition(10), ++returned;
+        host.setStatus("Firmware download in progress."), ++returned;
+        host.setProgressPosition(300), ++returned;
+        host.setStatus("Download succeeded."), ++returned;
+        host.enableStart(), ++returned;
         finished = true;
         return SessionOutcome();
     };
@@ -70,9 +66,8 @@ TEST_F(WindowTest, StartRunsTheSessionOnAWorkerAndItsCallsArriveInOrderOnTheWind
     // What happened, with the number of calls returned by then, and where it happened.
     std::vector<std::string> observed;
     auto record = [&](const std::string& what) {
-        observed.push_back(
-            what + " after " + std::to_string(returned.load()) +
-            (QThread::currentThread() == qApp->thread() ? "" : " on another thread"));
+        observed.push_back(what + " after " + std::to_string(returned.load()) +
+                           (QThread::currentThread() == qApp->thread() ? "" : " elsewhere"));
     };
     QObject::connect(status(), &QLineEdit::textChanged,
                      [&](const QString& t) { record("status \"" + t.toStdString() + "\""); });
@@ -86,18 +81,12 @@ TEST_F(WindowTest, StartRunsTheSessionOnAWorkerAndItsCallsArriveInOrderOnTheWind
     EXPECT_FALSE(start()->isEnabled());  // at once, before the session has run
     ASSERT_TRUE(waitFor([&] { return finished.load(); }));
     EXPECT_FALSE(sessionOnWindowThread);
-    EXPECT_STREQ(seen.portName, "COM1");
-    EXPECT_STREQ(seen.rateText, "9600");
-    EXPECT_FALSE(seen.usb);
-    EXPECT_TRUE(seen.noFirmware);
-    EXPECT_STREQ(seen.firmwareName, "");
+    EXPECT_EQ(text(seen), "COM1 9600 usb 0 none 1 ''");
     // Each effect happened while its call was still waiting: the count of returned calls is
     // the number of calls before it.
-    EXPECT_EQ(observed,
-              std::vector<std::string>(
-                  {"status \"\" after 1", "position 10 after 3",
-                   "status \"Firmware download in progress.\" after 4", "position 300 after 5",
-                   "status \"Download succeeded.\" after 6", "start enabled after 7"}));
+    EXPECT_EQ(observed, split("status \"\" after 1|position 10 after 3|status \"Firmware download "
+                              "in progress.\" after 4|position 300 after 5|status \"Download "
+                              "succeeded.\" after 6|start enabled after 7"));
     EXPECT_EQ(progress()->maximum(), 300);
     EXPECT_TRUE(start()->isEnabled());
 }
@@ -108,11 +97,8 @@ TEST_F(WindowTest, EnterStartsOnlyWhileStartIsEnabledAndWithoutRefreshingTheUsbO
     std::atomic<bool> gate{false};
     SessionFields seen;
     session = [&](SessionHost& host) {
-        host.readFields(&seen);
-        ++runs;
-        waitUntil(gate);
-        host.enableStart();
-        ++finished;
+        host.readFields(&seen), ++runs, waitUntil(gate);
+        host.enableStart(), ++finished;
         return SessionOutcome();
     };
     createShown();
@@ -120,9 +106,8 @@ TEST_F(WindowTest, EnterStartsOnlyWhileStartIsEnabledAndWithoutRefreshingTheUsbO
     QTest::keyClick(port()->lineEdit(), Qt::Key_Return);
     ASSERT_TRUE(waitFor([&] { return runs.load() == 1; }));
     EXPECT_FALSE(start()->isEnabled());
-    EXPECT_STREQ(seen.portName, "COM5");
-    EXPECT_FALSE(seen.usb);         // the field never lost the focus
-    EXPECT_EQ(port()->count(), 9);  // Enter adds nothing to the list
+    // The field never lost the focus; Enter adds nothing to the list.
+    EXPECT_EQ(text(seen) + " " + std::to_string(port()->count()), "COM5 115200 usb 0 none 0 '' 9");
     // While the session runs, Enter does nothing, from whichever control.
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     QTest::keyClick(rate()->lineEdit(), Qt::Key_Enter);
@@ -153,11 +138,8 @@ TEST_F(WindowTest, ClosingDuringASessionEndsAtOnceAndLaterReportsDoNothing) {
         released = true;
         waitUntil(end);
         // The window is gone by now: these must neither block nor reach it.
-        host.setStatus("after the end");
-        host.setProgressRange(10);
-        host.setProgressPosition(5);
-        host.readFields(&f);
-        host.enableStart();
+        host.setStatus("after the end"), host.setProgressRange(10), host.setProgressPosition(5);
+        host.readFields(&f), host.enableStart();
         finished = true;
         return SessionOutcome();
     };
@@ -184,24 +166,20 @@ TEST_F(WindowTest, ClosingDuringASessionEndsAtOnceAndLaterReportsDoNothing) {
 
 TEST_F(WindowTest, TheBarFillsExactlyAtTheLastBlockAndALongTextShowsItsBeginning) {
     create();
-    // Counts past 16 bits keep their whole range.
-    for (int32_t blocks : {300, 65535, 65536, 70000, 35987 * 64}) {
-        window->setProgressRange(blocks);
-        EXPECT_EQ(progress()->maximum(), blocks);
-        window->setProgressPosition(blocks - 1);
-        EXPECT_LT(progress()->value(), progress()->maximum()) << blocks;
-        window->setProgressPosition(blocks);
-        EXPECT_EQ(progress()->value(), progress()->maximum()) << blocks;
-        window->setProgressPosition(blocks + 1);  // the bar keeps the position in its range
-        EXPECT_EQ(progress()->value(), blocks);
+    const auto at = [&](int32_t position) {
+        window->setProgressPosition(position);
+        return progress()->value();
+    };
+    // Counts past 16 bits keep their whole range; the bar keeps the position in its range.
+    for (int32_t n : {300, 65535, 65536, 70000, 35987 * 64}) {
+        window->setProgressRange(n);
+        EXPECT_EQ(std::vector<int>({progress()->maximum(), at(n - 1), at(n), at(n + 1), at(-4)}),
+                  std::vector<int>({n, n - 1, n, n, 0}));
     }
-    window->setProgressPosition(-4);
-    EXPECT_EQ(progress()->value(), 0);
     // An image without records: 0..0, shown as an empty bar rather than a busy one.
     window->setProgressRange(0);
-    window->setProgressPosition(0);
+    EXPECT_EQ(at(0), 0);
     EXPECT_NE(progress()->maximum(), progress()->minimum());
-    EXPECT_EQ(progress()->value(), 0);
 
     const std::string text = "ERROR: " + std::string(250, 'x');
     window->setStatus(text.c_str());
@@ -230,33 +208,21 @@ TEST_F(WindowTest, AnErrorTextIsDrawnInAReadableRedOtherTextsInTheNormalColour) 
         QPalette colours = status()->palette();
         colours.setColor(QPalette::Base, background);
         status()->setPalette(colours);
-        for (const char* text :
+        for (const std::string text :
              {"ERROR: Cannot open COM-Port.", "Download succeeded.",
               "INFO: original baudrate = 57600",
               "WARNING: AT-Command-Mode not detected (trying fall back with 57600).", "ERROR:x"}) {
-            const bool error = std::string(text).rfind("ERROR: ", 0) == 0;
-            window->setStatus(text);
-            EXPECT_EQ(status()->text(), text);
+            window->setStatus(text.c_str());
+            EXPECT_EQ(status()->text().toStdString(), text);
             const QColor shown = status()->palette().color(QPalette::Text);
-            if (error) {
+            if (text.rfind("ERROR: ", 0) != 0) {
+                EXPECT_EQ(shown, normal) << text;
+            } else {
                 EXPECT_EQ(shown.hslHue(), 0) << background.name().toStdString();
                 EXPECT_GE(contrast(shown, background), 4.5) << background.name().toStdString();
-            } else {
-                EXPECT_EQ(shown, normal) << text;
             }
         }
     }
-}
-
-// A session that reports `result` with the reason that `path` does not exist.
-SessionOutcome portNotFound(SessionHost& host, SessionResult result, const std::string& path) {
-    host.setStatus(result == SessionResult::Succeeded ? "Download succeeded."
-                                                      : "ERROR: Cannot open COM-Port.");
-    host.enableStart();
-    SessionOutcome outcome;
-    outcome.result = result;
-    outcome.reason.set(ENOENT, path.c_str());
-    return outcome;
 }
 
 TEST_F(WindowTest, APortThatDidNotOpenIsExplainedInTheStatusTooltipAndOnStandardErrorOnce) {
@@ -264,7 +230,16 @@ TEST_F(WindowTest, APortThatDidNotOpenIsExplainedInTheStatusTooltipAndOnStandard
     ScopedEnv devices("KESTREL_DEV_ROOT", devRoot.c_str());  // the ports the explanation lists
     SessionResult result = SessionResult::Succeeded;
     const std::string missing = devRoot + "/ttyUSB7";
-    session = [&](SessionHost& host) { return portNotFound(host, result, missing); };
+    // A session that reports `result` with the reason that `missing` does not exist.
+    session = [&](SessionHost& host) {
+        host.setStatus(result == SessionResult::Succeeded ? "Download succeeded."
+                                                          : "ERROR: Cannot open COM-Port.");
+        host.enableStart();
+        SessionOutcome outcome;
+        outcome.result = result;
+        outcome.reason.set(ENOENT, missing.c_str());
+        return outcome;
+    };
     std::atomic<bool> gate{true};
     std::atomic<int> explained{0};
     explain = [&](const SystemError& reason) {
@@ -273,24 +248,25 @@ TEST_F(WindowTest, APortThatDidNotOpenIsExplainedInTheStatusTooltipAndOnStandard
         return portProblemText(reason);
     };
     createShown();
-    const QString expected =
-        QString::fromStdString(missing + ": No such file or directory\n" +
-                               "Serial ports on this machine:\n  " + devRoot + "/ttyUSB0");
+    const std::string expected = missing + ": No such file or directory\n" +
+                                 "Serial ports on this machine:\n  " + devRoot + "/ttyUSB0";
+    const auto run = [&](SessionResult r) {
+        result = r;
+        QTest::mouseClick(start(), Qt::LeftButton);
+        return waitFor([&] { return start()->isEnabled(); });
+    };
     ::testing::internal::CaptureStderr();
     for (const auto& [r, explains] : {std::pair{SessionResult::Succeeded, false},
                                       {SessionResult::DownloadModeNotEntered, false},
                                       {SessionResult::TransferFailed, false},
                                       {SessionResult::PortNotOpened, true},
                                       {SessionResult::UsbPortNotReopened, true}}) {
-        result = r;
-        QTest::mouseClick(start(), Qt::LeftButton);
-        ASSERT_TRUE(waitFor([&] { return start()->isEnabled(); }));
-        if (explains) {
-            EXPECT_TRUE(waitFor([&] { return status()->toolTip() == expected; }));
-        }
+        ASSERT_TRUE(run(r));
+        if (explains)
+            EXPECT_TRUE(waitFor([&] { return status()->toolTip().toStdString() == expected; }));
     }
     EXPECT_EQ(explained.load(), 2);
-    const std::string line = "kestrel: " + expected.toStdString() + "\n";
+    const std::string line = "kestrel: " + expected + "\n";
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), line + line);
 
     // The next session clears the explanation at once, and a late one stays away.
@@ -298,9 +274,7 @@ TEST_F(WindowTest, APortThatDidNotOpenIsExplainedInTheStatusTooltipAndOnStandard
     QTest::mouseClick(start(), Qt::LeftButton);
     EXPECT_EQ(status()->toolTip(), "");
     ASSERT_TRUE(waitFor([&] { return start()->isEnabled(); }));
-    result = SessionResult::Succeeded;
-    QTest::mouseClick(start(), Qt::LeftButton);  // before the last one is explained
-    ASSERT_TRUE(waitFor([&] { return start()->isEnabled(); }));
+    ASSERT_TRUE(run(SessionResult::Succeeded));  // before the last one is explained
     ::testing::internal::CaptureStderr();
     gate = true;
     ASSERT_TRUE(waitFor([&] { return explained.load() == 3; }));
