@@ -9,8 +9,7 @@
 #include <sys/wait.h>
 #include <termios.h>
 
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "serial_posix/posix_tree.h"
 #include "serial_posix/pty_fixture.h"
@@ -59,9 +58,7 @@ class PtyOpenTest : public PtyPortTest, public TempTree {
         const int opened = port_.openPort(name, 115200, false);
         char reason[2 * kReasonPathCapacity];
         describeSystemError(port_.lastError(), reason, sizeof reason);
-        char line[sizeof reason + 16];
-        const int n = snprintf(line, sizeof line, "%d %s\n", opened, reason);
-        if (::write(to, line, static_cast<size_t>(n)) != n) _exit(2);
+        dprintf(to, "%d %s\n", opened, reason);
         port_.closePort();
     }
 
@@ -124,13 +121,9 @@ TEST_F(PtyOpenTest, OpensTheSlaveRawAndNonBlockingAndReleasesItOnClose) {
     // Programs that lock the port are refused, root included; ordinary users cannot even open
     // it (TIOCEXCL).
     const int locker = openOther();
-    if (locker >= 0) {
-        EXPECT_EQ(flock(locker, LOCK_EX | LOCK_NB), -1);
-        EXPECT_EQ(errno, EWOULDBLOCK);
-        close(locker);
-    } else {
-        EXPECT_EQ(errno, EBUSY);
-    }
+    EXPECT_TRUE(locker < 0 ? errno == EBUSY
+                           : flock(locker, LOCK_EX | LOCK_NB) == -1 && errno == EWOULDBLOCK);
+    close(locker);
     EXPECT_EQ(inUnprivilegedChild([&] { return openOther() < 0 && errno == EBUSY ? 0 : 1; }), 0);
 
     port_.closePort();
@@ -164,12 +157,7 @@ TEST_F(PtyOpenTest, WhatIsNoSerialPortIsRefusedWithItsReason) {
     ASSERT_GE(opens, 0);
     ASSERT_GE(inotify_add_watch(opens, root.c_str(), IN_OPEN), 0);
 
-    struct Case {
-        std::string name;
-        int code;
-        const char* what;
-        std::string path;
-    };
+    using Case = std::tuple<std::string, int, std::string, std::string>;  // name, code, what, path
     const char* notChar = "not a character device";
     const char* relative = "not an absolute path";
     const char* controlling = "is the controlling terminal";
@@ -178,7 +166,7 @@ TEST_F(PtyOpenTest, WhatIsNoSerialPortIsRefusedWithItsReason) {
         {root + "/dir", 0, notChar, root + "/dir"},
         {fifo, 0, notChar, fifo},
         {"null", 0, "not a terminal device", "/dev/null"},
-        {"kestrel-no-such-device", ENOENT, nullptr, "/dev/kestrel-no-such-device"},
+        {"kestrel-no-such-device", ENOENT, "", "/dev/kestrel-no-such-device"},
         {"dev/ttyS0", 0, relative, "dev/ttyS0"},
         {"ttyfoo/../x", 0, relative, "ttyfoo/../x"},
         {"", 0, "not a serial port name", ""},
@@ -186,20 +174,18 @@ TEST_F(PtyOpenTest, WhatIsNoSerialPortIsRefusedWithItsReason) {
         {"/dev/tty", 0, controlling, "/dev/tty"},
     };
     struct stat console {};
-    if (stat("/dev/console", &console) == 0)
-        cases.push_back({"console", 0, "is the system console", "/dev/console"});
-    else
-        cases.push_back({"console", ENOENT, nullptr, "/dev/console"});
+    cases.push_back(stat("/dev/console", &console) == 0
+                        ? Case{"console", 0, "is the system console", "/dev/console"}
+                        : Case{"console", ENOENT, "", "/dev/console"});
 
     const int before = openDescriptorCount();
-    for (const Case& c : cases) {
-        EXPECT_EQ(port_.openPort(c.name.c_str(), 115200, false), 0) << c.name;
+    for (const auto& [name, code, what, path] : cases) {
+        EXPECT_EQ(port_.openPort(name.c_str(), 115200, false), 0) << name;
         const SystemError& why = port_.lastError();
-        EXPECT_EQ(why.code, c.code) << c.name;
-        EXPECT_STREQ(why.what, c.what) << c.name;
-        EXPECT_EQ(std::string(why.path), c.path) << c.name;
+        EXPECT_EQ(Case(name, why.code, why.what ? why.what : "", why.path),
+                  Case(name, code, what, path));
         EXPECT_FALSE(port_.portIsOpen());
-        EXPECT_EQ(openDescriptorCount(), before) << c.name;
+        EXPECT_EQ(openDescriptorCount(), before) << name;
     }
     alignas(inotify_event) char events[sizeof(inotify_event) + NAME_MAX + 1] = {};
     EXPECT_EQ(read(opens, events, sizeof events), -1)
