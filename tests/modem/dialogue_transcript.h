@@ -27,6 +27,13 @@ inline std::string escaped(const std::string& bytes) {
     return out;
 }
 
+// A module configured by `change`, e.g. with({}, [](auto& c) { c.silent = true; }).
+template <typename Change>
+sim::ModuleConfig with(sim::ModuleConfig c, Change change) {
+    change(c);
+    return c;
+}
+
 // The transcript line of the AT probe.
 inline constexpr char kProbe[] = "> ATE1V1Q0\\r";
 

@@ -11,16 +11,12 @@
 namespace kestrel::test {
 namespace {
 
-using Texts = std::vector<std::string>;
 using L = StopLevel;
 using S = StopSignal;
 const char* const kInterrupted = "ERROR: Update interrupted.";
 
 struct CountingLock final : PortLock {
-    bool acquire(const char*, SystemError*) override {
-        ++acquired;
-        return held = true;
-    }
+    bool acquire(const char*, SystemError*) override { return ++acquired, held = true; }
     void release() override { held = false; }
     const char* identity() const override { return "COM1"; }
     int acquired = 0;
@@ -97,19 +93,6 @@ When after(uint32_t ms) {
     return [ms](const StoppedRun& r) { return r.w.clock.elapsed() >= ms; };
 }
 
-sim::ModuleConfig silentLoader() {
-    sim::ModuleConfig c = loaderModule();
-    c.sendStartByte = false;
-    return c;
-}
-
-sim::ModuleConfig usbFirmware() {
-    sim::ModuleConfig c;
-    c.usb = true;
-    c.usbGoneMs = 10000;  // the re-open retries run for seconds
-    return c;
-}
-
 TEST(Interruption, BeforeTheTransferNothingMoreReachesTheModule) {
     const auto told = [](const StoppedRun& r) {
         return r.w.host.showed("INFO: original baudrate = 57600");
@@ -118,6 +101,7 @@ TEST(Interruption, BeforeTheTransferNothingMoreReachesTheModule) {
         return r.w.os.eventsOf(Event::Kind::OpenFailed).size() == 3;
     };
     const auto at57600 = firmwareModule(57600);
+    const auto silentLoader = with(loaderModule(), [](auto& c) { c.sendStartByte = false; });
     struct Case {
         const char* what;
         sim::ModuleConfig config;
@@ -134,12 +118,12 @@ TEST(Interruption, BeforeTheTransferNothingMoreReachesTheModule) {
         {"after the module told its rate", at57600, told, L::Finish, S::Interrupt, 100, "entry "},
         {"in the blind entry's pause", loaderModule(), after(3000), L::Finish, S::Interrupt, 100,
          "entry "},
-        {"in the USB port's re-open retries", usbFirmware(), thirdFailedOpen, L::Finish,
+        {"in the USB port's re-open retries", usbModule(10000), thirdFailedOpen, L::Finish,
          S::Terminate, 100, "entry "},
-        {"in the start signal's wait", silentLoader(), after(12000), L::Finish, S::Interrupt, 5,
+        {"in the start signal's wait", silentLoader, after(12000), L::Finish, S::Interrupt, 5,
          "entry start-signal "},
-        {"at once, in the start signal's wait", silentLoader(), after(12000), L::AtOnce,
-         S::Terminate, 5, "entry start-signal "},
+        {"at once, in the start signal's wait", silentLoader, after(12000), L::AtOnce, S::Terminate,
+         5, "entry start-signal "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -2,7 +2,6 @@
 // download mode, the transfer, and the hand-back, over RS-232 and over USB.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 
 #include "session/session_test_util.h"
@@ -10,13 +9,7 @@
 namespace kestrel::test {
 namespace {
 
-using Texts = std::vector<std::string>;
 const std::string kFinishing = "Download succeeded, finishing update process.";
-
-Texts operator+(Texts a, const Texts& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 // A negotiated update over RS-232 (or USB) with `name` in the firmware field.
 struct Road : UpdateRun {
@@ -27,10 +20,7 @@ struct Road : UpdateRun {
         w.host.fields.usb = usb;
         run();
     }
-    size_t count(const std::string& step) const {
-        const Texts all = dialogue();
-        return static_cast<size_t>(std::count(all.begin(), all.end(), step));
-    }
+    size_t count(const std::string& step) const { return test::count(dialogue(), step); }
 };
 
 // The hand-back of the typical road: re-opened 1000 ms after the close, the module found at
@@ -83,9 +73,7 @@ TEST(NegotiatedRoad, ModuleWithoutAtAnswersGetsTheWarningAndTheFallbackEntry) {
 
 TEST(NegotiatedRoad, RefusedDownloadCommandOrBlockStillEndAsTheyShould) {
     // An ERROR to the download command is final: no second send, no transfer, no hand-back.
-    auto refusing = firmwareModule(115200);
-    refusing.refusedCommands = {"AT^SFDL"};
-    Road r(makeRecords(2), refusing);
+    Road r(makeRecords(2), with({}, [](auto& c) { c.refusedCommands = {"AT^SFDL"}; }));
     EXPECT_EQ(r.w.host.texts(),
               split("|INFO: original baudrate = 115200|ERROR: Cannot send download command."));
     EXPECT_EQ(r.count("> AT^SFDL\\r"), 1u);
@@ -143,16 +131,8 @@ TEST(HandBack, PortThatCannotBeReopenedIsNoSuccess) {
     }
 }
 
-sim::ModuleConfig usbModule(uint32_t goneMs) {
-    auto c = firmwareModule(115200);
-    c.usb = true;
-    c.usbDropMs = 200;
-    c.usbGoneMs = goneMs;
-    return c;
-}
-
 TEST(UsbRoad, NoRateCommandsAndTheVanishedPortIsReopenedWithoutHandBack) {
-    Road r(makeRecords(2), usbModule(3000), "fw.uusf", true);  // no block-update finish on USB
+    Road r(makeRecords(2), usbModule(), "fw.uusf", true);  // no block-update finish on USB
     // The port drops 200 ms after the OK and stays away 3000 ms; the session waits 2000 ms and
     // then tries every 100 ms: 11 fail.
     Texts expected = split(

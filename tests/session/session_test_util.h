@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,6 +19,18 @@
 
 namespace kestrel::test {
 
+using Texts = std::vector<std::string>;
+
+inline Texts operator+(Texts a, const Texts& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// How many lines of `all` are `line`.
+inline size_t count(const Texts& all, const std::string& line) {
+    return static_cast<size_t>(std::count(all.begin(), all.end(), line));
+}
+
 // A loader-only module (no firmware) that answers each record per `answers`.
 inline sim::ModuleConfig loaderModule(sim::AnswerScript answers = {}) {
     sim::ModuleConfig c;
@@ -28,9 +41,17 @@ inline sim::ModuleConfig loaderModule(sim::AnswerScript answers = {}) {
 
 // Working firmware fixed at `rate`.
 inline sim::ModuleConfig firmwareModule(uint32_t rate) {
-    sim::ModuleConfig c;
-    c.rate = rate;
-    return c;
+    return with({}, [rate](auto& c) { c.rate = rate; });
+}
+
+// Firmware on USB whose port drops 200 ms after the download command's OK and stays away
+// `goneMs`.
+inline sim::ModuleConfig usbModule(uint32_t goneMs = 3000) {
+    return with({}, [goneMs](auto& c) {
+        c.usb = true;
+        c.usbDropMs = 200;
+        c.usbGoneMs = goneMs;
+    });
 }
 
 inline std::string wire(const Record& r) {

@@ -1,0 +1,190 @@
+// The negotiated entry and the hand-back on their own, with the port as the driver has it
+// there (open at the operator's rate): what the entry learns from "AT+IPR?" (untrusted: long,
+// zero-laden or noisy replies) and when it moves the module; which hand-back runs and the
+// rate restoration with its attempts.
+#include <gtest/gtest.h>
+
+#include "session/session_test_util.h"
+
+namespace kestrel::test {
+namespace {
+
+constexpr int32_t kEntry = -2;
+
+// The entry (kEntry) or the hand-back with the module's `originalRate`, against a module as
+// `config` says; the dialogue and the time from after the set-up's open.
+struct Phase {
+    Phase(sim::ModuleConfig config, int32_t originalRate = kEntry, bool blockUpdate = false,
+          bool usb = false)
+        : w(std::move(config)), s(phaseSession(w, 115200, usb)) {
+        s.blockUpdateMode = blockUpdate;
+        EXPECT_EQ(w.port.openPort("COM1", 115200, usb), 1);
+        startMs = w.clock.elapsed();
+        if (originalRate == kEntry) {
+            entry = enterDownloadMode(s);
+        } else {
+            s.originalRate = originalRate;
+            done = completeSession(s);
+        }
+        dialogue = transcript(w.os);
+        dialogue.erase(dialogue.begin(), dialogue.begin() + 2);
+        tookMs = w.clock.elapsed() - startMs;
+    }
+    Texts tail(size_t n) const {
+        return Texts(dialogue.end() - static_cast<long>(n), dialogue.end());
+    }
+    VirtualWorld w;
+    Session s;
+    EntryResult entry{};
+    bool done = false;
+    uint32_t startMs;
+    Texts dialogue;
+    uint32_t tookMs;
+};
+
+sim::ModuleConfig reporting(const std::string& info, uint32_t pauseMs = 0) {
+    sim::ModuleConfig c = firmwareModule(115200);
+    c.iprInfo = info;
+    c.pauseInInfoMs = pauseMs;
+    return c;
+}
+
+TEST(OriginalRate, NumberIsConvertedLikeTheRateField) {
+    const std::pair<sim::ModuleConfig, int32_t> cases[] = {
+        // Blank lines before it are skipped by the leading-noise strip.
+        {with({}, [](auto& c) { c.blankLinesBeforeInfo = 2; }), 115200},
+        {reporting(" +IPR: 57600"), 57600},    // spaces are line noise too
+        {reporting("+IPR: 0"), 0},             // autobaud, restored like any rate
+        {reporting("+IPR:  +38400x"), 38400},  // converted like the rate field
+        {reporting("+IPR: " + std::string(300, '9')), 2147483647},   // past the buffer: clamped
+        {reporting("+IPR: 57" + std::string(1, '\0') + "600"), 57},  // a zero byte ends the text
+        {reporting("+IPR: -1"), -1},  // reported, so shown, though it reads as unknown
+        // The reply is cut by the pause: "\r\n+IPR: 57" is stripped down to the line.
+        {reporting("+IPR: 57", 100), 57},
+    };
+    for (const auto& c : cases) {
+        Phase e(c.first);
+        SCOPED_TRACE(escaped(c.first.iprInfo));
+        EXPECT_EQ(e.s.originalRate, c.second);
+        EXPECT_EQ(e.w.host.texts(), Texts{"INFO: original baudrate = " + std::to_string(c.second)});
+        EXPECT_EQ(e.entry, EntryResult::Entered);
+    }
+}
+
+TEST(OriginalRate, StaysUnknownWithoutAnInformationLine) {
+    // "\r\n+IPR: 5" (9 characters, cut by the pause) loses only its CR: the strip stops at 8.
+    const sim::ModuleConfig cases[] = {reporting("+IPR:57600"),
+                                       reporting("+ipr: 57600"),
+                                       reporting("IPR: 57600"),
+                                       reporting("+IPR: 5", 100),
+                                       with({}, [](auto& c) { c.refusedCommands = {"AT+IPR?"}; }),
+                                       with({}, [](auto& c) {
+                                           c.replyFor = {{"AT+IPR?", std::string(1000, '\x7f')}};
+                                       })};
+    for (const auto& c : cases) {
+        Phase e(c);
+        SCOPED_TRACE(escaped(c.iprInfo));
+        EXPECT_EQ(e.s.originalRate, -1);
+        EXPECT_TRUE(e.w.host.statuses.empty());
+        EXPECT_EQ(e.entry, EntryResult::Entered);
+    }
+}
+
+TEST(ModuleMove, SameRateMeansNoMoveOnlyAPurgeBeforeTheDownloadCommand) {
+    Phase e(firmwareModule(115200));
+    EXPECT_EQ(e.tail(2), (Texts{"> AT+IPR?\\r", "> AT^SFDL\\r"}));
+    // The purge comes right after the query's reply, 50 ms before the download command.
+    const auto& ev = e.w.os.events;
+    size_t purge = 0;
+    for (size_t i = 0; i < ev.size(); ++i)
+        if (ev[i].kind == Event::Kind::Purge) purge = i;
+    EXPECT_EQ(ev[purge].atMs, writesOf(e.w.os, "AT^SFDL\r").at(0).atMs - kBeforeSendMs);
+    EXPECT_EQ(ev.at(purge + 1).text, "AT^SFDL\r");
+}
+
+TEST(ModuleMove, FailedMoveIsNotNoticedAndTheDownloadCommandStillGoes) {
+    Phase e(with(firmwareModule(57600), [](auto& c) { c.refusedCommands = {"AT+IPR=115200"}; }));
+    EXPECT_EQ(e.tail(4),
+              (Texts{"> AT+IPR?\\r", "> AT+IPR=115200\\r", "rate 115200", "> AT^SFDL\\r"}));
+    // The module stayed at 57600 and hears the command as noise.
+    EXPECT_EQ(e.entry, EntryResult::Failed);
+    EXPECT_EQ(e.w.host.lastStatus(), "ERROR: Cannot send download command.");
+    EXPECT_EQ(e.s.originalRate, 57600);
+}
+
+// Each attempt: close, 1000 ms, open, then two silent passes (a restart and six switches and
+// probes each), or the module found at once and `original` restored.
+const uint32_t kAttemptMs = 1000 + 2 * kRestartMs + 12 * kSlotMs;
+Texts attempts(int fruitless, int32_t original = -1) {
+    std::string pass = "|restart";
+    for (uint32_t r : {115200, 460800, 230400, 57600, 38400, 19200})
+        pass += "|rate " + std::to_string(r) + "|" + kProbe;
+    std::string all;
+    for (int i = 0; i < fruitless; ++i)
+        all += "|close|open COM1|rate 115200" + pass + pass;
+    if (original != -1) {
+        const std::string rate = std::to_string(original);
+        all += "|close|open COM1|rate 115200|restart|rate 115200|" + std::string(kProbe) +
+               "|> AT+IPR=" + rate + "\\r|rate " + rate + "|> AT^SMSO\\r";
+    }
+    return split(all.substr(1));
+}
+
+TEST(Restoration, RestoresTheRateFromWhereTheModuleIsFoundAndSwitchesItOff) {
+    const std::pair<uint32_t, int32_t> cases[] = {{115200, 57600}, {115200, 0}, {57600, 9600}};
+    for (const auto& [moduleRate, original] : cases) {
+        SCOPED_TRACE(original);
+        const Phase h(firmwareModule(moduleRate), original);
+        EXPECT_TRUE(h.done);
+        const std::string restore = "AT+IPR=" + std::to_string(original) + "\r";
+        EXPECT_EQ(writesOf(h.w.os, restore).at(0).rate, moduleRate);
+        EXPECT_EQ(writesOf(h.w.os, "AT^SMSO\r").at(0).rate, static_cast<uint32_t>(original));
+        if (moduleRate == 115200) {
+            EXPECT_EQ(h.dialogue, attempts(0, original));
+        }
+        EXPECT_TRUE(h.w.host.statuses.empty());
+        EXPECT_TRUE(h.w.module.switchedOff());
+        // The port stays open at the original rate for the session's own clean-up.
+        EXPECT_TRUE(h.w.os.isOpen());
+        EXPECT_EQ(h.w.os.rate(), static_cast<uint32_t>(original));
+    }
+}
+
+TEST(Restoration, ModuleAnsweringOnlyInTheThirdAttempt) {
+    // A fixed-rate module hears one probe per pass at its own rate (the others are noise
+    // with no line end): two passes in each of the first two attempts go unanswered.
+    const Phase h(with({}, [](auto& c) { c.firstAnsweredLine = 5; }), 57600);
+    EXPECT_TRUE(h.done);
+    EXPECT_EQ(h.dialogue, attempts(2, 57600));
+    EXPECT_EQ(writesOf(h.w.os, "AT+IPR=57600\r").at(0).atMs - h.startMs,
+              2 * kAttemptMs + 1000 + kRestartMs + kSlotMs + kBeforeSendMs);
+    EXPECT_TRUE(h.w.host.statuses.empty());
+}
+
+TEST(Restoration, FiveAttemptsWithoutAnAnswerFail) {
+    const Phase h(with({}, [](auto& c) { c.silent = true; }), 57600);
+    EXPECT_FALSE(h.done);
+    EXPECT_EQ(h.dialogue, attempts(5));
+    EXPECT_EQ(h.w.host.texts(),
+              Texts{"ERROR: cannot enter AT command mode change back to original baudrate."});
+    EXPECT_EQ(h.tookMs, 5 * kAttemptMs);
+}
+
+TEST(Choice, NothingToDoWhenTheRateIsUnknownOrUnchangedOrTheLinkIsUsb) {
+    struct Case {
+        int32_t original;
+        bool blockUpdate, usb;
+    } cases[] = {
+        {-1, false, false}, {115200, false, false}, {57600, false, true}, {57600, true, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.original + c.usb);
+        const Phase h(firmwareModule(115200), c.original, c.blockUpdate, c.usb);
+        EXPECT_TRUE(h.done);
+        EXPECT_TRUE(h.dialogue.empty());
+        EXPECT_TRUE(h.w.host.statuses.empty());
+        EXPECT_EQ(h.tookMs, 0u);
+    }
+}
+
+}  // namespace
+}  // namespace kestrel::test
