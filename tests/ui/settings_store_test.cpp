@@ -1,18 +1,21 @@
 // The settings store as a .reg file: what a first start creates, which stored values are
-// loaded, what a save keeps, and a store that cannot be opened.
+// loaded, what a save keeps, a store that cannot be opened, and saving, which must never leave
+// a damaged or half-written file: the store holds the old content whole or the new content
+// whole, whether a step of the save fails or the process dies at any point of it.
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <string>
 #include <tuple>
 
 #include "temp_dir.h"
+#include "ui/atomic_file.h"
 #include "ui/reg_file_key.h"
 #include "ui/settings_store.h"
 
@@ -20,6 +23,27 @@ namespace kestrel::test {
 namespace {
 
 const std::string kEmptyKey = storeWith("");
+const std::string kOther = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Other]\r\n\"A\"=\"1\"\r\n\r\n";
+
+// What was written to a diagnostics file, which is closed.
+std::string told(FILE* diagnostics) {
+    std::string text(400, '\0');
+    std::rewind(diagnostics);
+    text.resize(std::fread(text.data(), 1, text.size(), diagnostics));
+    std::fclose(diagnostics);
+    return text;
+}
+// The port and rate fields of a texts record.
+SettingsTexts texts(const char* port, const char* rate = "") {
+    SettingsTexts t;  // the firmware-name field is empty (template 130)
+    std::strcpy(t.comPort, port);
+    std::strcpy(t.baudRate, rate);
+    return t;
+}
+int modeOf(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : -1;
+}
 
 class SettingsStoreTest : public ::testing::Test {
   protected:
@@ -29,69 +53,55 @@ class SettingsStoreTest : public ::testing::Test {
 
     // The texts after loading over "COM1" and a rate field showing "kept".
     SettingsTexts load() {
-        SettingsTexts texts;
-        std::strcpy(texts.comPort, "COM1");
-        std::strcpy(texts.baudRate, "kept");
-        loadSettings(key, &texts);
-        return texts;
-    }
-    void save(const char* port, const char* rate = "") {
-        SettingsTexts texts;  // the firmware-name field is empty (template 130)
-        std::strcpy(texts.comPort, port);
-        std::strcpy(texts.baudRate, rate);
-        saveSettings(key, texts);
+        SettingsTexts t = texts("COM1", "kept");
+        loadSettings(key, &t);
+        return t;
     }
 };
 
 TEST_F(SettingsStoreTest, FirstLoadCreatesTheFoldersAndTheEmptyKey) {
-    const SettingsTexts texts = load();
+    const SettingsTexts t = load();
     EXPECT_EQ(readFile(path), kEmptyKey);
-    EXPECT_STREQ(texts.comPort, "COM1");
-    EXPECT_STREQ(texts.baudRate, "kept");
-    EXPECT_STREQ(texts.firmwareFile, "");
-    struct stat st;
-    ASSERT_EQ(::stat((dir / "config/Norvald").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(std::string(t.comPort) + " " + t.baudRate + " '" + t.firmwareFile + "'",
+              "COM1 kept ''");
+    EXPECT_EQ(modeOf(dir / "config/Norvald"), 0700);
     EXPECT_EQ(listFolder(dir / "config/Norvald"), "Kestrel.reg");  // no temporary file left
 
     // An empty file gets the key; an export without it gets it added.
     writeFile(path, "");
     load();
     EXPECT_EQ(readFile(path), kEmptyKey);
-    const std::string other = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Other]\r\n\"A\"=\"1\"\r\n\r\n";
-    writeFile(path, other);
+    writeFile(path, kOther);
     load();
-    EXPECT_EQ(readFile(path), other + kKeyLine + "\r\n");
+    EXPECT_EQ(readFile(path), kOther + kKeyLine + "\r\n");
 }
 
 TEST_F(SettingsStoreTest, StoredTextsOfUpTo259CharactersReplaceTheFieldsAsTheyAre) {
-    writeFile(path, storeWith("\"FirmwareFile\"=\"C:\\\\fw\\\\a.usf\"\r\n\"COMPort\"=\"COM12\"\r\n"
-                              "\"BaudRate\"=\" 9600\"\r\n"));
-    SettingsTexts texts = load();
-    EXPECT_STREQ(texts.firmwareFile, "C:\\fw\\a.usf");
-    EXPECT_STREQ(texts.comPort, "COM12");   // no check that the port exists
-    EXPECT_STREQ(texts.baudRate, " 9600");  // no trimming, no conversion
+    writeFile(path, storeWith(regValue("FirmwareFile", "C:\\\\fw\\\\a.usf") +
+                              regValue("COMPort", "COM12") + regValue("BaudRate", " 9600")));
+    SettingsTexts t = load();
+    // No check that the port exists, no trimming, no conversion.
+    EXPECT_EQ(std::string(t.firmwareFile) + "|" + t.comPort + "|" + t.baudRate,
+              "C:\\fw\\a.usf|COM12| 9600");
     // 259 characters are loaded, 260 or an unreadable value leave their field; empty is a text.
-    writeFile(path,
-              storeWith("\"FirmwareFile\"=\"" + std::string(259, 'p') + "\"\r\n\"COMPort\"=\"" +
-                        std::string(260, 'p') + "\"\r\n\"BaudRate\"=\"57600\r\n"));
-    texts = load();
-    EXPECT_EQ(texts.firmwareFile, std::string(259, 'p'));
-    EXPECT_STREQ(texts.comPort, "COM1");
-    EXPECT_STREQ(texts.baudRate, "kept");  // no closing quote
-    writeFile(path, storeWith("\"COMPort\"=\"\"\r\n"));
+    writeFile(path, storeWith(regValue("FirmwareFile", std::string(259, 'p')) +
+                              regValue("COMPort", std::string(260, 'p')) +
+                              "\"BaudRate\"=\"57600\r\n"));  // no closing quote
+    t = load();
+    EXPECT_EQ(std::string(t.firmwareFile) + "|" + t.comPort + "|" + t.baudRate,
+              std::string(259, 'p') + "|COM1|kept");
+    writeFile(path, storeWith(regValue("COMPort", "")));
     EXPECT_STREQ(load().comPort, "");
     // The stored type is not examined: binary data is read up to its first NUL; 260 bytes
     // fit, 261 do not.
     std::string hex259;
-    for (int i = 0; i < 259; ++i)
+    while (hex259.size() < 3 * 259)
         hex259 += "41,";
     writeFile(path, storeWith("\"COMPort\"=hex:43,4f,4d,37,00,38\r\n\"FirmwareFile\"=hex:" +
                               hex259 + "00\r\n\"BaudRate\"=hex:" + hex259 + "41,00\r\n"));
-    texts = load();
-    EXPECT_STREQ(texts.comPort, "COM7");
-    EXPECT_EQ(texts.firmwareFile, std::string(259, 'A'));
-    EXPECT_STREQ(texts.baudRate, "kept");
+    t = load();
+    EXPECT_EQ(std::string(t.firmwareFile) + "|" + t.comPort + "|" + t.baudRate,
+              std::string(259, 'A') + "|COM7|kept");
 }
 
 // What a store looks like from outside: its type, permissions, size, inode and time of change,
@@ -129,7 +139,7 @@ void asOrdinaryUser(const TempDir& dir, Body body) {
 
 TEST_F(SettingsStoreTest, AStoreThatCannotBeKeptIsLeftAloneAndSaysWhyOnce) {
     const std::string folder = dir / "config/Norvald";
-    const std::string stored = storeWith("\"COMPort\"=\"COM4\"\r\n");
+    const std::string stored = storeWith(regValue("COMPort", "COM4"));
     const auto file = [&](std::string content, int mode = 0600, int folderMode = 0700) {
         return [=] {
             writeFile(path, content);
@@ -169,59 +179,46 @@ TEST_F(SettingsStoreTest, AStoreThatCannotBeKeptIsLeftAloneAndSaysWhyOnce) {
             ASSERT_NE(diagnostics, nullptr);
             RegFileKey blockedKey(path, systemFileOps(), diagnostics);
             ::alarm(10);  // a store that blocks ends the test instead of hanging it
-            SettingsTexts texts;
-            std::strcpy(texts.comPort, "COM1");
-            loadSettings(blockedKey, &texts);
-            EXPECT_STREQ(texts.comPort, "COM1");
-            std::strcpy(texts.comPort, "COM9");
-            saveSettings(blockedKey, texts);
+            SettingsTexts t = texts("COM1");
+            loadSettings(blockedKey, &t);
+            EXPECT_STREQ(t.comPort, "COM1");
+            saveSettings(blockedKey, texts("COM9"));
             EXPECT_FALSE(blockedKey.open());
             ::alarm(0);
             EXPECT_EQ(outsideView(path), before);
             // One line for the whole store, however often it was tried.
-            std::string told(400, '\0');
-            std::rewind(diagnostics);
-            told.resize(std::fread(told.data(), 1, told.size(), diagnostics));
-            std::fclose(diagnostics);
-            EXPECT_EQ(told, "kestrel: settings are not kept: " + reason + "\n");
+            EXPECT_EQ(told(diagnostics), "kestrel: settings are not kept: " + reason + "\n");
         }
     });
 }
 
 TEST_F(SettingsStoreTest, AStoreThatIsALinkIsSavedInTheFileItLeadsTo) {
-    const std::string other = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Other]\r\n\"A\"=\"1\"\r\n\r\n";
     // Link text, the file it leads to in the end, and whether that exists before the save.
-    const struct {
-        std::string link;
-        std::string target;
-        bool exists;
-    } kLinks[] = {
-        {dir / "dotfiles/Kestrel.reg", dir / "dotfiles/Kestrel.reg", true},
-        {"../../dotfiles/kestrel.reg", dir / "dotfiles/kestrel.reg", true},
-        {"chain.reg", dir / "dotfiles/Kestrel.reg", true},  // chain.reg leads on to dotfiles
-        {"../../dotfiles/new.reg", dir / "dotfiles/new.reg", false},
+    const std::tuple<std::string, std::string, bool> kLinks[] = {
+        {dir / "dotfiles/Kestrel.reg", "Kestrel.reg", true},
+        {"../../dotfiles/kestrel.reg", "kestrel.reg", true},
+        {"chain.reg", "Kestrel.reg", true},  // chain.reg leads on to dotfiles
+        {"../../dotfiles/new.reg", "new.reg", false},
     };
-    for (const auto& l : kLinks) {
-        SCOPED_TRACE(l.link);
+    const std::string values =
+        regValue("FirmwareFile", "") + regValue("COMPort", "COM9") + regValue("BaudRate", "57600");
+    for (const auto& [link, name, exists] : kLinks) {
+        SCOPED_TRACE(link);
         fs::remove_all(dir / "config");
         fs::remove_all(dir / "dotfiles");
         fs::create_directories(dir / "config/Norvald");
+        if (exists) writeFile(dir / ("dotfiles/" + name), kOther);
         fs::create_directories(dir / "dotfiles");
-        if (l.exists) writeFile(l.target, other);
         fs::create_symlink(dir / "dotfiles/Kestrel.reg", dir / "config/Norvald/chain.reg");
-        fs::create_symlink(l.link, path);
-        save("COM9", "57600");
+        fs::create_symlink(link, path);
+        saveSettings(key, texts("COM9", "57600"));
         ASSERT_TRUE(fs::is_symlink(path));
-        EXPECT_EQ(fs::read_symlink(path).string(), l.link);
-        const std::string values =
-            "\"FirmwareFile\"=\"\"\r\n\"COMPort\"=\"COM9\"\r\n"
-            "\"BaudRate\"=\"57600\"\r\n";
-        EXPECT_EQ(readFile(l.target),
-                  l.exists ? other + kKeyLine + values + "\r\n"
-                           : kEmptyKey.substr(0, kEmptyKey.size() - 2) + values + "\r\n");
+        EXPECT_EQ(fs::read_symlink(path).string(), link);
+        EXPECT_EQ(readFile(dir / ("dotfiles/" + name)),
+                  (exists ? kOther : "REGEDIT4\r\n\r\n") + kKeyLine + values + "\r\n");
         EXPECT_STREQ(load().comPort, "COM9");
-        EXPECT_EQ(listFolder(dir / "config/Norvald"), "Kestrel.reg chain.reg");
-        EXPECT_EQ(listFolder(dir / "dotfiles"), l.target.substr(l.target.rfind('/') + 1));
+        EXPECT_EQ(listFolder(dir / "config/Norvald") + " " + listFolder(dir / "dotfiles"),
+                  "Kestrel.reg chain.reg " + name);
     }
 }
 
@@ -236,6 +233,134 @@ TEST(SettingsStorePath, FollowsXdgConfigHomeAndFallsBackToHome) {
         ScopedEnv config("XDG_CONFIG_HOME", c.first);
         EXPECT_EQ(defaultSettingsPath(), c.second) << (c.first ? c.first : "unset");
     }
+}
+
+enum Step { kCreate, kWrite, kSync, kClose, kRename, kStepCount };
+const char* const kStepNames[] = {"create", "write", "sync", "close", "rename"};
+const int kStepErrors[] = {ENOSPC, ENOSPC, EIO, EIO, EXDEV};  // what BrokenOps fails with
+enum class Mode { Fail, DieBefore, DieAfter };
+
+// The real operations, with one step failing (a full disk, an I/O error) or the process dying
+// right before or after it. A broken write gets half of its data to the disk first.
+class BrokenOps : public FileOps {
+  public:
+    BrokenOps(int step, Mode mode) : step_(static_cast<Step>(step)), mode_(mode) {}
+    int createNew(const char* path, mode_t mode) override {
+        return run(kCreate, [&] { return FileOps::createNew(path, mode); });
+    }
+    ssize_t write(int fd, const void* data, size_t size) override {
+        if (step_ != kWrite || mode_ == Mode::DieBefore || cut_ || size < 2)
+            return run(kWrite, [&] { return FileOps::write(fd, data, size); });
+        cut_ = true;
+        const ssize_t written = FileOps::write(fd, data, size / 2);
+        if (mode_ == Mode::DieAfter) ::_exit(0);
+        return written;
+    }
+    int sync(int fd) override {
+        return run(kSync, [&] { return FileOps::sync(fd); });
+    }
+    // The descriptor is gone even when close reports an error.
+    int close(int fd) override {
+        return run(kClose, [&] { return FileOps::close(fd); });
+    }
+    int rename(const char* from, const char* to) override {
+        return run(kRename, [&] { return FileOps::rename(from, to); });
+    }
+
+  private:
+    template <typename Op>
+    auto run(Step step, Op op) -> decltype(op()) {
+        if (step != step_) return op();
+        if (mode_ == Mode::DieBefore) ::_exit(0);
+        if (mode_ == Mode::DieAfter || step == kClose) op();
+        if (mode_ == Mode::DieAfter) ::_exit(0);
+        errno = kStepErrors[step];
+        return -1;
+    }
+    Step step_;
+    Mode mode_;
+    bool cut_ = false;
+};
+
+const std::string kOld(3000, 'o');
+const std::string kNew = std::string(5000, 'n') + "end";
+
+TEST(AtomicSave, AFailingStepKeepsTheOldFileAndRemovesTheTemporaryOne) {
+    for (int s = 0; s < kStepCount; ++s) {
+        SCOPED_TRACE(kStepNames[s]);
+        TempDir dir;
+        writeFile(dir / "store", kOld);
+        BrokenOps ops(s, Mode::Fail);
+        EXPECT_FALSE(replaceFileAtomically(dir / "store", kNew, ops));
+        EXPECT_EQ(errno, kStepErrors[s]);  // the reason survives the clean-up
+        EXPECT_EQ(readFile(dir / "store"), kOld);
+        EXPECT_EQ(listFolder(dir.path()), "store");
+
+        // The same through the settings store: the stored settings stay readable, and the
+        // reason why the new ones were not kept is told.
+        const std::string path = dir / "Norvald/Kestrel.reg";
+        RegFileKey key(path);
+        saveSettings(key, texts("COM4"));
+        const std::string stored = readFile(path);
+        FILE* diagnostics = std::tmpfile();
+        ASSERT_NE(diagnostics, nullptr);
+        BrokenOps failing(s, Mode::Fail);
+        RegFileKey broken(path, failing, diagnostics);
+        saveSettings(broken, texts("COM9"));
+        EXPECT_EQ(readFile(path), stored);
+        EXPECT_EQ(told(diagnostics), "kestrel: settings are not kept: " + path + ": " +
+                                         std::strerror(kStepErrors[s]) + "\n");
+        SettingsTexts t;
+        loadSettings(key, &t);
+        EXPECT_STREQ(t.comPort, "COM4");
+    }
+}
+
+TEST(AtomicSave, ADyingProcessLeavesTheOldFileOrTheNewOneNeverAMix) {
+    for (int s = 0; s < kStepCount; ++s) {
+        for (Mode mode : {Mode::DieBefore, Mode::DieAfter}) {
+            SCOPED_TRACE(std::string(kStepNames[s]) + (mode == Mode::DieAfter ? " done" : ""));
+            TempDir dir;
+            writeFile(dir / "store", kOld);
+            ::chmod((dir / "store").c_str(), 0640);
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                BrokenOps ops(s, mode);
+                replaceFileAtomically(dir / "store", kNew, ops);
+                ::_exit(1);  // not reached: the process dies inside
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "no crash simulated";
+            EXPECT_EQ(readFile(dir / "store"),
+                      s == kRename && mode == Mode::DieAfter ? kNew : kOld);
+            // What a crash leaves beside the store does not stop the next save, which
+            // removes it; the store keeps its permissions throughout.
+            ASSERT_TRUE(replaceFileAtomically(dir / "store", "next"));
+            EXPECT_EQ(readFile(dir / "store") + " " + listFolder(dir.path()), "next store");
+            EXPECT_EQ(modeOf(dir / "store"), 0640);
+        }
+    }
+}
+
+TEST(AtomicSave, TemporaryFilesOfProcessesThatAreGoneAreRemovedTheOthersStay) {
+    TempDir dir;
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    const std::string dead = std::to_string(gone), alive = std::to_string(::getppid());
+    const std::string kept[] = {"store." + alive + ".tmp",  // a save in progress elsewhere
+                                "store.x" + dead + ".tmp", "store." + dead + ".tmp.old",
+                                "other." + dead + ".tmp", "store.0.tmp"};
+    for (const std::string& name : kept)
+        writeFile(dir / name, "");
+    writeFile(dir / ("store." + dead + ".tmp"), kNew.substr(0, 100));
+    ASSERT_TRUE(replaceFileAtomically(dir / "store", kNew));
+    EXPECT_EQ(listFolder(dir.path()), "other." + dead + ".tmp store store.0.tmp store." + alive +
+                                          ".tmp store." + dead + ".tmp.old store.x" + dead +
+                                          ".tmp");
 }
 
 }  // namespace

@@ -59,7 +59,10 @@ inline std::string listFolder(const std::string& path) {
 inline std::vector<std::string> split(const std::string& text, char at = '|') {
     std::vector<std::string> out(1);
     for (char c : text)
-        c == at ? out.emplace_back() : out.back().push_back(c);
+        if (c == at)
+            out.emplace_back();
+        else
+            out.back().push_back(c);
     return out;
 }
 
