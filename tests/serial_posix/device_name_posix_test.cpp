@@ -14,8 +14,9 @@ std::string mapped(const char* name, size_t capacity = 272) {
     return refusal != nullptr ? std::string("<") + refusal + ">" : out.c_str();
 }
 
-// COMn counts from zero under /dev/ttyS; other bare names go under /dev; only absolute paths
-// stay as they are: a relative one would depend on the working directory.
+// COMn (any case) counts from zero under /dev/ttyS; other bare names go under /dev; only
+// absolute paths stay as they are: a relative one would depend on the working directory
+// (more relative names: PtyOpenTest.WhatIsNoSerialPortIsRefusedWithItsReason).
 TEST(PosixDeviceName, MapsComPortsAndBareNamesUnderDevAndKeepsOnlyAbsolutePaths) {
     const std::string tooLong = "<port name too long>";
     const std::string relative = "<not an absolute path>";
@@ -25,25 +26,18 @@ TEST(PosixDeviceName, MapsComPortsAndBareNamesUnderDevAndKeepsOnlyAbsolutePaths)
         size_t capacity = 272;
     } cases[] = {
         {"COM1", "/dev/ttyS0"},
-        {"com3", "/dev/ttyS2"},
         {"CoM12", "/dev/ttyS11"},
         {"COM01", "/dev/ttyS0"},
         {"COM256", "/dev/ttyS255"},
         {"ttyUSB0", "/dev/ttyUSB0"},
-        {"tty", "/dev/tty"},
         {"COM0", "/dev/COM0"},
         {"COM", "/dev/COM"},
         {"COM1a", "/dev/COM1a"},
-        {"COM 1", "/dev/COM 1"},
         {"XCOM1", "/dev/XCOM1"},
         {"COM99999999999999999999", "/dev/COM99999999999999999999"},
         {"\\\\.\\COM1", "/dev/\\\\.\\COM1"},  // the Windows namespace means nothing here
         {"/dev/ttyUSB1", "/dev/ttyUSB1"},
-        {"/dev/serial/by-id/usb-x-if00", "/dev/serial/by-id/usb-x-if00"},
         {"./COM1", relative},
-        {"pts/3", relative},
-        {"dev/ttyS0", relative},
-        {"ttyfoo/../x", relative},
         {"\\\\.\\/dev/ttyUSB2", relative},
         {"", "<not a serial port name>"},
         // 10 characters and the NUL; a full 259-character field fits under /dev.

@@ -20,14 +20,10 @@ namespace fs = std::filesystem;
 // One tty as sysfs shows it: its device's folder under sys/devices (a modem's is its USB
 // interface, an adapter's a port device below the interface), the driver bound there, its
 // char numbers and its type ("" for a tty without one).
+// The device is "" for a tty without one; byId and byPath are link names under
+// /dev/serial/by-id and by-path, "" for none.
 struct TtySpec {
-    const char* name;
-    const char* device;  // "" for a tty without a device behind it
-    const char* driver;
-    const char* dev;
-    const char* type;
-    const char* byId;  // link names under /dev/serial/by-id and by-path, "" none
-    const char* byPath;
+    const char *name, *device, *driver, *dev, *type, *byId, *byPath;
 };
 
 #define USB1 "pci0000:00/0000:00:14.0/usb1/"
@@ -135,13 +131,13 @@ TEST_F(PortListing, EachKindOfPortWithItsNamesAndUsbDetails) {
         "\n"
         R"({"v":1,"event":"port","port":"/dev/ttyUSB2","kind":"usb-serial",)"
         R"("by_id":["/dev/serial/by-id/usb-FTDI_Dual_RS232_FT4ZQ1AB-if00-port0"],)"
-        R"("by_path":["/dev/serial/by-path/pci-0000:00:14.0-usb-0:3:1.0-port0"],)"
-        R"("vid":"0403","pid":"6010","serial":"FT4ZQ1AB","manufacturer":"FTDI",)"
-        R"("product":"Dual RS232","interface":0})"
+        R"("by_path":["/dev/serial/by-path/pci-0000:00:14.0-usb-0:3:1.0-port0"],"vid":"0403",)"
+        R"("pid":"6010","serial":"FT4ZQ1AB","manufacturer":"FTDI","product":"Dual RS232",)"
+        R"("interface":0})"
         "\n"
         R"({"v":1,"event":"port","port":"/dev/ttyUSB10","kind":"usb-serial",)"
-        R"("by_id":["/dev/serial/by-id/usb-FTDI_Dual_RS232_FT4ZQ1AB-if01-port0"],)"
-        R"("by_path":[],"vid":"0403","pid":"6010","serial":"FT4ZQ1AB","manufacturer":"FTDI",)"
+        R"("by_id":["/dev/serial/by-id/usb-FTDI_Dual_RS232_FT4ZQ1AB-if01-port0"],"by_path":[],)"
+        R"("vid":"0403","pid":"6010","serial":"FT4ZQ1AB","manufacturer":"FTDI",)"
         R"("product":"Dual RS232","interface":1})"
         "\n");
 }

@@ -1,13 +1,11 @@
 // What the operator is told when a port does not open: the ports there are, the group to
-// join (or that no group helps), the process that holds the port.
+// join (or that no group helps). The process that holds a busy port is named end to end
+// (e2e.port_problems).
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cerrno>
-#include <filesystem>
 
 #include "serial/port_problem_posix.h"
 #include "serial_posix/posix_tree.h"
@@ -62,29 +60,6 @@ TEST_F(PortProblem, PermissionDeniedNamesOwnerGroupAndWhetherJoiningHelps) {
 
     chmod(port.c_str(), 0600);
     EXPECT_NE(explain(EACCES, port).find("Only its owner may open it"), std::string::npos);
-}
-
-TEST_F(PortProblem, ABusyPortNamesTheProcessThatHoldsIt) {
-    const test::Pty pty;
-    const std::string& slave = pty.slave;
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY);
-        (void)!::write(ready[1], fd >= 0 ? "y" : "n", 1);
-        pause();
-        _exit(0);
-    }
-    char c = 0;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
-    ASSERT_EQ(c, 'y');
-    const std::string text = explain(EBUSY, slave);
-    EXPECT_NE(text.find("Process " + std::to_string(child) + " ("), std::string::npos) << text;
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    close(ready[0]);
-    close(ready[1]);
 }
 
 }  // namespace
