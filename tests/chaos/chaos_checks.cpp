@@ -58,24 +58,32 @@ BytesRead bytesRead(const FakeSerialOs& os) {
     return n;
 }
 
-// The most sends of one record in a row: the image's records are expected in order, each
-// write of the record expected next starts a run, a write of the one before continues it.
+// The most writes of the same record bytes in a row. Equal records next to each other (empty
+// ones) cannot be told apart on the line, so their sends count together; the bound scales by
+// the longest such stretch of the image.
 int longestSendRun(const ChaosWorld& cw) {
     const auto& records = cw.plan.records();
-    size_t next = 0;
+    auto isRecord = [&records](const std::string& text) {
+        return std::any_of(records.begin(), records.end(), [&text](const auto& r) {
+            return text.size() == r.size() && std::memcmp(text.data(), r.data(), r.size()) == 0;
+        });
+    };
+    const std::string* last = nullptr;
     int run = 0, longest = 0;
     for (const Event& e : cw.w.os.events) {
-        auto is = [&e, &records](size_t i) {
-            return e.kind == Event::Kind::Write && i < records.size() &&
-                   e.text.size() == records[i].size() &&
-                   std::memcmp(e.text.data(), records[i].data(), e.text.size()) == 0;
-        };
-        if (is(next)) {
-            ++next;
-            run = 1;
-        } else if (next > 0 && is(next - 1)) {
-            ++run;
-        }
+        if (e.kind != Event::Kind::Write || !isRecord(e.text)) continue;
+        run = last != nullptr && *last == e.text ? run + 1 : 1;
+        last = &e.text;
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
+
+int equalRecordsInARow(const ChaosWorld& cw) {
+    const auto& records = cw.plan.records();
+    int run = 0, longest = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        run = i > 0 && records[i] == records[i - 1] ? run + 1 : 1;
         longest = std::max(longest, run);
     }
     return longest;
@@ -129,7 +137,6 @@ uint64_t sessionBoundMs(const ChaosWorld& cw) {
 std::vector<std::string> brokenInvariants(const ChaosWorld& cw) {
     const RecordingHost& host = cw.w.host;
     const auto& st = host.statuses;
-    const bool complete = cw.w.module.imageComplete();
     const auto succeeded = std::count_if(
         st.begin(), st.end(), [](const auto& s) { return s.text == status::kSucceeded; });
     // The start wait gives up at its 19th byte, or 22nd after the blind entry.
@@ -146,14 +153,13 @@ std::vector<std::string> brokenInvariants(const ChaosWorld& cw) {
     expect(cw.opensWithoutClaim == 0, "port opened without the claim");
 
     expect(succeeded <= 1, "\"Download succeeded.\" shown more than once");
-    expect(succeeded == 0 || complete,
+    expect(cw.watch.claimsWithoutImage == 0,
            "\"Download succeeded.\" but the module did not take exactly the image");
-    expect(!host.showed(status::kTransferDone) || complete,
-           "transfer done but the module did not take exactly the image");
     expect(cw.outcome.succeeded() == (succeeded == 1), "outcome and status disagree");
     expect(succeeded == 0 || host.lastStatus() == status::kSucceeded,
            "\"Download succeeded.\" is not the last status");
-    expect(longestSendRun(cw) <= 11, "a record sent more than 11 times in a row");
+    expect(longestSendRun(cw) <= 11 * equalRecordsInARow(cw),
+           "a record sent more than 11 times in a row");
     expect(countStarting(host, kStartWarning) < (blind ? 22 : 19),
            "the start wait went past its try limit");
 

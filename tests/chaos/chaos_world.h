@@ -12,6 +12,7 @@
 #include "chaos.h"
 #include "serial/port_locator.h"
 #include "serial/port_lock.h"
+#include "session/status_texts.h"
 #include "support/virtual_world.h"
 
 namespace kestrel::test {
@@ -54,6 +55,33 @@ struct RenamingLocator final : PortLocator {
     const sim::ChaosLink& link;
 };
 
+// The world's front end, seen by the session: every call reaches the recording host, and
+// what the module holds is noted at the moment the session claims the image went over
+// ("Download succeeded, finishing update process.", "Download succeeded."). A claim is
+// judged when it is made: a loader that later takes the hand-back's text for records is
+// another matter, which the hand-back's own texts report.
+class ClaimWatch final : public SessionHost {
+  public:
+    ClaimWatch(SessionHost& host, const sim::ModuleModel& module) : host_(host), module_(module) {}
+    void readFields(SessionFields* f) override { host_.readFields(f); }
+    void setStatus(const char* text) override {
+        if (std::strcmp(text, status::kTransferDone) == 0 ||
+            std::strcmp(text, status::kSucceeded) == 0)
+            claimsWithoutImage += module_.imageComplete() ? 0 : 1;
+        host_.setStatus(text);
+    }
+    void setProgressRange(int32_t maximum) override { host_.setProgressRange(maximum); }
+    void setProgressPosition(int32_t position) override { host_.setProgressPosition(position); }
+    void enableStart() override { host_.enableStart(); }
+    void phaseChanged(SessionPhase phase) override { host_.phaseChanged(phase); }
+
+    int claimsWithoutImage = 0;
+
+  private:
+    SessionHost& host_;
+    const sim::ModuleModel& module_;
+};
+
 struct ChaosWorld {
     explicit ChaosWorld(const sim::ChaosPlan& p)
         : plan(p), w(p.module, p.link.clockStartMs), port(w.os, w.clock), locator(w.os, p.link) {
@@ -87,7 +115,7 @@ struct ChaosWorld {
 
     SessionOutcome run() {
         PortLocator* where = plan.link.usbReturnsAs.empty() ? nullptr : &locator;
-        outcome = runUpdateSession(w.host, {port, *w.image, &lock, nullptr, nullptr, where});
+        outcome = runUpdateSession(watch, {port, *w.image, &lock, nullptr, nullptr, where});
         return outcome;
     }
 
@@ -97,6 +125,7 @@ struct ChaosWorld {
     int opensWithoutClaim = 0;
     SerialPort port;  // the session's port
     RenamingLocator locator;
+    ClaimWatch watch{w.host, w.module};
     SessionOutcome outcome;
 };
 
