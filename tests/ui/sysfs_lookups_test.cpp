@@ -1,10 +1,6 @@
 // The modem's port found in a fake sysfs and /dev tree, and the serial devices listed behind
 // COM1..COM9 in the port list.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <string>
-#include <vector>
 
 #include "serial/device_names.h"
 #include "temp_dir.h"
@@ -20,16 +16,16 @@ class SysfsTree : public ::testing::Test {
     std::string sys = root / "sys";
     std::string dev = root / "dev";
 
-    // A tty in sysfs whose "device" is a USB interface with the given class triple ("" for a
-    // missing file), and its node in /dev.
-    void addTty(const std::string& name, const std::string& cls, const std::string& sub,
-                const std::string& proto) {
+    // A tty in sysfs whose "device" is a USB interface with the class triple "cc ss pp" (a
+    // missing file for "-"), and its node in /dev.
+    void addTty(const std::string& name, const std::string& triple = "02 02 01") {
         const std::string iface = sys + "/devices/usb1/1-1/1-1:1." + name;
         fs::create_directories(iface);
-        for (const auto& [file, value] : {std::pair{"/bInterfaceClass", cls},
-                                          {"/bInterfaceSubClass", sub},
-                                          {"/bInterfaceProtocol", proto}})
-            if (!value.empty()) writeFile(iface + file, value + "\n");
+        const std::vector<std::string> values = split(triple, ' ');
+        const char* const files[] = {"/bInterfaceClass", "/bInterfaceSubClass",
+                                     "/bInterfaceProtocol"};
+        for (size_t i = 0; i < 3; ++i)
+            if (values[i] != "-") writeFile(iface + files[i], values[i] + "\n");
         fs::create_directories(sys + "/class/tty/" + name);
         fs::create_directory_symlink(iface, sys + "/class/tty/" + name + "/device");
         writeFile(dev + "/" + name, "");
@@ -38,62 +34,57 @@ class SysfsTree : public ::testing::Test {
         fs::create_directories(dev + "/serial/by-id");
         fs::create_symlink(target, dev + "/serial/by-id/" + name);
     }
-    std::string lookup(bool (UsbPortLookups::*which)(char (&)[kTextCapacity])) {
+    // What AttachedTo and Address say.
+    std::string lookups() {
         SysfsUsbPortLookups lookups(sys, dev);
-        char text[kTextCapacity];
-        return (lookups.*which)(text) ? text : "<none>";
+        char a[kTextCapacity], b[kTextCapacity];
+        return std::string(lookups.attachedTo(a) ? a : "<none>") + " " +
+               (lookups.address(b) ? b : "<none>");
     }
-    std::string attachedTo() { return lookup(&UsbPortLookups::attachedTo); }
-    std::string address() { return lookup(&UsbPortLookups::address); }
 };
 
 TEST_F(SysfsTree, TheLowestAtModemAmongTheAcmDevicesIsTheModem) {
-    addTty("ttyACM0", "02", "02", "00");  // CDC ACM without AT commands
-    addTty("ttyACM1", "0a", "00", "00");  // CDC data interface
-    addTty("ttyACM10", "02", "02", "01");
-    addTty("ttyACM2", "02", "02", "05");  // 3GPP 27.007; 2 comes before 10
-    addTty("ttyUSB0", "ff", "ff", "ff");
-    addTty("ttyACMx", "02", "02", "01");  // names that only look like ACM devices
-    addTty("ttyACM", "02", "02", "01");
-    addTty("ttyACM1b", "02", "02", "01");
-    EXPECT_EQ(attachedTo(), dev + "/ttyACM2");
+    addTty("ttyACM0", "02 02 00");  // CDC ACM without AT commands
+    addTty("ttyACM1", "0a 00 00");  // CDC data interface
+    addTty("ttyACM10");
+    addTty("ttyACM2", "02 02 05");  // 3GPP 27.007; 2 comes before 10
+    addTty("ttyUSB0", "ff ff ff");
+    for (const char* lookalike : {"ttyACMx", "ttyACM", "ttyACM1b"})
+        addTty(lookalike);
+    EXPECT_EQ(lookups(), dev + "/ttyACM2 <none>");
 }
 
 TEST_F(SysfsTree, EveryAtProtocolCountsAndNothingElse) {
-    const char* const kCases[][4] = {{"02", "02", "01", "modem"}, {"02", "02", "06", "modem"},
-                                     {"2", "2", "4", "modem"},    {"02", "02", "07", ""},
-                                     {"02", "02", "ff", ""},      {"02", "03", "01", ""},
-                                     {"03", "02", "01", ""},      {"02", "02", "", ""},
-                                     {"", "02", "01", ""},        {"02", "02", "zz", ""}};
-    for (const auto& c : kCases) {
-        TempDir fresh;
-        sys = fresh / "sys";
-        dev = fresh / "dev";
-        addTty("ttyACM0", c[0], c[1], c[2]);
-        EXPECT_EQ(attachedTo(), *c[3] ? dev + "/ttyACM0" : "<none>") << c[0] << c[1] << c[2];
+    for (const char* modem : {"02 02 01", "02 02 06", "2 2 4"}) {
+        for (const char* other :
+             {"02 02 07", "02 02 ff", "02 03 01", "03 02 01", "02 02 -", "- 02 01", "02 02 zz"}) {
+            SCOPED_TRACE(std::string(modem) + " / " + other);
+            fs::remove_all(root.path()), fs::create_directories(root.path());
+            addTty("ttyACM0", other);
+            addTty("ttyACM1", modem);
+            EXPECT_EQ(lookups(), dev + "/ttyACM1 <none>");
+        }
     }
 }
 
 TEST_F(SysfsTree, AddressIsTheStableNameThatLeadsToTheModem) {
-    EXPECT_EQ(attachedTo(), "<none>");  // no sysfs at all
-    EXPECT_EQ(address(), "<none>");
-    addTty("ttyACM0", "02", "02", "00");
-    addTty("ttyACM1", "02", "02", "01");
-    EXPECT_EQ(address(), "<none>");  // no /dev/serial/by-id
+    EXPECT_EQ(lookups(), "<none> <none>");  // no sysfs at all
+    addTty("ttyACM0", "02 02 00");
+    addTty("ttyACM1");
+    EXPECT_EQ(lookups(), dev + "/ttyACM1 <none>");  // no /dev/serial/by-id
     addById("usb-Other_Device-if00", "../../ttyACM0");
     addById("usb-Broken-if00", "../../ttyACM9");
-    EXPECT_EQ(address(), "<none>");
+    EXPECT_EQ(lookups(), dev + "/ttyACM1 <none>");
     addById("usb-Norvald_Module_123-if02", "../../ttyACM1");
     addById("usb-Norvald_Module_123-if00", "../../ttyACM1");  // first in order wins
-    EXPECT_EQ(attachedTo(), dev + "/ttyACM1");
-    EXPECT_EQ(address(), dev + "/serial/by-id/usb-Norvald_Module_123-if00");
+    EXPECT_EQ(lookups(), dev + "/ttyACM1 " + dev + "/serial/by-id/usb-Norvald_Module_123-if00");
 }
 
 TEST_F(SysfsTree, AnOverlongNameCountsAsNone) {
     while (dev.size() < 260)
         dev += "/dddddddddddddddddddddddddddddd";
-    addTty("ttyACM0", "02", "02", "01");
-    EXPECT_EQ(attachedTo(), "<none>");
+    addTty("ttyACM0");
+    EXPECT_EQ(lookups(), "<none> <none>");
 }
 
 TEST_F(SysfsTree, PortListHasStableNamesThenAcmThenUsbDevices) {
@@ -103,25 +94,23 @@ TEST_F(SysfsTree, PortListHasStableNamesThenAcmThenUsbDevices) {
         writeFile(dev + "/" + name, "");
     addById("usb-B-if00", "../../ttyACM2");
     addById("usb-A-if00", "../../ttyUSB0");
-    const std::vector<std::string> expected = {dev + "/serial/by-id/usb-A-if00",
-                                               dev + "/serial/by-id/usb-B-if00",
-                                               dev + "/ttyACM2",
-                                               dev + "/ttyACM10",
-                                               dev + "/ttyUSB0",
-                                               dev + "/ttyUSB1"};
-    EXPECT_EQ(listSerialDevices(dev), expected);
+    EXPECT_EQ(listSerialDevices(dev),
+              split(dev + "/serial/by-id/usb-A-if00|" + dev + "/serial/by-id/usb-B-if00|" + dev +
+                    "/ttyACM2|" + dev + "/ttyACM10|" + dev + "/ttyUSB0|" + dev + "/ttyUSB1"));
     EXPECT_TRUE(listSerialDevices(root / "missing").empty());
 }
 
 TEST(DeviceNames, NaturalOrderComparesNumbersByValue) {
-    EXPECT_TRUE(naturalLess("ttyACM2", "ttyACM10"));
-    EXPECT_FALSE(naturalLess("ttyACM10", "ttyACM2"));
-    EXPECT_TRUE(naturalLess("ttyACM", "ttyACM0"));
-    EXPECT_TRUE(naturalLess("a1b2", "a1b10"));
-    EXPECT_TRUE(naturalLess("usb-A", "usb-B"));
+    // Pairs in order; equal values with other spellings still get a strict order.
+    for (const auto& [a, b] : {std::pair{"ttyACM2", "ttyACM10"},
+                               {"ttyACM", "ttyACM0"},
+                               {"a1b2", "a1b10"},
+                               {"usb-A", "usb-B"},
+                               {"a1", "a01"}}) {
+        EXPECT_TRUE(naturalLess(a, b)) << a << " " << b;
+        EXPECT_FALSE(naturalLess(b, a)) << a << " " << b;
+    }
     EXPECT_FALSE(naturalLess("x", "x"));
-    // Equal values with other spellings still get a strict order.
-    EXPECT_NE(naturalLess("a01", "a1"), naturalLess("a1", "a01"));
     EXPECT_EQ(deviceNumber("ttyACM12", "ttyACM"), 12);
     for (const char* name : {"ttyACM", "ttyACM1x", "ttyUSB1", "ttyACM9999999999"})
         EXPECT_EQ(deviceNumber(name, "ttyACM"), -1) << name;

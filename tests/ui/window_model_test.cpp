@@ -1,6 +1,7 @@
 // The window without its toolkit, pinned once for both windows: the lists, the defaults, the
-// rate check, what is loaded and saved, the USB option's refreshes and a session's snapshot.
-// The Qt and Win32 windows' tests keep only what their toolkit adds.
+// rate check, what is loaded and saved, the USB option's refreshes and a session's snapshot,
+// and which port is the modem's USB port. The Qt and Win32 windows' tests keep only what
+// their toolkit adds.
 #include "ui/window_model.h"
 
 #include <gtest/gtest.h>
@@ -11,11 +12,13 @@
 
 #include "ui/bounded_text.h"
 #include "ui/dialog_template.h"
+#include "ui/usb_port_detection.h"
 
 namespace kestrel {
 namespace {
 
 using Texts = std::vector<std::string>;
+using Values = std::map<std::string, std::string>;
 
 // Controls as maps; a window without the firmware-name field reads it as empty.
 struct MapFields final : WindowFields {
@@ -36,18 +39,15 @@ struct MapFields final : WindowFields {
 };
 
 struct MapKey final : SettingsKey {
-    std::map<std::string, std::string> values;
+    Values values;
     Texts written;
     bool open() override { return true; }
     bool queryValue(const char* name, char (&t)[kTextCapacity]) override {
-        if (!values.count(name)) return false;
-        copyBounded(t, values[name].c_str());
-        return true;
+        return values.count(name) && (copyBounded(t, values[name].c_str()), true);
     }
     bool setValue(const char* name, const char* t) override {
         written.push_back(name);
-        values[name] = t;
-        return true;
+        return values[name] = t, true;
     }
     void close() override {}
 };
@@ -60,7 +60,7 @@ class WindowModelTest : public ::testing::Test {
     const char* const devices[2] = {"/dev/serial/by-id/modem", "/dev/ttyUSB0"};
     WindowModel model{fields, &key, &lookups};
 
-    void start(std::map<std::string, std::string> stored = {}) {
+    void start(Values stored = {}) {
         key.values = std::move(stored);
         fields = MapFields();
         model.initialise(devices, 2);
@@ -106,18 +106,17 @@ TEST_F(WindowModelTest, SavingWritesTheThreeFieldsAsTheyAreAndASessionReadsThemA
     model.saveSettings();
     EXPECT_EQ(key.written, (Texts{"FirmwareFile", "COMPort", "BaudRate"}));
     // Without the firmware-name field its empty text replaces the stored one.
-    EXPECT_EQ(key.values, (std::map<std::string, std::string>{
-                              {"FirmwareFile", ""}, {"COMPort", "COM7"}, {"BaudRate", "9600"}}));
+    EXPECT_EQ(key.values,
+              (Values{{"FirmwareFile", ""}, {"COMPort", "COM7"}, {"BaudRate", "9600"}}));
     fields.hasFirmwareName = true;
     fields.text[kFirmwareNameId] = "b.uusf";
     for (const bool usb : {true, false}) {
         fields.ticks = {{kUsbOptionId, usb}, {kNoFirmwareId, !usb}};
         SessionFields seen;
         model.readFields(&seen);
-        EXPECT_EQ(std::string(seen.portName) + " " + seen.rateText + " " + seen.firmwareName,
-                  "COM7 9600 b.uusf");
-        EXPECT_EQ(seen.usb, usb);
-        EXPECT_EQ(seen.noFirmware, !usb);
+        EXPECT_EQ(std::string(seen.portName) + " " + seen.rateText + " " + seen.firmwareName + " " +
+                      std::to_string(seen.usb) + std::to_string(seen.noFirmware),
+                  std::string("COM7 9600 b.uusf ") + (usb ? "10" : "01"));
     }
 }
 
@@ -145,6 +144,43 @@ TEST_F(WindowModelTest, TheUsbOptionFollowsTheFieldOrTheChosenEntry) {
     fields.text[kPortId] = "COM6";
     unaided.refreshUsbOption(RefreshReason::FocusLost);
     EXPECT_TRUE(fields.ticks[kUsbOptionId]);
+}
+
+TEST(UsbPortMatch, ThePortMustEqualALookupsTextExactly) {
+    // Port, AttachedTo (null: none), whether it is the USB port. No conversion of numbers, no
+    // case folding, no trimming; a leading "\\.\" is dropped from the port (once, and not from
+    // a name that is just the prefix), never from the lookup's text.
+    // clang-format off
+    const char* const kCases[][3] = {
+        {"COM5", "COM5", "usb"}, {"COM05", "COM5", ""}, {"COM5", "com5", ""}, {"com5", "COM5", ""},
+        {"COM5 ", "COM5", ""}, {"COM5", "COM55", ""}, {"COM55", "COM5", ""}, {"", "COM5", ""},
+        {"/dev/ttyACM0", "/dev/ttyACM0", "usb"}, {"/dev/ttyacm0", "/dev/ttyACM0", ""},
+        {"\\\\.\\COM5", "COM5", "usb"}, {"\\\\.\\COM12", "COM12", "usb"},
+        {"\\\\.\\COM5", "\\\\.\\COM5", ""}, {"\\\\.\\", "\\\\.\\", "usb"}, {"\\\\.\\", "", ""},
+        {"x\\\\.\\COM5", "COM5", ""}, {"\\\\.\\\\\\.\\COM5", "COM5", ""},
+        {"COM1", nullptr, ""}, {"", nullptr, ""}};
+    // clang-format on
+    for (const auto& c : kCases) {
+        FixedUsbPortLookups lookups(c[1], nullptr);
+        EXPECT_EQ(isModemUsbPort(c[0], lookups), *c[2] != 0) << c[0] << " / " << c[1];
+    }
+    // Only the first of the Address texts takes part; an AttachedTo that names another port
+    // does not hide it.
+    const char address[] = "COM7\0COM8\0COM9";
+    for (const char* attachedTo : {"", "COM3"}) {
+        for (const char* port : {"COM7", "COM8", "COM9"}) {
+            FixedUsbPortLookups lookups(*attachedTo ? attachedTo : nullptr, address,
+                                        sizeof address);
+            EXPECT_EQ(isModemUsbPort(port, lookups), port[3] == '7') << port << attachedTo;
+        }
+    }
+    // Address is asked only when AttachedTo does not match; nothing is cached: each refresh
+    // asks again.
+    FixedUsbPortLookups both("COM5", "COM7");
+    std::vector<int> queries;
+    for (const char* port : {"COM5", "COM7", "COM6"})
+        queries.push_back(isModemUsbPort(port, both) * 10 + both.queries());
+    EXPECT_EQ(queries, std::vector<int>({11, 13, 5}));
 }
 
 }  // namespace
