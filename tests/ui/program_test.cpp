@@ -10,12 +10,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <string>
+#include <cstdio>
+#include <memory>
 #include <thread>
-#include <vector>
 
 #include "temp_dir.h"
 
@@ -25,61 +22,20 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-struct Launched {
-    pid_t pid;
-    int input;  // the program's standard input
-};
-
-// Starts `argv` with its environment changed by `env` ("NAME=value" sets, "NAME" removes),
-// its output to `log` and its standard input from a pipe.
-Launched spawn(std::vector<std::string> argv, const std::vector<std::string>& env,
-               const std::string& log) {
-    int fds[2];
-    EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        for (const std::string& e : env) {
-            const size_t eq = e.find('=');
-            if (eq == std::string::npos) ::unsetenv(e.c_str());
-            if (eq != std::string::npos) ::setenv(e.substr(0, eq).c_str(), &e[eq + 1], 1);
-        }
-        const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fds[0], 0);
-        ::dup2(out, 1);
-        ::dup2(out, 2);
-        std::vector<char*> args;
-        for (std::string& a : argv)
-            args.push_back(a.data());
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(fds[0]);
-    return {pid, fds[1]};
-}
-
-// The exit code (128 + the signal when killed by one), or -1 when the program is still
-// running after `limit`; it is then killed.
-int waitExit(pid_t pid, std::chrono::milliseconds limit) {
-    int status = 0;
-    for (const auto end = Clock::now() + limit; Clock::now() < end;) {
-        if (::waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        std::this_thread::sleep_for(2ms);
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    return -1;
+// The shell's exit code for a wait status (128 + the signal when killed by one).
+int exitCode(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 TEST(WindowProgram, WithoutADisplayItEndsWithZeroAndSaysWhy) {
     TempDir dir;
-    const Launched run = spawn(
-        {KESTREL_PROGRAM_UNDER_TEST},
-        {"QT_QPA_PLATFORM=xcb", "DISPLAY", "WAYLAND_DISPLAY", "XDG_CONFIG_HOME=" + dir / "config"},
-        dir / "output");
-    ::close(run.input);
-    EXPECT_EQ(waitExit(run.pid, 10s), 0);
+    const int status =
+        std::system(("env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "
+                     "XDG_CONFIG_HOME='" +
+                     dir / "config" + "' timeout -s KILL 10 '" + KESTREL_PROGRAM_UNDER_TEST +
+                     "' </dev/null >'" + dir / "output" + "' 2>&1")
+                        .c_str());
+    EXPECT_EQ(exitCode(status), 0);
     const std::string output = readFile(dir / "output");
     EXPECT_NE(output.find("kestrel: the window cannot be created: "), std::string::npos) << output;
     EXPECT_FALSE(fs::exists(dir / "config"));  // no window, no store
@@ -99,8 +55,6 @@ class PackedProgram : public ::testing::Test {
     std::string port;
     std::string program = dir / "kestrel";
     std::string store = dir / "config/Norvald/Kestrel.reg";
-    std::vector<std::string> env = {"XDG_CONFIG_HOME=" + dir / "config",
-                                    "XDG_RUNTIME_DIR=" + dir / "runtime"};
 
     ~PackedProgram() override { ::close(master); }
     void SetUp() override {
@@ -120,7 +74,7 @@ class PackedProgram : public ::testing::Test {
         }
         writeFile(program, file);
         ::chmod(program.c_str(), 0755);
-        writeFile(store, storeWith("\"COMPort\"=\"" + port + "\"\r\n"));
+        writeFile(store, storeWith(regValue("COMPort", port)));
         fs::create_directories(dir / "runtime");
         ::chmod((dir / "runtime").c_str(), 0700);
     }
@@ -134,28 +88,30 @@ class PackedProgram : public ::testing::Test {
 };
 
 // Driven from the outside on an X display of its own, with real keys: Enter on the focused
-// window presses START, and Escape closes it while the session holds the port.
+// window presses START, and Escape closes it while the session holds the port. Closing the
+// driver's input waits for it (and so for the program).
 TEST_F(PackedProgram, ClosedDuringASessionItEndsAtOnceWithTwoAndSavesTheSettings) {
-    const Launched run =
-        spawn({KESTREL_PYTHON, KESTREL_DRIVE_WINDOW, program}, env, dir / "output");
-    ASSERT_GT(::write(run.input, "Return\n", 7), 0);
+    std::unique_ptr<FILE, int (*)(FILE*)> keys(
+        ::popen(("env XDG_CONFIG_HOME='" + dir / "config" + "' XDG_RUNTIME_DIR='" +
+                 dir / "runtime" + "' timeout -s KILL 60 '" KESTREL_PYTHON "' '" +
+                 KESTREL_DRIVE_WINDOW + "' '" + program + "' >'" + dir / "output" + "' 2>&1")
+                    .c_str(),
+                "we"),
+        ::pclose);
+    ASSERT_TRUE(keys && std::fputs("Return\n", keys.get()) >= 0 && std::fflush(keys.get()) == 0);
     for (const auto end = Clock::now() + 20s; !slaveOpen() && Clock::now() < end;)
         std::this_thread::sleep_for(5ms);
-    const bool opened = slaveOpen();
-    if (!opened) ::close(run.input);
-    ASSERT_TRUE(opened) << output();
+    ASSERT_TRUE(slaveOpen()) << output();
     // The session is still running: the terminal never answers, and it keeps the port.
     std::this_thread::sleep_for(200ms);
     ASSERT_TRUE(slaveOpen()) << output();
     const auto closedAt = Clock::now();
-    ASSERT_GT(::write(run.input, "Escape\n", 7), 0);
-    ::close(run.input);
-    EXPECT_EQ(waitExit(run.pid, 10s), 2) << output();
+    std::fputs("Escape\n", keys.get());
+    EXPECT_EQ(exitCode(::pclose(keys.release())), 2) << output();
     EXPECT_LT(Clock::now() - closedAt, 1500ms);
     EXPECT_FALSE(slaveOpen());  // the port went with the process
-    EXPECT_EQ(readFile(store),
-              storeWith("\"COMPort\"=\"" + port +
-                        "\"\r\n\"FirmwareFile\"=\"\"\r\n\"BaudRate\"=\"115200\"\r\n"));
+    EXPECT_EQ(readFile(store), storeWith(regValue("COMPort", port) + regValue("FirmwareFile", "") +
+                                         regValue("BaudRate", "115200")));
 }
 #endif  // KESTREL_PROGRAM_FITS
 
