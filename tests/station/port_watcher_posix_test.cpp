@@ -6,9 +6,6 @@
 #include <sys/time.h>
 
 #include <chrono>
-#include <filesystem>
-#include <string>
-#include <vector>
 
 #include "serial_posix/posix_tree.h"
 #include "station/port_identity_posix.h"
@@ -120,21 +117,20 @@ TEST_F(Watcher, AWaitEndsEarlyOnAWakeOrASignal) {
 TEST_F(Watcher, RefusesPatternsItCannotWatch) {
     fs::create_directories(root + "/file");
     touch("/plain");
-    const struct {
-        std::string pattern, reason;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
+        // pattern, reason
         {"dev/ttyACM*", "dev/ttyACM*: the pattern must be an absolute path"},
         {"/dev/*/ttyACM0", "/dev/*/ttyACM0: only the pattern's last part may hold wildcards"},
         {"/dev/serial/", "/dev/serial/: the pattern names no port after its last '/'"},
         {root + "/plain/x*", ""},  // a file where its folder should be: waits above it
     };
-    for (const auto& c : cases) {
+    for (const auto& [pattern, reason] : cases) {
         SystemError why;
-        const auto watcher = createPortWatcher(c.pattern, &why);
+        const auto watcher = createPortWatcher(pattern, &why);
         char text[400];
         describeSystemError(why, text, sizeof text);
-        EXPECT_EQ(text, c.reason);
-        EXPECT_EQ(watcher == nullptr, !c.reason.empty());
+        EXPECT_EQ(text, reason);
+        EXPECT_EQ(watcher == nullptr, !reason.empty());
     }
 }
 
@@ -143,15 +139,14 @@ TEST_F(Watcher, AModuleIsKnownByItsUsbSerialNumberAndPlace) {
     const std::string usb = usbTty(pty, 0, "0042ABC");
     const char* slave = pty.slave.c_str();
     const auto lookup = createPosixIdentityLookup({root + "/sys", root + "/dev"});
-    PortIdentity id = lookup->identityOf(slave);
-    EXPECT_EQ(id.serial, "0042ABC");
-    EXPECT_EQ(id.place, usb);
+    const auto of = [&](const std::string& port) {
+        const PortIdentity id = lookup->identityOf(port);
+        return std::make_pair(id.serial, id.place);
+    };
+    EXPECT_EQ(of(slave), std::make_pair(std::string("0042ABC"), usb));
     fs::remove(usb + "/serial");  // a device without one
-    id = lookup->identityOf(slave);
-    EXPECT_EQ(id.serial, "");
-    EXPECT_EQ(id.place, usb);
-    id = lookup->identityOf(root + "/nothing");
-    EXPECT_EQ(id.serial + id.place, "");
+    EXPECT_EQ(of(slave), std::make_pair(std::string(), usb));
+    EXPECT_EQ(of(root + "/nothing"), std::make_pair(std::string(), std::string()));
 }
 
 }  // namespace

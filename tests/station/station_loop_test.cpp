@@ -6,8 +6,7 @@
 #include <deque>
 #include <map>
 #include <set>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "station/station_loop.h"
 #include "support/virtual_clock.h"
@@ -33,8 +32,7 @@ struct Fixture : UnitLauncher, StationReport, IdentityLookup, PortWatcher {
     }
     bool takeEnded(std::string* port, int* exitCode) override {
         if (ended.empty()) return false;
-        *port = ended.front().first;
-        *exitCode = ended.front().second;
+        std::tie(*port, *exitCode) = ended.front();
         ended.pop_front();
         return true;
     }
@@ -100,12 +98,8 @@ struct Fixture : UnitLauncher, StationReport, IdentityLookup, PortWatcher {
     Lines launched, lines;
 };
 
-PortEvent in(const char* port) {
-    return {PortEvent::kAppeared, port};
-}
-PortEvent out(const char* port) {
-    return {PortEvent::kGone, port};
-}
+const auto in = [](const char* port) { return PortEvent{PortEvent::kAppeared, port}; };
+const auto out = [](const char* port) { return PortEvent{PortEvent::kGone, port}; };
 
 TEST(StationLoop, FlashesEachNewModuleOnceAndWaitsForRunningOnesOnStop) {
     Fixture f;
