@@ -10,6 +10,7 @@
 namespace kestrel::test {
 namespace {
 
+using M = sim::ModuleConfig;
 std::string letters(size_t n) {
     std::string s;
     for (size_t i = 0; i < n; ++i)
@@ -35,31 +36,29 @@ struct ReplyCase {
 
 const uint32_t kSilentSend = kBeforeSendMs + 5010;  // the wait, then the budget's last poll
 const sim::ModuleConfig kPlain;
-const sim::ModuleConfig kSilent = module([](auto& c) { c.silent = true; });
+const sim::ModuleConfig kSilent = having(&M::silent, true);
 const std::string kIprReply = "\r\n+IPR: 115200\r\n\r\nOK\r\n";
 const std::string kFlood = letters(400);
 const char* const kIpr = "AT+IPR?\r";
 
 const ReplyCase kReplyCases[] = {
     {"echo dropped, reply kept as received", kPlain, 1, "\r\nOK\r\n", 1, kAnsweredMs},
-    {"no echo", module([](auto& c) { c.neverEchoes = true; }), 1, kIprReply, 1, 0, "", "", 0, kIpr},
-    {"the command after the echo is reply", module([](auto& c) { c.echoTwice = true; }), 1,
-     "AT\r\r\nOK\r\n", 1, 0},
+    {"no echo", having(&M::neverEchoes, true), 1, kIprReply, 1, 0, "", "", 0, kIpr},
+    {"the command after the echo is reply", having(&M::echoTwice, true), 1, "AT\r\r\nOK\r\n", 1, 0},
     {"stale bytes start the reply", kPlain, 1, "xyzAT\r\r\nOK\r\n", 1, 0, "", "xyz"},
     // A stale "A" is taken for the echo's first character; the real echo no longer matches.
     {"stale byte passes as echo", kPlain, 1, "AT\r\r\nOK\r\n", 1, 0, "", "A"},
-    {"stops right behind the first OK",
-     module([](auto& c) { c.unsolicitedAfterOk = "\r\n+CREG: 1\r\n"; }), 1, kIprReply, 1, 0,
-     "\r\n+CREG: 1\r\n", "", 0, kIpr},
-    {"a pause cuts the reply", module([](auto& c) { c.pauseInInfoMs = 100; }), 0,
-     "\r\n+IPR: 115200", 1, 0, "\r\n\r\nOK\r\n", "", 0, kIpr},
+    {"stops right behind the first OK", having(&M::unsolicitedAfterOk, "\r\n+CREG: 1\r\n"), 1,
+     kIprReply, 1, 0, "\r\n+CREG: 1\r\n", "", 0, kIpr},
+    {"a pause cuts the reply", having(&M::pauseInInfoMs, 100), 0, "\r\n+IPR: 115200", 1, 0,
+     "\r\n\r\nOK\r\n", "", 0, kIpr},
     // A poll lands on the echo at 350 exactly; from there on as for a prompt answer.
-    {"a late answer is waited for", module([](auto& c) { c.lateAnswerMs = 300; }), 1, "\r\nOK\r\n",
-     1, kAnsweredMs + 300},
+    {"a late answer is waited for", having(&M::lateAnswerMs, 300), 1, "\r\nOK\r\n", 1,
+     kAnsweredMs + 300},
     // Without the marker, a 5 ms gap ends the reply.
-    {"ERROR fails at once", module([](auto& c) { c.refusedCommands = {"AT^SFDL"}; }), 0,
-     "\r\nERROR\r\n", 1, kAnsweredMs + 5, "", "", 0, "AT^SFDL\r"},
-    {"OK without LF", module([](auto& c) { c.okWithoutLf = true; }), 0, "\r\nOK\r", 1, 0},
+    {"ERROR fails at once", having(&M::refusedCommands, Texts{"AT^SFDL"}), 0, "\r\nERROR\r\n", 1,
+     kAnsweredMs + 5, "", "", 0, "AT^SFDL\r"},
+    {"OK without LF", having(&M::okWithoutLf, true), 0, "\r\nOK\r", 1, 0},
     {"OK ending a longer word", kSilent, 1, "\r\nBOOK\r\n", 1, 0, "", "\r\nBOOK\r\n", 60},
     // The OK and the line behind it are read to the gap, not left for the next reader.
     {"a zero byte hides the OK", module([](auto& c) {
@@ -67,14 +66,12 @@ const ReplyCase kReplyCases[] = {
          c.unsolicitedAfterOk = "\r\nRING\r\n";
      }),
      0, "\r\n", 1, 0},
-    {"numeric result", module([](auto& c) { c.verbose = false; }), 0, "0\r", 1, 0, "", "", 0,
-     "ATE0\r"},
+    {"numeric result", having(&M::verbose, false), 0, "0\r", 1, 0, "", "", 0, "ATE0\r"},
     {"silence: a second send after the full budget", kSilent, 0, "", 2, 2 * kSilentSend, "", "", 0,
      "AT^SMSO\r"},
-    {"echo without a reply is silence", module([](auto& c) { c.quiet = true; }), 0, "", 2,
-     2 * kSilentSend},
-    {"an answer to the second send", module([](auto& c) { c.firstAnsweredLine = 2; }), 1,
-     "\r\nOK\r\n", 2, kSilentSend + kAnsweredMs},
+    {"echo without a reply is silence", having(&M::quiet, true), 0, "", 2, 2 * kSilentSend},
+    {"an answer to the second send", having(&M::firstAnsweredLine, 2), 1, "\r\nOK\r\n", 2,
+     kSilentSend + kAnsweredMs},
     // Back to back, so no gap ends the collection: cut at 259, the byte at the limit lost.
     {"long reply", kSilent, 0, kFlood.substr(0, 259), 1, 0, kFlood.substr(260), kFlood, 60},
     {"marker fits before the limit", kSilent, 1, letters(255) + "OK\r\n", 1, 0, "",
@@ -101,25 +98,21 @@ TEST(AtCommand, RepliesAreCollectedAndJudgedAsReceived) {
         const auto r = link.send(c.command, c.capacity);
         EXPECT_EQ(r.result, c.result);
         EXPECT_EQ(escaped(r.text), escaped(c.reply));
-        if (c.tookMs != 0) {
-            EXPECT_EQ(r.tookMs, c.tookMs);
-        }
+        EXPECT_EQ(c.tookMs ? r.tookMs : 0, c.tookMs);
         // The command's bytes and nothing else, 50 ms after the call, and again after silence.
         const auto ws = link.writes();
         ASSERT_EQ(ws.size(), c.writes);
         for (const Event& e : ws)
             EXPECT_EQ(e.text, c.command);
         EXPECT_EQ(ws[0].atMs, kBeforeSendMs);
-        if (ws.size() == 2) {
-            EXPECT_EQ(ws[1].atMs - ws[0].atMs, kSilentSend);
-        }
+        EXPECT_EQ(ws.size() == 2 ? ws[1].atMs - ws[0].atMs : kSilentSend, kSilentSend);
         link.w.clock.advance(200);
         EXPECT_EQ(escaped(link.leftInPort()), escaped(c.left));
     }
 }
 
 TEST(AtCommand, NoiseAtAWrongRateIsAReplyWithoutTheMarker) {
-    ModemLink link(moduleAt(57600), 115200);
+    ModemLink link(firmwareModule(57600), 115200);
     const auto r = link.send("AT+IPR?\r");
     EXPECT_EQ(r.result, 0);
     EXPECT_EQ(link.writes().size(), 1u);
@@ -154,9 +147,7 @@ TEST(AtProbe, PurgeThenTheProbeAtOnceAndOkWithinTheWaitAndOneReadTimeout) {
         ModemLink link(c.config);
         if (!c.earlier.empty()) link.moduleSends(c.earlier, c.earlierMs);
         EXPECT_EQ(probeAtMode(link.w.port), c.result);
-        if (c.tookMs != 0) {
-            EXPECT_EQ(link.w.clock.elapsed() - link.startMs, c.tookMs);
-        }
+        EXPECT_EQ(c.tookMs ? link.w.clock.elapsed() - link.startMs : 0, c.tookMs);
         const auto& ev = link.w.os.events;
         ASSERT_GE(ev.size(), link.firstEvent + 2);
         EXPECT_EQ(ev[link.firstEvent].kind, Event::Kind::Purge);

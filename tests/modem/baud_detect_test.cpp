@@ -10,8 +10,6 @@
 namespace kestrel::test {
 namespace {
 
-using Texts = std::vector<std::string>;
-
 struct Detection {
     int32_t result;
     Texts dialogue;  // from after the port was opened
@@ -48,7 +46,7 @@ Texts twice(const Texts& pass) {
 }
 
 TEST(RateSearch, ProbeOrderConfirmationAndWhereThePortIsLeft) {
-    const auto silent = module([](auto& m) { m.silent = true; });
+    const auto silent = having(&sim::ModuleConfig::silent, true);
     const auto anyRate = module([](auto& m) {
         m.anyRate = true;
         m.rate = 57600;
@@ -78,22 +76,23 @@ TEST(RateSearch, ProbeOrderConfirmationAndWhereThePortIsLeft) {
          fruitless + 2 * kSlotMs},
         {"silent, 0 is never probed", silent, 0, -1,
          twice(probing({460800, 230400, 115200, 57600, 38400, 19200})), 19200, fruitless},
-        {"at the requested rate", moduleAt(115200), 115200, 115200, probing({115200}), 115200,
+        {"at the requested rate", firmwareModule(115200), 115200, 115200, probing({115200}), 115200,
          kRestartMs + kSlotMs},
-        {"at a slow requested rate", moduleAt(9600), 9600, 9600, probing({9600}), 9600, 0},
+        {"at a slow requested rate", firmwareModule(9600), 9600, 9600, probing({9600}), 9600, 0},
         {"answering at every rate", anyRate, 230400, 230400, probing({230400}), 230400, 0},
         // The confirmation at 115200 fails: the port goes back to the rate found.
-        {"found elsewhere", moduleAt(57600), 115200, 57600,
+        {"found elsewhere", firmwareModule(57600), 115200, 57600,
          probing({115200, 460800, 230400, 57600, 115200}, 57600), 57600,
          kRestartMs + 5 * kSlotMs + kSwitchMs},
         {"requested rate answering the second time", secondTime, 115200, 115200,
          probing({115200, 460800, 115200}), 115200, 0},
         // 0 is never searched but still confirmed; the module hears noise there.
-        {"requested 0", moduleAt(57600), 0, 57600,
+        {"requested 0", firmwareModule(57600), 0, 57600,
          probing({460800, 230400, 115200, 57600, 0}, 57600), 57600, 0},
         // The device cannot run at 9600 and stays at 115200, where the module answers: the
         // answer counts for 9600, as the search has no way of telling.
-        {"refused switch", moduleAt(115200), 9600, 9600, Texts{"restart", kProbe}, 115200, 0, 9600},
+        {"refused switch", firmwareModule(115200), 9600, 9600, Texts{"restart", kProbe}, 115200, 0,
+         9600},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -103,14 +102,12 @@ TEST(RateSearch, ProbeOrderConfirmationAndWhereThePortIsLeft) {
         EXPECT_EQ(d.result, c.result);
         EXPECT_EQ(d.dialogue, c.dialogue);
         EXPECT_EQ(d.portRate, c.portRate);
-        if (c.tookMs != 0) {
-            EXPECT_EQ(d.tookMs, c.tookMs);
-        }
+        EXPECT_EQ(c.tookMs ? d.tookMs : 0, c.tookMs);
     }
 }
 
 TEST(RateSearch, RestartWithoutCtsIsNotReportedAndTheSearchGoesOn) {
-    VirtualWorld w(moduleAt(115200));
+    VirtualWorld w(firmwareModule(115200));
     ASSERT_EQ(w.port.openPort("COM1", 115200, false), 1);
     w.os.modemStatusFails = true;  // CTS can never be read
     EXPECT_EQ(detectBaudRate(w.port, 115200), 115200);

@@ -12,6 +12,8 @@
 
 namespace kestrel::test {
 
+using Texts = std::vector<std::string>;
+
 // Bytes as readable text: \r, \n, \0 and everything outside printable ASCII escaped.
 inline std::string escaped(const std::string& bytes) {
     std::string out;
@@ -32,6 +34,17 @@ template <typename Change>
 sim::ModuleConfig with(sim::ModuleConfig c, Change change) {
     change(c);
     return c;
+}
+
+// A default module but for one `field`, e.g. having(&M::silent, true).
+template <typename T, typename V>
+sim::ModuleConfig having(T sim::ModuleConfig::*field, V value) {
+    return with({}, [&](auto& c) { c.*field = value; });
+}
+
+// Working firmware fixed at `rate`.
+inline sim::ModuleConfig firmwareModule(uint32_t rate) {
+    return with({}, [rate](auto& c) { c.rate = rate; });
 }
 
 // The transcript line of the AT probe.

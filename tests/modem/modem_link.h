@@ -15,18 +15,10 @@
 
 namespace kestrel::test {
 
-inline sim::ModuleConfig moduleAt(uint32_t rate) {
-    sim::ModuleConfig c;
-    c.rate = rate;
-    return c;
-}
-
 // A module configured by `change`, e.g. module([](auto& c) { c.silent = true; }).
 template <typename Change>
 sim::ModuleConfig module(Change change) {
-    sim::ModuleConfig c;
-    change(c);
-    return c;
+    return with({}, change);
 }
 
 struct ModemLink {

@@ -107,9 +107,7 @@ TEST(DamagedImage, ImageThatBreaksDuringTheTransferIsNoSuccess) {
     std::string path;
     // The program file loses its tail while block 2 is on its way.
     UpdateRun r(makeRecords(6), loaderModule([&path](int block, int) {
-                    if (block == 2) {
-                        EXPECT_EQ(truncate(path.c_str(), 100000 + 3 * 73 + 10), 0);
-                    }
+                    EXPECT_EQ(block == 2 ? truncate(path.c_str(), 100000 + 3 * 73 + 10) : 0, 0);
                     return byte(0x01);
                 }),
                 true);

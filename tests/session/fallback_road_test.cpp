@@ -7,8 +7,6 @@
 namespace kestrel::test {
 namespace {
 
-using Texts = std::vector<std::string>;
-
 TEST(FallbackRoad, BytesLinesAndWaitsInOrder) {
     UpdateRun r(makeRecords(5, {16, 24, 8}), loaderModule(), true);
     r.run();

@@ -9,6 +9,7 @@
 namespace kestrel::test {
 namespace {
 
+using M = sim::ModuleConfig;
 constexpr int32_t kEntry = -2;
 
 // The entry (kEntry) or the hand-back with the module's `originalRate`, against a module as
@@ -52,7 +53,7 @@ sim::ModuleConfig reporting(const std::string& info, uint32_t pauseMs = 0) {
 TEST(OriginalRate, NumberIsConvertedLikeTheRateField) {
     const std::pair<sim::ModuleConfig, int32_t> cases[] = {
         // Blank lines before it are skipped by the leading-noise strip.
-        {with({}, [](auto& c) { c.blankLinesBeforeInfo = 2; }), 115200},
+        {having(&M::blankLinesBeforeInfo, 2), 115200},
         {reporting(" +IPR: 57600"), 57600},    // spaces are line noise too
         {reporting("+IPR: 0"), 0},             // autobaud, restored like any rate
         {reporting("+IPR:  +38400x"), 38400},  // converted like the rate field
@@ -77,7 +78,7 @@ TEST(OriginalRate, StaysUnknownWithoutAnInformationLine) {
                                        reporting("+ipr: 57600"),
                                        reporting("IPR: 57600"),
                                        reporting("+IPR: 5", 100),
-                                       with({}, [](auto& c) { c.refusedCommands = {"AT+IPR?"}; }),
+                                       having(&M::refusedCommands, Texts{"AT+IPR?"}),
                                        with({}, [](auto& c) {
                                            c.replyFor = {{"AT+IPR?", std::string(1000, '\x7f')}};
                                        })};
@@ -139,9 +140,7 @@ TEST(Restoration, RestoresTheRateFromWhereTheModuleIsFoundAndSwitchesItOff) {
         const std::string restore = "AT+IPR=" + std::to_string(original) + "\r";
         EXPECT_EQ(writesOf(h.w.os, restore).at(0).rate, moduleRate);
         EXPECT_EQ(writesOf(h.w.os, "AT^SMSO\r").at(0).rate, static_cast<uint32_t>(original));
-        if (moduleRate == 115200) {
-            EXPECT_EQ(h.dialogue, attempts(0, original));
-        }
+        EXPECT_EQ(moduleRate == 115200 ? h.dialogue : attempts(0, original), attempts(0, original));
         EXPECT_TRUE(h.w.host.statuses.empty());
         EXPECT_TRUE(h.w.module.switchedOff());
         // The port stays open at the original rate for the session's own clean-up.
@@ -153,7 +152,7 @@ TEST(Restoration, RestoresTheRateFromWhereTheModuleIsFoundAndSwitchesItOff) {
 TEST(Restoration, ModuleAnsweringOnlyInTheThirdAttempt) {
     // A fixed-rate module hears one probe per pass at its own rate (the others are noise
     // with no line end): two passes in each of the first two attempts go unanswered.
-    const Phase h(with({}, [](auto& c) { c.firstAnsweredLine = 5; }), 57600);
+    const Phase h(having(&M::firstAnsweredLine, 5), 57600);
     EXPECT_TRUE(h.done);
     EXPECT_EQ(h.dialogue, attempts(2, 57600));
     EXPECT_EQ(writesOf(h.w.os, "AT+IPR=57600\r").at(0).atMs - h.startMs,
@@ -162,7 +161,7 @@ TEST(Restoration, ModuleAnsweringOnlyInTheThirdAttempt) {
 }
 
 TEST(Restoration, FiveAttemptsWithoutAnAnswerFail) {
-    const Phase h(with({}, [](auto& c) { c.silent = true; }), 57600);
+    const Phase h(having(&M::silent, true), 57600);
     EXPECT_FALSE(h.done);
     EXPECT_EQ(h.dialogue, attempts(5));
     EXPECT_EQ(h.w.host.texts(),

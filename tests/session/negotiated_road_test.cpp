@@ -9,6 +9,7 @@
 namespace kestrel::test {
 namespace {
 
+using M = sim::ModuleConfig;
 const std::string kFinishing = "Download succeeded, finishing update process.";
 
 // A negotiated update over RS-232 (or USB) with `name` in the firmware field.
@@ -73,7 +74,7 @@ TEST(NegotiatedRoad, ModuleWithoutAtAnswersGetsTheWarningAndTheFallbackEntry) {
 
 TEST(NegotiatedRoad, RefusedDownloadCommandOrBlockStillEndAsTheyShould) {
     // An ERROR to the download command is final: no second send, no transfer, no hand-back.
-    Road r(makeRecords(2), with({}, [](auto& c) { c.refusedCommands = {"AT^SFDL"}; }));
+    Road r(makeRecords(2), having(&M::refusedCommands, Texts{"AT^SFDL"}));
     EXPECT_EQ(r.w.host.texts(),
               split("|INFO: original baudrate = 115200|ERROR: Cannot send download command."));
     EXPECT_EQ(r.count("> AT^SFDL\\r"), 1u);

@@ -19,8 +19,6 @@
 
 namespace kestrel::test {
 
-using Texts = std::vector<std::string>;
-
 inline Texts operator+(Texts a, const Texts& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -33,15 +31,10 @@ inline size_t count(const Texts& all, const std::string& line) {
 
 // A loader-only module (no firmware) that answers each record per `answers`.
 inline sim::ModuleConfig loaderModule(sim::AnswerScript answers = {}) {
-    sim::ModuleConfig c;
-    c.firmwarePresent = false;
-    c.answers = std::move(answers);
-    return c;
-}
-
-// Working firmware fixed at `rate`.
-inline sim::ModuleConfig firmwareModule(uint32_t rate) {
-    return with({}, [rate](auto& c) { c.rate = rate; });
+    return with({}, [&answers](auto& c) {
+        c.firmwarePresent = false;
+        c.answers = std::move(answers);
+    });
 }
 
 // Firmware on USB whose port drops 200 ms after the download command's OK and stays away
