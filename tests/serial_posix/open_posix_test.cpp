@@ -132,18 +132,33 @@ TEST_F(PtyOpenTest, OpensTheSlaveRawAndNonBlockingAndReleasesItOnClose) {
     port_.closePort();  // harmless a second time
     EXPECT_EQ(openDescriptorCount(), before);
 
-    // Lock and exclusive flag are gone: another program can take the port now.
-    const int other = openOther();
+    // Lock and exclusive flag are gone: another program can take the port now, and then the
+    // port is "busy" for us (not flock's "temporarily unavailable").
+    int other = openOther();
     ASSERT_GE(other, 0);
     EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(port_.openPort(slave(), 115200, false), 0);
+    EXPECT_EQ(port_.lastError().code, EBUSY);
+    EXPECT_FALSE(port_.portIsOpen());
+    EXPECT_EQ(openDescriptorCount(), before + 1);
     close(other);
     EXPECT_EQ(openInChild(), 1);
-
     // udev's /dev/serial/by-id names are links to the device; a pty has no modem lines, which
     // USB mode does without.
     const std::string link = root + "/usb-Modem_1234-if00";
     ASSERT_EQ(symlink(slave(), link.c_str()), 0);
     EXPECT_EQ(port_.openPort(link.c_str(), 115200, true), 1);
+    port_.closePort();
+
+    // Held with TIOCEXCL only (no flock); the flag outlives its setter's descriptor, and is
+    // not ours.
+    other = openOther();
+    ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
+    EXPECT_EQ(openInChild(), 0);
+    close(other);
+    EXPECT_EQ(port_.openPort(slave(), 115200, false), 1);
+    port_.closePort();
+    EXPECT_EQ(openInChild(), 0);
 }
 
 // Each refused with its reason, and nothing but a character device is opened at all.
@@ -231,27 +246,6 @@ TEST_F(PtyOpenTest, ClosingLeavesTheTerminalAsItWasFound) {
     EXPECT_EQ(own.c_cflag & (CRTSCTS | HUPCL | CLOCAL), static_cast<tcflag_t>(HUPCL | CLOCAL));
     port_.closePort();
     EXPECT_EQ(slaveState(master_), found);
-}
-
-TEST_F(PtyOpenTest, PortHeldByAnotherProgramDoesNotOpen) {
-    const int before = openDescriptorCount();
-    ASSERT_EQ(openInChild(), 1) << "the child can reach the slave at all";
-    int other = openOther();
-    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(port_.openPort(slave(), 115200, false), 0);
-    EXPECT_EQ(port_.lastError().code, EBUSY);  // "busy", not flock's "temporarily unavailable"
-    EXPECT_FALSE(port_.portIsOpen());
-    EXPECT_EQ(openDescriptorCount(), before + 1);
-    close(other);
-
-    // Held with TIOCEXCL only (no flock).
-    other = openOther();
-    ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
-    EXPECT_EQ(openInChild(), 0);
-    close(other);
-    EXPECT_EQ(port_.openPort(slave(), 115200, false), 1);
-    port_.closePort();
-    EXPECT_EQ(openInChild(), 0);  // the flag outlives its setter's descriptor, and is not ours
 }
 
 }  // namespace

@@ -38,9 +38,6 @@ inline double msOf(clockid_t id) {
 inline double wallMs() {
     return msOf(CLOCK_MONOTONIC);
 }
-inline double cpuMs() {
-    return msOf(CLOCK_PROCESS_CPUTIME_ID);
-}
 
 // Open descriptors of this process, not counting the one that lists them.
 inline int openDescriptorCount() {
