@@ -159,11 +159,10 @@ TEST_F(Driver, TimedAndCheckedReads) {
 TEST_F(Driver, ClosedPortFailsEverythingWithoutTouchingTheDeviceAndZeroBytesAreNoWrite) {
     uint8_t b = 0;
     const uint8_t bytes[] = {1, 2, 3};
-    EXPECT_EQ(w.port.writeBytes(bytes, 3), 0);
-    EXPECT_EQ(w.port.setBaudRate(115200), 0);
-    EXPECT_EQ(w.port.purgePort(), 0);
-    EXPECT_EQ(w.port.waitForCts(1, 100), 0);
-    EXPECT_EQ(w.port.readByteNow(&b), 0);
+    EXPECT_EQ(
+        (std::vector<int>{w.port.writeBytes(bytes, 3), w.port.setBaudRate(115200),
+                          w.port.purgePort(), w.port.waitForCts(1, 100), w.port.readByteNow(&b)}),
+        std::vector<int>(5, 0));
     EXPECT_EQ(took(), 0u);
     EXPECT_EQ(w.port.restartModule(), 0);
     EXPECT_EQ(took(), 400u);                      // the restart still takes its waits

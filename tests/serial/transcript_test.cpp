@@ -218,11 +218,13 @@ TEST_F(TranscriptTest, StreamWritesEveryLineAsItHappensAfterWhatCameBefore) {
 // newest files of that form stay, and nothing else in the folder is touched.
 TEST_F(TranscriptTest, SavedRingsKeepOnlyTheNewestFew) {
     const auto now = fs::file_time_type::clock::now();
+    const auto old = [](int i) {
+        return "kestrel-ttyS0-2020010" + std::to_string(i % 9) + "-00000" + std::to_string(i) +
+               "-1.log";
+    };
     for (int i = 0; i < 12; ++i) {
-        const fs::path old = dir / ("kestrel-ttyS0-2020010" + std::to_string(i % 9) + "-00000" +
-                                    std::to_string(i) + "-1.log");
-        std::ofstream(old) << "old";
-        fs::last_write_time(old, now - std::chrono::hours(100 - i));  // a higher i is newer
+        std::ofstream(dir / old(i)) << "old";
+        fs::last_write_time(dir / old(i), now - std::chrono::hours(100 - i));  // higher is newer
     }
     for (const char* other : {"notes.txt", "kestrel-ttyS0.txt", "rate-journal.log"})
         std::ofstream(dir / other) << "keep";
@@ -248,8 +250,7 @@ TEST_F(TranscriptTest, SavedRingsKeepOnlyTheNewestFew) {
     }
     std::set<std::string> expected = saved;
     for (int i = 4; i < 12; ++i)
-        expected.insert("kestrel-ttyS0-2020010" + std::to_string(i % 9) + "-00000" +
-                        std::to_string(i) + "-1.log");
+        expected.insert(old(i));
     expected.insert(
         {"notes.txt", "kestrel-ttyS0.txt", "rate-journal.log", "kestrel-folder.log", "ring.txt"});
     std::set<std::string> found;
