@@ -40,14 +40,11 @@ void expectImageIs(const std::vector<uint8_t>& ico, int n, const XpmImage& xpm) 
     const size_t entry = 6 + 16 * static_cast<size_t>(n);
     const uint32_t w = xpm.width, h = xpm.height, size = le(ico, entry + 8),
                    at = le(ico, entry + 12);
-    // Width, height, 16 colours, reserved, 1 plane, 4 bits per pixel.
-    EXPECT_EQ(le(ico, entry, 4), w | h << 8 | 16 << 16);
-    EXPECT_EQ(le(ico, entry + 4), 1u | 4u << 16);
-    // Bitmap header: its size, the width, twice the height (colours and mask), 4 bits.
-    EXPECT_EQ(le(ico, at), 40u);
-    EXPECT_EQ(le(ico, at + 4), w);
-    EXPECT_EQ(le(ico, at + 8), h * 2);
-    EXPECT_EQ(le(ico, at + 14, 2), 4u);
+    // Width, height, 16 colours, reserved, 1 plane, 4 bits per pixel; the bitmap header: its
+    // size, the width, twice the height (colours and mask), 4 bits.
+    EXPECT_EQ(std::vector<uint32_t>({le(ico, entry), le(ico, entry + 4), le(ico, at),
+                                     le(ico, at + 4), le(ico, at + 8), le(ico, at + 14, 2)}),
+              std::vector<uint32_t>({w | h << 8 | 16 << 16, 1u | 4u << 16, 40, w, h * 2, 4}));
     const size_t palette = at + 40, colours = palette + 16 * 4;
     const size_t colourRow = (w * 4 + 31) / 32 * 4, maskRow = (w + 31) / 32 * 4;
     const size_t mask = colours + colourRow * h;
