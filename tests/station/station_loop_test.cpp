@@ -76,10 +76,10 @@ struct Fixture : UnitLauncher, StationReport, IdentityLookup, PortWatcher {
     }
     void wake() override { ++wakes; }
 
-    bool run(TrackerOptions options, StationTotals* totals, SystemError* why) {
+    bool run(TrackerOptions options) {
         StationLoop station(*this, *this, *this, *this, clock, options);
         loop = &station;
-        const bool ok = station.run(totals, why);
+        const bool ok = station.run(&totals, &why);
         EXPECT_TRUE(running.empty()) << "updates left running";
         EXPECT_EQ(next, rounds.size()) << "script not played to its end";
         return ok;
@@ -96,6 +96,8 @@ struct Fixture : UnitLauncher, StationReport, IdentityLookup, PortWatcher {
     std::deque<std::pair<std::string, int>> ended;
     int codeAtStop = 130;
     Lines launched, lines;
+    StationTotals totals;
+    SystemError why;
 };
 
 const auto in = [](const char* port) { return PortEvent{PortEvent::kAppeared, port}; };
@@ -112,13 +114,11 @@ TEST(StationLoop, FlashesEachNewModuleOnceAndWaitsForRunningOnesOnStop) {
         {500, {}, {out("ACM1"), in("ACM1"), in("ACM2"), in("ACM9")}},  // restarted; new one
         {1000, {}, {in("ACM3")}, true},  // plugged in as the stop comes
     };
-    StationTotals totals;
-    SystemError why;
-    EXPECT_TRUE(f.run({}, &totals, &why));
+    EXPECT_TRUE(f.run({}));
     EXPECT_EQ(f.launched, Lines({"ACM0", "ACM2"}));
     EXPECT_EQ(f.lines, Lines({"start ACM0", "end ACM0 0 32000", "start ACM2", "end ACM2 130 1000",
                               "totals 1 1"}));
-    EXPECT_EQ(totals.exitCode(), 1);
+    EXPECT_EQ(f.totals.exitCode(), 1);
     EXPECT_GE(f.wakes, 1) << "a stop must wake the wait";
 }
 
@@ -127,12 +127,10 @@ TEST(StationLoop, AFailedWatchEndsTheStationAfterItsRunningUnits) {
     f.presentPorts = {"ACM0"};
     f.codeAtStop = 0;
     f.rounds = {{700, {}, {}, false, true}};
-    StationTotals totals;
-    SystemError why;
-    EXPECT_FALSE(f.run({true, 10000}, &totals, &why));
-    EXPECT_EQ(why.code, ENOSPC);
+    EXPECT_FALSE(f.run({true, 10000}));
+    EXPECT_EQ(f.why.code, ENOSPC);
     EXPECT_EQ(f.lines, Lines({"start ACM0", "end ACM0 0 700", "totals 1 0"}));
-    EXPECT_EQ(totals.exitCode(), 0);
+    EXPECT_EQ(f.totals.exitCode(), 0);
 }
 
 }  // namespace
