@@ -10,7 +10,8 @@ namespace kestrel {
 namespace {
 
 const char kKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel";
-const std::string kKeyLine = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n";
+const std::string kOurs = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n";
+const std::string kOther = "[HKEY_CURRENT_USER\\Other]\r\n";
 
 RegFile parsed(const std::string& text) {
     RegFile file;
@@ -59,14 +60,11 @@ TEST(RegFileFormat, ValuesAreReadAsTheirBytes) {
         {"Expand", std::string("%\0", 2)},
         {"Long", "01234"},
         {"Empty", ""},
-        {"", std::string("default\0", 8)},
-        {"Deleted", "<none>"},
-        {"Open", "<none>"},
-        {"Trailing", "<none>"},
-        {"BadHex", "<none>"},
-        {"Missing", "<none>"}};
+        {"", std::string("default\0", 8)}};
     for (const auto& e : kExpected)
         EXPECT_EQ(data(file, e.first), e.second) << e.first;
+    for (const char* name : {"Deleted", "Open", "Trailing", "BadHex", "Missing"})
+        EXPECT_EQ(data(file, name), "<none>") << name;
 }
 
 TEST(RegFileFormat, WrittenTextsReadBackUnchanged) {
@@ -81,9 +79,8 @@ TEST(RegFileFormat, WrittenTextsReadBackUnchanged) {
     // Control characters are written as string bytes; 30 of them need a continued hex(1) line.
     file.setStringValue(kKey, "V", "0123456789\n0123456789012345678");
     const std::string text = file.serialize();
-    EXPECT_NE(text.find("\"V\"=hex(1):30,31,32"), std::string::npos) << text;
-    EXPECT_NE(text.find(",\\\r\n  "), std::string::npos) << text;
-    EXPECT_NE(text.find(",00\r\n"), std::string::npos) << text;
+    for (const char* part : {"\"V\"=hex(1):30,31,32", ",\\\r\n  ", ",00\r\n"})
+        EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
 }
 
 TEST(RegFileFormat, NamesAndKeysIgnoreCaseAndTheLastEntryCounts) {
@@ -98,44 +95,39 @@ TEST(RegFileFormat, NamesAndKeysIgnoreCaseAndTheLastEntryCounts) {
 TEST(RegFileRewrite, EverythingNotOursKeepsItsLines) {
     const std::string others =
         "REGEDIT4\r\n; exported by hand\r\n\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n"
-        "\"Size\"=dword:00000010\r\n\"Blob\"=hex:01,02,\\\r\n  03\r\n\r\n"
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n\"Window\"=\"left\"\r\n";
+        "\"Size\"=dword:00000010\r\n\"Blob\"=hex:01,02,\\\r\n  03\r\n\r\n" +
+        kOurs.substr(12) + "\"Window\"=\"left\"\r\n";
     const std::string tail = "; our comment\r\n\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\r\n\r\n";
     RegFile file = parsed(others + "\"COMPort\"=\"COM2\"\r\n" + tail);
     EXPECT_EQ(file.serialize(), others + "\"COMPort\"=\"COM2\"\r\n" + tail);
     file.setStringValue(kKey, "FirmwareFile", "");
     file.setStringValue(kKey, "COMPort", "COM7");
     file.setStringValue(kKey, "BaudRate", "115200");
-    EXPECT_EQ(file.serialize(), others +
-                                    "\"COMPort\"=\"COM7\"\r\n\"FirmwareFile\"=\"\"\r\n"
-                                    "\"BaudRate\"=\"115200\"\r\n" +
-                                    tail);
+    EXPECT_EQ(file.serialize(), others + "\"COMPort\"=\"COM7\"\r\n\"FirmwareFile\"=\"\"\r\n" +
+                                    "\"BaudRate\"=\"115200\"\r\n" + tail);
 
     // A key of ours that is missing is added behind the others.
     file = parsed("REGEDIT4\n\n[HKEY_CURRENT_USER\\Other]\n\"A\"=\"1\"");
     file.setStringValue(kKey, "COMPort", "COM1");
-    EXPECT_EQ(file.serialize(),
-              "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Other]\r\n\"A\"=\"1\"\r\n\r\n" + kKeyLine +
-                  "\"COMPort\"=\"COM1\"\r\n\r\n");
+    EXPECT_EQ(file.serialize(), "REGEDIT4\r\n\r\n" + kOther + "\"A\"=\"1\"\r\n\r\n" +
+                                    kOurs.substr(12) + "\"COMPort\"=\"COM1\"\r\n\r\n");
 }
 
 TEST(RegFileRewrite, AValueLeftContinuingAtTheEndSwallowsNothingWrittenBehindIt) {
     // A file that ends inside a continued value: in our key, in another key behind ours, and
     // in another key with ours still to be added.
-    const std::string kOurs = "REGEDIT4\r\n\r\n" + kKeyLine;
-    const std::string kOther = "[HKEY_CURRENT_USER\\Other]\r\n";
-    const std::string kStores[] = {kOurs + "\"Window\"=\"left\"\\",
-                                   kOurs + "\"Blob\"=hex:01,\\  \r\n",
-                                   kOurs + "\"COMPort\"=\"COM3\"\r\n\"Blob\"=hex:01,\\\n",
-                                   kOurs + "\r\n" + kOther + "\"Blob\"=hex:01,\\",
-                                   "REGEDIT4\r\n\r\n" + kOther + "\"Blob\"=hex:01,\\"};
-    for (const std::string& stored : kStores) {
+    for (const std::string& stored :
+         {kOurs + "\"Window\"=\"left\"\\", kOurs + "\"Blob\"=hex:01,\\  \r\n",
+          kOurs + "\"COMPort\"=\"COM3\"\r\n\"Blob\"=hex:01,\\\n",
+          kOurs + "\r\n" + kOther + "\"Blob\"=hex:01,\\",
+          "REGEDIT4\r\n\r\n" + kOther + "\"Blob\"=hex:01,\\"}) {
         RegFile file = parsed(stored);
-        for (const char* name : {"FirmwareFile", "COMPort", "BaudRate"})
+        const char* const names[] = {"FirmwareFile", "COMPort", "BaudRate"};
+        for (const char* name : names)
             file.setStringValue(kKey, name, name);
         const std::string written = file.serialize();
         const RegFile reread = parsed(written);
-        for (const char* name : {"FirmwareFile", "COMPort", "BaudRate"})
+        for (const char* name : names)
             EXPECT_EQ(data(reread, name), std::string(name) + '\0') << written;
         EXPECT_EQ(reread.serialize(), written);  // the next save writes the same
     }
