@@ -18,24 +18,18 @@ std::string str(const PixelRect& r) {
 }
 
 TEST(DialogUnits, MulDivRoundsHalfAwayFromZero) {
-    const int kCases[][4] = {{105, 7, 4, 184},     // 183.75
-                             {115, 13, 8, 187},    // 186.875
-                             {2, 3, 4, 2},         // 1.5
-                             {1, 3, 4, 1},         // 0.75
-                             {1, 1, 4, 0},         // 0.25
-                             {-2, 3, 4, -2},       // -1.5
-                             {2, 3, -4, -2},       //
-                             {1 << 30, 8, 4, -1},  // past 32 bits
-                             {5, 7, 0, -1}};
+    // 183.75, 186.875, 1.5, 0.75, 0.25, -1.5, -1.5, past 32 bits, a division by 0.
+    const int kCases[][4] = {{105, 7, 4, 184}, {115, 13, 8, 187},   {2, 3, 4, 2},
+                             {1, 3, 4, 1},     {1, 1, 4, 0},        {-2, 3, 4, -2},
+                             {2, 3, -4, -2},   {1 << 30, 8, 4, -1}, {5, 7, 0, -1}};
     for (const auto& c : kCases)
         EXPECT_EQ(mulDiv(c[0], c[1], c[2]), c[3]) << c[0] << "*" << c[1] << "/" << c[2];
 }
 
 TEST(DialogUnits, TemplateRectanglesScaleWithTheFont) {
     // Half the width of "A".."Z" "a".."z", rounded, after an integer division by 26.
-    const int kWidths[][2] = {{338, 7}, {363, 7}, {364, 7}, {390, 8}, {0, 0}};
-    for (const auto& w : kWidths)
-        EXPECT_EQ(averageCharWidth(w[0]), w[1]) << w[0];
+    for (const auto& [alphabet, width] : {std::pair{338, 7}, {363, 7}, {364, 7}, {390, 8}, {0, 0}})
+        EXPECT_EQ(averageCharWidth(alphabet), width) << alphabet;
     // DejaVu Sans 8 pt at 96 dpi: base units 7 x 13. A larger font keeps the proportions.
     EXPECT_EQ(str(dialogUnitsToPixels(0, 0, 284, 145, {7, 13})), "0,0 497x236");
     EXPECT_EQ(str(dialogUnitsToPixels(105, 115, 74, 23, {7, 13})), "184,187 130x37");
@@ -43,22 +37,19 @@ TEST(DialogUnits, TemplateRectanglesScaleWithTheFont) {
 }
 
 TEST(WindowPlacement, CentredOnTheWorkAreaAndKeptInsideIt) {
-    struct Case {
-        ScreenRect area;
-        int width, height, x, y;
-    };
-    const Case kCases[] = {
-        {{0, 0, 1920, 1040}, 497, 236, 960 - 248, 520 - 118},
-        {{64, 30, 1024, 768}, 500, 300, 544 - 250, 399 - 150},  // task bars left and on top
-        {{100, 50, 600, 450}, 800, 600, 100, 50},  // too large: the top-left corner stays inside
-        {{-1280, -1024, 0, 0}, 497, 236, -640 - 248, -512 - 118},  // left of and above the primary
-        // Division truncates towards zero, so left of and above the origin the centre of an
-        // odd area rounds up and the window would stick out by one pixel.
-        {{-3, -3, 0, 0}, 3, 3, -3, -3}};
-    for (const Case& c : kCases) {
-        const ScreenPoint p = centreInWorkArea(c.area, c.width, c.height);
-        EXPECT_EQ(p.x, c.x) << c.area.left << "," << c.area.top;
-        EXPECT_EQ(p.y, c.y) << c.area.left << "," << c.area.top;
+    // Work area, window size, top-left corner: task bars left and on top; too large (the
+    // top-left corner stays inside); left of and above the primary screen. Division truncates
+    // towards zero, so left of and above the origin the centre of an odd area rounds up and
+    // the window would stick out by one pixel.
+    const std::pair<ScreenRect, PixelRect> kCases[] = {
+        {{0, 0, 1920, 1040}, {960 - 248, 520 - 118, 497, 236}},
+        {{64, 30, 1024, 768}, {544 - 250, 399 - 150, 500, 300}},
+        {{100, 50, 600, 450}, {100, 50, 800, 600}},
+        {{-1280, -1024, 0, 0}, {-640 - 248, -512 - 118, 497, 236}},
+        {{-3, -3, 0, 0}, {-3, -3, 3, 3}}};
+    for (const auto& [area, expected] : kCases) {
+        const ScreenPoint p = centreInWorkArea(area, expected.width, expected.height);
+        EXPECT_EQ(str({p.x, p.y, expected.width, expected.height}), str(expected)) << area.left;
     }
 }
 
