@@ -27,13 +27,13 @@ int descriptorOn(const std::string& path) {
     return -1;
 }
 
-// Runs `attempt` in a child process without root's privileges (root passes by TIOCEXCL)
-// and returns its result; 3 and 4 when the child could not run it.
+// Runs `attempt` in a child process, without root's privileges unless `privileged` (root
+// passes by TIOCEXCL), and returns its result; 3 and 4 when the child could not run it.
 template <typename Attempt>
-int inUnprivilegedChild(Attempt attempt) {
+int inChild(bool privileged, Attempt attempt) {
     const pid_t pid = fork();
     if (pid == 0) {
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        if (!privileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
         _exit(attempt());
     }
     int status = 0;
@@ -48,7 +48,7 @@ class PtyOpenTest : public PtyPortTest, public TempTree {
         ASSERT_EQ(chmod(slave(), 0666), 0);  // let an unprivileged child reach it
     }
     int openInChild() {
-        return inUnprivilegedChild([&] { return port_.openPort(slave(), 115200, false); });
+        return inChild(false, [&] { return port_.openPort(slave(), 115200, false); });
     }
     // Another program's descriptor on the slave.
     int openOther() { return open(slave(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }
@@ -66,32 +66,24 @@ class PtyOpenTest : public PtyPortTest, public TempTree {
     // on standard input only, then as the controlling terminal with the streams elsewhere.
     // Returns the child's report, a line per attempt.
     std::string attemptsOnTheOperatorsTerminal() {
-        int pipeFds[2];
-        if (pipe2(pipeFds, O_CLOEXEC) != 0) return "no pipe";
-        const pid_t pid = fork();
-        if (pid == 0) {
+        const std::string report = root + "/report";
+        const int code = inChild(true, [&] {
             alarm(5);  // a child that hangs ends, and its report comes up short
-            if (setsid() < 0) _exit(3);
+            const int out = open(report.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+            if (out < 0 || setsid() < 0) return 3;
             const int stream = open(slave(), O_RDWR | O_NOCTTY);
-            if (stream < 0 || dup2(stream, STDIN_FILENO) < 0) _exit(3);
-            reportAttempt(pipeFds[1], slave());
+            if (stream < 0 || dup2(stream, STDIN_FILENO) < 0) return 3;
+            reportAttempt(out, slave());
             const int null = open("/dev/null", O_RDONLY);
             // Without O_NOCTTY, a session leader's first terminal becomes its controlling one.
-            if (null < 0 || dup2(null, STDIN_FILENO) < 0 || open(slave(), O_RDWR) < 0) _exit(3);
-            reportAttempt(pipeFds[1], slave());
-            reportAttempt(pipeFds[1], "tty");
-            _exit(0);
-        }
-        close(pipeFds[1]);
-        std::string report;
-        char buffer[256];
-        for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
-            report.append(buffer, static_cast<size_t>(n));
-        close(pipeFds[0]);
-        int status = 0;
-        if (pid < 0 || waitpid(pid, &status, 0) != pid || status != 0)
-            report += "child ended with status " + std::to_string(status);
-        return report;
+            if (null < 0 || dup2(null, STDIN_FILENO) < 0 || open(slave(), O_RDWR) < 0) return 3;
+            reportAttempt(out, slave());
+            reportAttempt(out, "tty");
+            return 0;
+        });
+        std::ifstream in(report);
+        return std::string(std::istreambuf_iterator<char>(in), {}) +
+               (code != 0 ? "child ended with " + std::to_string(code) : "");
     }
 };
 
@@ -124,7 +116,7 @@ TEST_F(PtyOpenTest, OpensTheSlaveRawAndNonBlockingAndReleasesItOnClose) {
     EXPECT_TRUE(locker < 0 ? errno == EBUSY
                            : flock(locker, LOCK_EX | LOCK_NB) == -1 && errno == EWOULDBLOCK);
     close(locker);
-    EXPECT_EQ(inUnprivilegedChild([&] { return openOther() < 0 && errno == EBUSY ? 0 : 1; }), 0);
+    EXPECT_EQ(inChild(false, [&] { return openOther() < 0 && errno == EBUSY ? 0 : 1; }), 0);
 
     port_.closePort();
     EXPECT_FALSE(port_.portIsOpen());
