@@ -80,17 +80,15 @@ TEST_F(WindowModelTest, AFirstStartShowsTheListsAndTheDefaults) {
 TEST_F(WindowModelTest, StoredTextsAreShownAsTheyAreAndARateOnlyFromTheList) {
     // Value name, stored text, what the field shows: the whole text, no trimming; a rate off
     // the list is replaced by 115200.
-    const std::string kStored[][3] = {{"BaudRate", "9600", "115200"},
-                                      {"BaudRate", " 115200", "115200"},
-                                      {"BaudRate", "115200 ", "115200"},
-                                      {"BaudRate", "", "115200"},
-                                      {"BaudRate", "57600", "57600"},
-                                      {"BaudRate", "230400", "230400"},
-                                      {"BaudRate", "460800", "460800"},
-                                      {"COMPort", "COM12", "COM12"},
-                                      {"COMPort", "", ""},
-                                      {"COMPort", std::string(259, 'p'), std::string(259, 'p')},
-                                      {"FirmwareFile", "a.usf", "a.usf"}};
+    const std::string p259(259, 'p');
+    // clang-format off
+    const std::string kStored[][3] = {
+        {"BaudRate", "9600", "115200"}, {"BaudRate", " 115200", "115200"},
+        {"BaudRate", "115200 ", "115200"}, {"BaudRate", "", "115200"},
+        {"BaudRate", "57600", "57600"}, {"BaudRate", "230400", "230400"},
+        {"BaudRate", "460800", "460800"}, {"COMPort", "COM12", "COM12"}, {"COMPort", "", ""},
+        {"COMPort", p259, p259}, {"FirmwareFile", "a.usf", "a.usf"}};
+    // clang-format on
     for (const auto& [name, stored, shown] : kStored) {
         start({{name, stored}});
         const int id = name == "BaudRate" ? kRateId : name == "COMPort" ? kPortId : kFirmwareNameId;
