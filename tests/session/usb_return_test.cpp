@@ -39,13 +39,6 @@ struct UsbRun : UpdateRun {
         w.locator = &returning;
         run();
     }
-    static sim::ModuleConfig usbModule() {
-        sim::ModuleConfig c;
-        c.usb = true;
-        c.usbDropMs = 200;
-        c.usbGoneMs = 3000;
-        return c;
-    }
     ReturningPort returning;
 };
 
