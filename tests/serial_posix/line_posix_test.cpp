@@ -1,7 +1,7 @@
 // Line rate, modem lines and line errors on a real pty: rates the slave really runs at
 // (read through the master), refused rates, and the modem-control calls a pty lacks.
 #include "serial/termios2_posix.h"
-#include "serial_posix/pty_fixture.h"
+#include "serial_posix/posix_tree.h"
 #include "support/virtual_clock.h"
 
 namespace kestrel::test {

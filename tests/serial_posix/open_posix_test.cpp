@@ -12,7 +12,6 @@
 #include <tuple>
 
 #include "serial_posix/posix_tree.h"
-#include "serial_posix/pty_fixture.h"
 
 namespace kestrel::test {
 namespace {

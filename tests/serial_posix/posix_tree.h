@@ -1,19 +1,34 @@
-// Linux test scaffolding: a folder of the test's own, a pseudo-terminal, and the files and
-// links of a device tree (sysfs and /dev) made inside the folder.
+// Linux test scaffolding: a folder of the test's own, a pseudo-terminal, the files and links
+// of a device tree (sysfs and /dev) made inside the folder, and the fixture that drives the
+// real driver (serial_port.h) on the platform's own serial layer against a fresh pty: the driver
+// opens the slave as its serial port, the test plays the far end through the master. The port
+// is closed and the clock restored after.
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
+
+#include "platform/clock.h"
+#include "serial/serial_port.h"
+#include "support/switchable_clock.h"
 
 namespace kestrel::test {
 
+// O_CLOEXEC: a master inherited by a forked child would hide the hang-up.
 struct Pty {
     Pty() {
         master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -64,6 +79,78 @@ struct TempTree {
     }
 
     std::string root;
+};
+
+// The input and output rate the slave runs at, as the master sees it (TCGETS2).
+bool slaveRates(int masterFd, uint32_t* inputRate, uint32_t* outputRate);
+// The slave's whole state (flags, control characters, both rates) as bytes; empty on failure.
+std::string slaveState(int masterFd);
+// Gives the slave a separate input rate of 38400, as another program may leave it.
+bool leaveStaleInputRate(int masterFd);
+
+inline double msOf(clockid_t id) {
+    timespec ts{};
+    clock_gettime(id, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+inline double wallMs() {
+    return msOf(CLOCK_MONOTONIC);
+}
+
+// Open descriptors of this process, not counting the one that lists them.
+inline int openDescriptorCount() {
+    namespace fs = std::filesystem;
+    return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {})) - 1;
+}
+
+class PtyPortTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(!pty_.slave.empty() && fcntl(master_, F_SETFL, O_NONBLOCK) == 0);
+    }
+    void TearDown() override {
+        port_.closePort();
+        closeMaster();
+    }
+    // From now on the port waits on `clock`.
+    void useClock(Clock& clock) { time_.to = &clock; }
+
+    const char* slave() const { return pty_.slave.c_str(); }
+    // Hangs the line up: the slave's reads see POLLHUP and its writes fail.
+    void closeMaster() {
+        if (master_ >= 0) close(master_);
+        master_ = -1;
+    }
+    bool send(const uint8_t* bytes, size_t count, int timeoutMs = 1000) {
+        return move(true, const_cast<uint8_t*>(bytes), count, timeoutMs) == count;
+    }
+    // Reads from the master until `want` bytes arrived or `timeoutMs` passed.
+    size_t receive(uint8_t* out, size_t want, int timeoutMs = 1000) {
+        return move(false, out, want, timeoutMs);
+    }
+    size_t move(bool out, uint8_t* bytes, size_t count, int timeoutMs) {
+        const double end = wallMs() + timeoutMs;
+        size_t done = 0;
+        while (done < count) {
+            const ssize_t n = out ? write(master_, bytes + done, count - done)
+                                  : read(master_, bytes + done, count - done);
+            if (n > 0) {
+                done += static_cast<size_t>(n);
+                continue;
+            }
+            const int left = static_cast<int>(end - wallMs());
+            if ((n < 0 && errno != EAGAIN && errno != EINTR) || left <= 0) break;
+            pollfd p{master_, static_cast<short>(out ? POLLOUT : POLLIN), 0};
+            poll(&p, 1, left);
+        }
+        return done;
+    }
+
+    Pty pty_;
+    int& master_ = pty_.master;
+    std::unique_ptr<SerialOs> os_ = createPlatformSerialOs();
+    SwitchableClock time_;
+    SerialPort port_{*os_, time_};
 };
 
 }  // namespace kestrel::test

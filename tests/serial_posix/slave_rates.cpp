@@ -1,4 +1,4 @@
-// The slave's rates and state through the master with termios2 (declared in pty_fixture.h). A file
+// The slave's rates and state through the master with termios2 (declared in posix_tree.h). A file
 // of its own because <asm/termbits.h> cannot share a translation unit with <termios.h>.
 #include <stdint.h>
 #include <sys/ioctl.h>

@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "serial_posix/pty_fixture.h"
+#include "serial_posix/posix_tree.h"
 
 namespace kestrel::test {
 namespace {
