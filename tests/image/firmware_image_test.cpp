@@ -21,9 +21,7 @@ using test::Record;
 constexpr size_t kLongestProgram = 100000 - 256;
 
 // Program bytes that can never take part in a marker.
-Bytes fill(size_t length) {
-    return Bytes(length, 'K');
-}
+const auto fill = [](size_t length) { return Bytes(length, 'K'); };
 
 Bytes image(const std::vector<Record>& records, size_t program = kLongestProgram) {
     return cat({fill(program), test::imageMarker(), cat(records)});

@@ -13,9 +13,7 @@ namespace {
 using Answer = sim::BlockAnswer;
 const char* const kOk = "Download succeeded.";
 
-Answer byte(uint8_t v, int busy = 0) {
-    return Answer{Answer::Kind::Byte, v, busy};
-}
+const auto byte = [](uint8_t v, int busy = 0) { return Answer{Answer::Kind::Byte, v, busy}; };
 
 // The loader answers block 1's first `attempts` sends with `a`, everything else with 0x01.
 sim::AnswerScript block1(Answer a, int attempts = 1000) {
