@@ -44,11 +44,8 @@ struct Watcher : testing::Test, TempTree {
 };
 
 TEST_F(Watcher, ReportsMatchingPortsAsTheyComeAndGo) {
-    fs::create_directories(root + "/dev");
-    touch("/dev/ttyACM0");
-    touch("/dev/ttyACM1");
-    touch("/dev/ttyS0");
-    touch("/dev/.ttyACM8");  // hidden names never match
+    for (const char* name : {"ttyACM0", "ttyACM1", "ttyS0", ".ttyACM8"})  // hidden: never a match
+        touch(std::string("/dev/") + name);
     auto watcher = watch(root + "/dev/*ACM[0-9]");
     ASSERT_NE(watcher, nullptr);
     EXPECT_EQ(watcher->present(), Lines({root + "/dev/ttyACM0", root + "/dev/ttyACM1"}));
