@@ -102,6 +102,14 @@ TEST(CliArgs, OnlyARateAModuleTakesWrittenAsAPlainNumber) {
                   std::string("usage: not a rate a module takes (see --help): '") + rate + "'");
 }
 
+// Whether `text` holds each of `parts`, saying which it lacks.
+testing::AssertionResult holds(const std::string& text, std::vector<std::string> parts) {
+    for (const std::string& part : parts)
+        if (text.find(part) == std::string::npos)
+            return testing::AssertionFailure() << "no " << part << " in\n" << text;
+    return testing::AssertionSuccess();
+}
+
 // What was written to `file` so far.
 std::string textOf(FILE* file) {
     std::fflush(file);
@@ -137,10 +145,8 @@ TEST_F(FrontEnd, BarIsClearedForEachStatusLineAndEndsWithALineEnd) {
     }
     host.enableStart();
     const std::string drawn = textOf(board);
-    EXPECT_NE(drawn.find("\r\033[K"), std::string::npos);  // cleared for the status line
-    EXPECT_NE(drawn.find("[##############################] 100%  300/300 blocks  100 blk/s"),
-              std::string::npos)
-        << drawn;
+    EXPECT_TRUE(holds(drawn, {"\r\033[K",  // cleared for the status line
+                              "[##############################] 100%  300/300 blocks  100 blk/s"}));
     EXPECT_EQ(drawn.back(), '\n');
     EXPECT_EQ(textOf(out), "Firmware download in progress.\n");
 }
@@ -167,7 +173,7 @@ TEST(ProgressLine, PercentBlocksThroughputAndTimeLeft) {
     EXPECT_STREQ(
         line, "[###############---------------]  50%  17994/35987 blocks  4000 blk/s  0:04 left");
     formatProgressLine(line, sizeof line, 0, 35987, 5);
-    EXPECT_NE(std::string(line).find("1:59:57 left"), std::string::npos) << line;
+    EXPECT_TRUE(holds(line, {"1:59:57 left"}));
     formatProgressLine(line, sizeof line, 1200, 35987, 4000, true);
     EXPECT_STREQ(line, "[#-----------------------------]   3%  1200/35987 blocks  stopped");
 }
@@ -219,15 +225,11 @@ TEST_F(FrontEnd, JsonEventsThrottleProgressAndStopAtAnError) {
          at = text.find("\"progress\"", at + 1))
         ++progress;
     EXPECT_EQ(progress, 11u) << text;  // 1 at once, one per 100 ms, the last
-    EXPECT_NE(text.find("{\"v\":1,\"event\":\"phase\",\"port\":\"/dev/ttyACM0\",\"phase\":"
-                        "\"transfer\",\"ms\":0}\n"),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find("\"event\":\"progress\",\"port\":\"/dev/ttyACM0\",\"blocks\":1000,"
-                        "\"total\":1000,\"bytes\":4242,\"ms\":1000}"),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find("\"event\":\"warning\""), std::string::npos);
+    EXPECT_TRUE(holds(text, {"{\"v\":1,\"event\":\"phase\",\"port\":\"/dev/ttyACM0\",\"phase\":"
+                             "\"transfer\",\"ms\":0}\n",
+                             "\"event\":\"progress\",\"port\":\"/dev/ttyACM0\",\"blocks\":1000,"
+                             "\"total\":1000,\"bytes\":4242,\"ms\":1000}",
+                             "\"event\":\"warning\""}));
     EXPECT_EQ(text.find("\"blocks\":10,"), std::string::npos) << "progress after an error";
     EXPECT_EQ(text.find("\"text\":\"\""), std::string::npos) << "an empty status is no event";
     EXPECT_EQ(textOf(err), "");
@@ -253,12 +255,10 @@ TEST_F(FrontEnd, PrefixedLinesAndABoardOfRows) {
               "/dev/ttyACM0: ERROR: Timout waiting fo response after block no.1000\nafter\n");
     const std::string drawn = textOf(board);
     // Each redraw goes up over the rows it drew and clears below; the last row stays.
-    EXPECT_NE(drawn.find("\033[1A\r\033[J"), std::string::npos);
+    EXPECT_TRUE(holds(
+        drawn, {"\033[1A\r\033[J", "transfer      50%  1000/2000 blocks  200 blk/s  0:05 left"}));
     const size_t last = drawn.rfind("/dev/ttyACM0");
     EXPECT_EQ(drawn.substr(last), "/dev/ttyACM0  transfer failed  50%  1000/2000 blocks\033[K\n");
-    EXPECT_NE(drawn.find("transfer      50%  1000/2000 blocks  200 blk/s  0:05 left"),
-              std::string::npos)
-        << drawn;
 }
 
 TEST(PortResults, EndEventSummaryAndLogNames) {
@@ -273,16 +273,14 @@ TEST(PortResults, EndEventSummaryAndLogNames) {
     r.exitCode = 6;
     r.durationMs = 2711;
     r.failedStep = "transfer";
-    const std::string end = endEventJson(r);
-    for (const char* part :
-         {"\"event\":\"end\"", "\"result\":\"transfer-failed\",\"exit_code\":6",
-          "\"step\":\"transfer\"", "\"block_failure\":\"fatal-answer\",\"block\":5,\"answer\":21",
-          "\"reason\":{\"code\":13,\"path\":\"/dev/ttyUSB1\",\"text\":\"/dev/ttyUSB1: ",
-          "\"duration_ms\":2711,\"transcript\":null"})
-        EXPECT_NE(end.find(part), std::string::npos) << part << "\n" << end;
-
+    EXPECT_TRUE(holds(
+        endEventJson(r),
+        {"\"event\":\"end\"", "\"result\":\"transfer-failed\",\"exit_code\":6",
+         "\"step\":\"transfer\"", "\"block_failure\":\"fatal-answer\",\"block\":5,\"answer\":21",
+         "\"reason\":{\"code\":13,\"path\":\"/dev/ttyUSB1\",\"text\":\"/dev/ttyUSB1: ",
+         "\"duration_ms\":2711,\"transcript\":null"}));
     r.outcome.answerByte = 0x00;  // an answer of zero is an answer
-    EXPECT_NE(endEventJson(r).find("\"answer\":0,"), std::string::npos) << endEventJson(r);
+    EXPECT_TRUE(holds(endEventJson(r), {"\"answer\":0,"}));
 
     PortResult ok;
     ok.port = "/dev/ttyUSB0";

@@ -7,6 +7,7 @@ wrong usage. Every program runs with its XDG folders in the case's temporary fol
 writes into the real home."""
 
 import argparse
+import contextlib
 import glob
 import json
 import os
@@ -37,14 +38,10 @@ def wait_until(predicate, timeout_s):
 def open_files(pid):
     # What the process has open now (its descriptors' targets).
     found = []
-    try:
+    with contextlib.suppress(OSError):
         for fd in os.listdir("/proc/%d/fd" % pid):
-            try:
+            with contextlib.suppress(OSError):
                 found.append(os.readlink("/proc/%d/fd/%s" % (pid, fd)))
-            except OSError:
-                pass
-    except OSError:
-        pass
     return found
 
 
@@ -54,16 +51,13 @@ def parse_summaries(text):
     for line in text.splitlines():
         rest = line[len("kestrel-modem-sim: "):] if line.startswith("kestrel-modem-sim: ") else ""
         m = re.match(r"update ended \((.*)\)$", rest)
-        if m:
-            summaries.append({"ended": m.group(1)})
-        if not summaries:
-            continue
+        summaries += [{"ended": m.group(1)}] if m else []
         m = re.match(r"blocks accepted (\d+), resends (\d+)", rest)
-        if m:
+        key, _, value = rest.partition(":")
+        if summaries and m:
             summaries[-1].update(accepted=int(m.group(1)), resends=int(m.group(2)))
-        for key in ("commands", "host rates", "module", "result"):
-            if rest.startswith(key + ":"):
-                summaries[-1][key] = rest[len(key) + 1:].strip()
+        elif summaries and key in ("commands", "host rates", "module", "result"):
+            summaries[-1][key] = value.strip()
     return summaries
 
 
@@ -96,15 +90,11 @@ class Sim:
 
     def stop(self, grace_s=0):
         # Waits grace_s for the simulator to end by itself, then asks it to, then kills it.
-        try:
-            return self.proc.wait(timeout=grace_s)
-        except subprocess.TimeoutExpired:
-            self.proc.terminate()
-        try:
-            return self.proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            return self.proc.wait()
+        for end, wait_s in ((None, grace_s), (self.proc.terminate, 10), (self.proc.kill, None)):
+            if end:
+                end()
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                return self.proc.wait(timeout=wait_s)
 
 
 def read(path):

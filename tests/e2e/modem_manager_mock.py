@@ -15,8 +15,12 @@ import ctypes
 import json
 import os
 import struct
+import sys
 
 import dbus
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import open_files  # noqa: E402
 
 BUS_NAME = "org.freedesktop.ModemManager1"
 MAIN_OBJ = "/org/freedesktop/ModemManager1"
@@ -62,18 +66,6 @@ def pty_events(fd):
             at += 16 + length
 
 
-def held_ptys(pid):
-    held = []
-    for fd in os.listdir("/proc/%d/fd" % pid):
-        try:
-            target = os.readlink("/proc/%d/fd/%s" % (pid, fd))
-        except OSError:
-            continue
-        if target.startswith("/dev/pts/") or target == "/dev/ptmx":
-            held.append(target)
-    return held
-
-
 @dbus.service.method(MAIN_IFACE, in_signature="sb", out_signature="", sender_keyword="sender",
                      connection_keyword="connection")
 def InhibitDevice(self, uid, inhibit, sender=None, connection=None):
@@ -81,9 +73,9 @@ def InhibitDevice(self, uid, inhibit, sender=None, connection=None):
     pid = int(connection.call_blocking("org.freedesktop.DBus", "/org/freedesktop/DBus",
                                        "org.freedesktop.DBus", "GetConnectionUnixProcessID",
                                        "s", (sender,)))
+    ptys = [f for f in open_files(pid) if f.startswith("/dev/pts/") or f == "/dev/ptmx"]
     record = {"uid": str(uid), "inhibit": bool(inhibit), "sender": str(sender),
-              "exe": os.readlink("/proc/%d/exe" % pid), "ptys": held_ptys(pid),
-              "events": events}
+              "exe": os.readlink("/proc/%d/exe" % pid), "ptys": ptys, "events": events}
     with open(self.kestrel_log, "a") as log:
         log.write(json.dumps(record) + "\n")
     if self.kestrel_refuse:

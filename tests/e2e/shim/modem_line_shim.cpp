@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "modem_sim/side_channel_protocol.h"
 
@@ -56,10 +57,7 @@ bool connectSideChannel() {
 // One request, one reply; true when the simulator served it. Called with g_lock held.
 bool ask(uint8_t command, uint8_t arg, uint64_t device, sim::SideReply* reply) {
     if (!connectSideChannel()) return false;
-    sim::SideRequest request;
-    request.command = command;
-    request.arg = arg;
-    request.device = device;
+    const sim::SideRequest request{command, arg, {}, device};
     if (send(g_socket, &request, sizeof request, MSG_NOSIGNAL) != sizeof request ||
         recv(g_socket, reply, sizeof *reply, 0) != sizeof *reply) {
         close(g_socket);
@@ -72,10 +70,10 @@ bool ask(uint8_t command, uint8_t arg, uint64_t device, sim::SideReply* reply) {
 // Sends the lines in `changed` at their levels in `lines`.
 bool setLines(int lines, int changed, uint64_t device) {
     sim::SideReply reply;
-    if ((changed & TIOCM_DTR) && !ask(sim::kSetDtr, (lines & TIOCM_DTR) ? 1 : 0, device, &reply))
-        return false;
-    if ((changed & TIOCM_RTS) && !ask(sim::kSetRts, (lines & TIOCM_RTS) ? 1 : 0, device, &reply))
-        return false;
+    for (const auto& line : {std::make_pair(TIOCM_DTR, sim::kSetDtr), {TIOCM_RTS, sim::kSetRts}})
+        if ((changed & line.first) &&
+            !ask(line.second, (lines & line.first) ? 1 : 0, device, &reply))
+            return false;
     g_lines = (g_lines & ~changed) | (lines & changed);
     return true;
 }
@@ -126,15 +124,13 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
         return -1;
     }
     const int result = real(fd, request, arg);
-    const bool modemLines = request == TIOCMGET || request == TIOCMBIS || request == TIOCMBIC ||
-                            request == TIOCMSET || request == TIOCGICOUNT;
     // Unix98 pty slaves are character devices with majors 136 to 143.
     struct stat st {};
-    if (result == 0 || errno != ENOTTY || !modemLines || arg == nullptr || fstat(fd, &st) != 0 ||
+    if (result == 0 || errno != ENOTTY || arg == nullptr || fstat(fd, &st) != 0 ||
         !S_ISCHR(st.st_mode) || major(st.st_rdev) < 136 || major(st.st_rdev) > 143)
         return result;
 
-    const int savedErrno = errno;
+    const int savedErrno = errno;  // serve() refuses every request but the modem lines'
     pthread_mutex_lock(&g_lock);
     const bool served = serve(request, arg, st.st_rdev);
     pthread_mutex_unlock(&g_lock);
