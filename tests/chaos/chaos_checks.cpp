@@ -153,7 +153,7 @@ std::vector<std::string> brokenInvariants(const ChaosWorld& cw) {
     expect(cw.opensWithoutClaim == 0, "port opened without the claim");
 
     expect(succeeded <= 1, "\"Download succeeded.\" shown more than once");
-    expect(cw.watch.claimsWithoutImage == 0,
+    expect(cw.claimsWithoutImage == 0,
            "\"Download succeeded.\" but the module did not take exactly the image");
     expect(cw.outcome.succeeded() == (succeeded == 1), "outcome and status disagree");
     expect(succeeded == 0 || host.lastStatus() == status::kSucceeded,

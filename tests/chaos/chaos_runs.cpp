@@ -91,7 +91,7 @@ TEST(ChaosChecks, EachBrokenInvariantIsNamed) {
     sim::ChaosPlan halting = plan;  // its loader refuses the second record
     halting.module.answers = sim::chaosAnswerScript({{1, 0, {sim::BlockAnswer::Kind::Byte, 0x15}}});
     using Forge = void (*)(ChaosWorld&);
-    const Forge succeed = [](ChaosWorld& cw) { cw.watch.setStatus(status::kSucceeded); };
+    const Forge succeed = [](ChaosWorld& cw) { cw.w.host.setStatus(status::kSucceeded); };
     const Forge open = [](ChaosWorld& cw) { cw.port.openPort(sim::kChaosPortName, 115200, 0); };
     const struct {
         const sim::ChaosPlan* plan;

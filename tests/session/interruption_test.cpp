@@ -15,14 +15,6 @@ using L = StopLevel;
 using S = StopSignal;
 const char* const kInterrupted = "ERROR: Update interrupted.";
 
-struct CountingLock final : PortLock {
-    bool acquire(const char*, SystemError*) override { return ++acquired, held = true; }
-    void release() override { held = false; }
-    const char* identity() const override { return "COM1"; }
-    int acquired = 0;
-    bool held = false;
-};
-
 // A whole update on COM1 at 115200 whose port waits on a clock that asks for stops: each step
 // fires once its condition holds, at the first wait after it (a signal lands at any moment,
 // and what notices it looks between waits), and only after the step before it.

@@ -2,39 +2,16 @@
 // come back under another name; the session finds it at the module's physical place.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
-
 #include "session/session_test_util.h"
 
 namespace kestrel::test {
 namespace {
 
-// Stands for the host's device tree: the port returns as `returnsAs` (empty: on another USB
-// device, so nothing is found at the module's place). The old name is gone for good.
-struct ReturningPort final : PortLocator {
-    ReturningPort(FakeSerialOs& os, std::string returnsAs) : os(os), returnsAs(returnsAs) {}
-    bool remember(const char* portName) override {
-        remembered = portName;
-        os.devices = {returnsAs.empty() ? "/dev/ttyACM5" : returnsAs};
-        return true;
-    }
-    bool findReturned(char* path, size_t capacity) override {
-        ++lookups;
-        if (returnsAs.empty() || returnsAs.size() + 1 > capacity) return false;
-        std::memcpy(path, returnsAs.c_str(), returnsAs.size() + 1);
-        return true;
-    }
-    FakeSerialOs& os;
-    std::string returnsAs, remembered;
-    int lookups = 0;
-};
-
 // An update over USB whose port drops 200 ms after the OK and returns 3000 ms later as
-// `returnsAs`.
+// `returnsAs`, at the module's place or `elsewhere`.
 struct UsbRun : UpdateRun {
-    explicit UsbRun(const std::string& returnsAs)
-        : UpdateRun(makeRecords(3), usbModule(), false), returning(w.os, returnsAs) {
+    explicit UsbRun(const std::string& returnsAs, bool elsewhere = false)
+        : UpdateRun(makeRecords(3), usbModule(), false), returning(w.os, returnsAs, elsewhere) {
         w.host.fields.usb = true;
         w.locator = &returning;
         run();
@@ -59,13 +36,13 @@ TEST(UsbReturn, APortBackUnderAnotherNameIsFollowedAndTheTransferGoesOn) {
 // Nothing at the module's place and the old name gone: 80 tries, 100 ms apart after the first
 // 2000 ms, then the session ends without a transfer.
 TEST(UsbReturn, APortOnAnotherUsbDeviceIsNeverTakenAndTheUsualWaitEnds) {
-    const UsbRun r("");
+    const UsbRun r("/dev/ttyACM5", true);
     EXPECT_EQ(r.w.host.lastStatus(), "ERROR: Cannot reopen USB port.");
     EXPECT_EQ(r.returning.lookups, 80);
     const auto all = r.dialogue();
-    EXPECT_EQ(std::count(all.begin(), all.end(), "open failed /dev/ttyACM5"), 0);
-    EXPECT_EQ(std::count(all.begin(), all.end(), "open failed COM1"), 80);
-    EXPECT_EQ(std::count(all.begin(), all.end(), "record 0"), 0);
+    EXPECT_EQ(count(all, "open failed /dev/ttyACM5"), 0u);
+    EXPECT_EQ(count(all, "open failed COM1"), 80u);
+    EXPECT_EQ(count(all, "record 0"), 0u);
     EXPECT_EQ(r.w.os.eventsOf(Event::Kind::Open).size(), 1u);
     const auto closes = r.w.os.eventsOf(Event::Kind::Close);
     ASSERT_EQ(closes.size(), 1u);

@@ -1,6 +1,7 @@
 // A front end that remembers everything a session showed, with the virtual time of each.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,8 @@ class RecordingHost final : public SessionHost {
     int32_t rangeMax = -1;
     int startEnabled = 0;
     int fieldReads = 0;
-    std::string phases;  // each phase's name and a space, in order
+    std::string phases;                         // each phase's name and a space, in order
+    std::function<void(const char*)> onStatus;  // called with each status as it is shown
 
     // Stamps each status with `clock`'s time.
     explicit RecordingHost(Clock& clock) : clock_(clock) {
@@ -34,7 +36,10 @@ class RecordingHost final : public SessionHost {
         ++fieldReads;
         *out = fields;
     }
-    void setStatus(const char* text) override { statuses.push_back({text, clock_.nowMs()}); }
+    void setStatus(const char* text) override {
+        if (onStatus) onStatus(text);
+        statuses.push_back({text, clock_.nowMs()});
+    }
     void setProgressRange(int32_t maximum) override { rangeMax = maximum; }
     void setProgressPosition(int32_t position) override { positions.push_back(position); }
     void enableStart() override { ++startEnabled; }
