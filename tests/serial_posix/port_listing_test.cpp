@@ -1,11 +1,7 @@
 // kestrel-cli --list on a device tree built like the kernel's: each kind of port told apart,
 // the ports the kernel makes for UARTs that are not there left out, text and JSON Lines.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <string>
 
 #include "cli/list_command.h"
 #include "serial/device_tree_posix.h"

@@ -2,10 +2,6 @@
 // join (or that no group helps). The process that holds a busy port is named end to end
 // (e2e.port_problems).
 #include <grp.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <cerrno>
 
 #include "serial/port_problem_posix.h"
 #include "serial_posix/posix_tree.h"

@@ -1,7 +1,5 @@
 // What a Linux session claims and keeps beyond its open port: the lock on the physical
 // device, held across the session's close-and-reopen gaps, and the rate journal's files.
-#include <gtest/gtest.h>
-
 #include <cstring>
 
 #include "serial/device_tree_posix.h"

@@ -1,7 +1,6 @@
 // The Linux watcher on folders the test makes: ports (files and links) coming and going,
 // the pattern's folder appearing and going under a watched parent, wake-ups and signals;
 // and the identity lookup on a device tree of the test's own.
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/time.h>
 
