@@ -65,22 +65,18 @@ TEST_F(Registry, TheSettingsKeyIsCreatedWithClassRegSzAndStoresStringsWithTheirN
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsSubkey, 0, KEY_READ, &k), ERROR_SUCCESS);
     char keyClass[64] = {};
     DWORD classLength = sizeof keyClass, values = 99;
-    ASSERT_EQ(RegQueryInfoKeyA(k, keyClass, &classLength, nullptr, nullptr, nullptr, nullptr,
-                               &values, nullptr, nullptr, nullptr, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_STREQ(keyClass, "REG_SZ");
-    EXPECT_EQ(values, 0u);
+    RegQueryInfoKeyA(k, keyClass, &classLength, nullptr, nullptr, nullptr, nullptr, &values,
+                     nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(std::string(keyClass) + " " + std::to_string(values), "REG_SZ 0");
 
     for (const char* value : {"", "COM12"}) {
         ASSERT_TRUE(key.setValue("COMPort", value));
-        char data[300];
+        char data[300] = {};
         DWORD type = 0, size = sizeof data;
-        ASSERT_EQ(
-            RegQueryValueExA(k, "COMPort", nullptr, &type, reinterpret_cast<BYTE*>(data), &size),
-            ERROR_SUCCESS);
-        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-        EXPECT_EQ(std::string(data, size), std::string(value) + '\0');
-        ASSERT_TRUE(key.queryValue("COMPort", text));
+        RegQueryValueExA(k, "COMPort", nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+        EXPECT_EQ(std::make_pair(type, std::string(data, size)),
+                  std::make_pair(DWORD{REG_SZ}, std::string(value) + '\0'));
+        EXPECT_TRUE(key.queryValue("COMPort", text));
         EXPECT_STREQ(text, value);
     }
     RegCloseKey(k);

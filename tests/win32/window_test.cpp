@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "session/status_reporter.h"
@@ -147,17 +148,10 @@ class WindowTest : public testing::Test {
         PostMessageA(w, WM_KEYDOWN, key, scan | 1);
         PostMessageA(w, WM_KEYUP, key, scan | 0xC0000001);
     }
-    int progress(UINT message) const {
-        return static_cast<int>(SendMessageA(item(kProgressId), message, FALSE, 0));
-    }
-    Texts listOf(int id) const {
-        Texts entries;
-        for (int i = 0; i < SendMessageA(item(id), CB_GETCOUNT, 0, 0); ++i) {
-            char entry[kTextCapacity] = {};
-            SendMessageA(item(id), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
-            entries.push_back(entry);
-        }
-        return entries;
+    std::string entry(int id, int index) const {
+        char text[kTextCapacity] = {};
+        SendMessageA(item(id), CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
+        return text;
     }
 
     // Handles messages as the program's loop does until `done` holds (or `limitMs` passed).
@@ -196,18 +190,18 @@ class WindowTest : public testing::Test {
 // window for every control. What each control is comes from the same compiled templates that
 // the resource tests read back against the tables.
 void expectLayoutOf(HWND dialog, const DialogTemplate& t) {
-    EXPECT_EQ(textOf(dialog), t.caption);
     RECT client, size = {0, 0, t.cx, t.cy};
     GetClientRect(dialog, &client);
     MapDialogRect(dialog, &size);
-    EXPECT_EQ(client.right, size.right);
-    EXPECT_EQ(client.bottom, size.bottom);
     const LONG frame = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    EXPECT_EQ(GetWindowLongA(dialog, GWL_STYLE) & (frame | WS_MAXIMIZEBOX | WS_THICKFRAME), frame);
     size_t children = 0;
     for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
         ++children;
-    EXPECT_EQ(children, t.controlCount);
+    EXPECT_EQ(std::make_tuple(
+                  textOf(dialog), client.right, client.bottom, children,
+                  GetWindowLongA(dialog, GWL_STYLE) & (frame | WS_MAXIMIZEBOX | WS_THICKFRAME)),
+              std::make_tuple(std::string(t.caption), size.right, size.bottom,
+                              size_t{t.controlCount}, frame));
 }
 
 TEST_F(WindowTest, AFirstStartShowsTemplate130WithTheDefaultsCentred129And131AsTheyAre) {
@@ -216,20 +210,20 @@ TEST_F(WindowTest, AFirstStartShowsTemplate130WithTheDefaultsCentred129And131AsT
     expectLayoutOf(w, dialogTemplate130());
     // The model's lists and defaults (window_model_test) as the combo boxes keep them: the
     // port list is sorted by the control.
-    EXPECT_EQ(
-        listOf(kPortId)[8] + " " + listOf(kRateId)[0] + " " + field(kPortId) + " " + field(kRateId),
-        "COM9 57600 COM1 115200");
-    EXPECT_EQ(progress(PBM_GETRANGE) * 1000 + progress(PBM_GETPOS), 100 * 1000);
-    EXPECT_NE(SendMessageA(w, WM_GETICON, ICON_BIG, 0), 0);
-    EXPECT_NE(SendMessageA(w, WM_GETICON, ICON_SMALL, 0), 0);
+    EXPECT_EQ(entry(kPortId, 8) + " " + entry(kRateId, 0) + " " + field(kPortId) + " " +
+                  field(kRateId) + " " +
+                  std::to_string(SendMessageA(item(kProgressId), PBM_GETRANGE, FALSE, 0)) + " " +
+                  std::to_string(SendMessageA(item(kProgressId), PBM_GETPOS, 0, 0)),
+              "COM9 57600 COM1 115200 100 0");
+    EXPECT_TRUE(SendMessageA(w, WM_GETICON, ICON_BIG, 0) &&
+                SendMessageA(w, WM_GETICON, ICON_SMALL, 0));
 
     RECT work, frame;
     ASSERT_TRUE(SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0));
     GetWindowRect(w, &frame);
     const ScreenPoint at = centreInWorkArea({work.left, work.top, work.right, work.bottom},
                                             frame.right - frame.left, frame.bottom - frame.top);
-    EXPECT_EQ(frame.left, at.x);
-    EXPECT_EQ(frame.top, at.y);
+    EXPECT_EQ(std::make_pair(frame.left, frame.top), std::make_pair(LONG{at.x}, LONG{at.y}));
     EXPECT_FALSE(IsWindowVisible(w));  // shown by the start-up code
     close();
     ASSERT_NE(create(129), nullptr);
@@ -268,14 +262,13 @@ TEST_F(WindowTest, StartRunsTheSessionOnAWorkerThatReportsThroughTheWindow) {
     PostMessageA(w, WM_COMMAND, MAKEWPARAM(kStartId, BN_CLICKED),
                  reinterpret_cast<LPARAM>(item(kStartId)));
     ASSERT_TRUE(waitFor([&] { return probe_.finished && IsWindowEnabled(item(kStartId)); }));
-    EXPECT_EQ(probe_.runs, 1);
-    EXPECT_NE(probe_.thread, GetCurrentThreadId());
-    EXPECT_TRUE(probe_.startWasDisabled);
-    EXPECT_STREQ(probe_.fields.portName, "COM3");
-    EXPECT_STREQ(probe_.fields.rateText, "57600");
-    EXPECT_FALSE(probe_.fields.usb);
-    EXPECT_TRUE(probe_.fields.noFirmware);
-    EXPECT_STREQ(probe_.fields.firmwareName, "");
+    const SessionFields& f = probe_.fields;
+    EXPECT_EQ(
+        std::make_tuple(probe_.runs.load(), probe_.thread != GetCurrentThreadId(),
+                        probe_.startWasDisabled.load(),
+                        std::string(f.portName) + " " + f.rateText + " [" + f.firmwareName + "]",
+                        f.usb, f.noFirmware),
+        std::make_tuple(1, true, true, std::string("COM3 57600 []"), false, true));
     EXPECT_EQ(field(kStatusId), "ERROR: timout waiting for start character.");
     EXPECT_EQ(probe_.bar, (Texts{"65535/65536", "65536/65536", "65536/65536", "69999/70000",
                                  "70000/70000", "70000/70000"}));

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Runs one Windows program under wine, optionally against kestrel-modem-sim on a COM port
-(its pty linked into the prefix as dosdevices/comN; the program finds the name in
-KESTREL_TEST_PORT), then checks the exit code, the output and the simulator's summary.
+"""Runs one Windows program under wine, with --com N against kestrel-modem-sim on COM<N> (its
+pty linked into the prefix as dosdevices/comN; the program finds the name in KESTREL_TEST_PORT),
+then checks the exit code, the output and the simulator's summary.
 
 --window: kestrel.exe on the X display instead, from the outside (xdotool): started with the
 settings key removed, the window must come up with the key created empty, end on a real Escape
-with exit code 2 and leave the three values in the registry; with --sim, Enter first runs an
+with exit code 2 and leave the three values in the registry; with --com, Enter first runs an
 update that must bring the simulator the program's whole image. --decorated lets wine draw the
 title bar (Xvfb has no window manager) for --screenshot (ImageMagick's import).
 Exit 0 when every expectation held, 1 when one did not (saying which), 2 on wrong usage."""
@@ -17,7 +17,6 @@ import os
 import re
 import select
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -31,8 +30,8 @@ CAPTION = "Kestrel (RS232 + USB)"
 
 @contextlib.contextmanager
 def com_port(args, sim_args):
-    """kestrel-modem-sim behind a pty the prefix serves as COM<n>; yields the process and its
-    lines as (moment, line), read on a thread so that a case can act on them meanwhile."""
+    """kestrel-modem-sim behind a pty the prefix serves as COM<n>; yields the process, whose
+    lines (moment, line) a thread collects in proc.lines so that a case can act on them."""
     with tempfile.TemporaryDirectory(prefix="kestrel-wine-") as tmp:
         link, dosdevice = os.path.join(tmp, "port"), "%s/dosdevices/com%d" % (args.prefix, args.com)
         proc = subprocess.Popen([args.sim, "--link", link] + sim_args, stdout=subprocess.PIPE,
@@ -46,14 +45,11 @@ def com_port(args, sim_args):
             with contextlib.suppress(FileNotFoundError):
                 os.unlink(dosdevice)
             os.symlink(link, dosdevice)
-            lines = []
-
-            def read():
-                for line in proc.stdout:
-                    lines.append((time.monotonic(), line))
-            proc.reader = threading.Thread(target=read, daemon=True)
+            proc.lines = []
+            proc.reader = threading.Thread(target=lambda: proc.lines.extend(
+                (time.monotonic(), line) for line in proc.stdout), daemon=True)
             proc.reader.start()
-            yield proc, lines
+            yield proc
         finally:
             if proc.poll() is None:
                 proc.kill()
@@ -62,17 +58,22 @@ def com_port(args, sim_args):
                 os.unlink(dosdevice)
 
 
-def finish_simulator(proc, lines, once, timeout):
-    """(exit code, output): a --once simulator ends by itself, another one is stopped."""
+def finish_simulator(proc, once, timeout, failures):
+    """The simulator's output: a --once simulator must end by itself with 0, another one is
+    stopped."""
     with contextlib.suppress(subprocess.TimeoutExpired):
         if not once:
-            proc.send_signal(signal.SIGTERM)
+            proc.terminate()
         proc.wait(timeout=timeout if once else 10)
     if proc.poll() is None:
         proc.kill()
         proc.wait()
     proc.reader.join(timeout=10)
-    return (proc.returncode if once else 0), "".join(line for _, line in lines)
+    out = "".join(line for _, line in proc.lines)
+    print("== simulator (exit %s)\n%s" % (proc.returncode, out.rstrip()))
+    if once and proc.returncode != 0:
+        failures.append("simulator exit %s, expected 0" % proc.returncode)
+    return out
 
 
 def tree_cpu_seconds(root):
@@ -84,33 +85,35 @@ def tree_cpu_seconds(root):
             with open("/proc/%s/stat" % pid) as f:
                 fields = f.read().rsplit(")", 1)[1].split()
             parent[int(pid)], cpu[int(pid)] = int(fields[1]), int(fields[11]) + int(fields[12])
-    below, grown = {root}, True
-    while grown:
+    below, more = {root}, {root}
+    while more:
         more = {pid for pid, ppid in parent.items() if ppid in below} - below
-        below, grown = below | more, bool(more)
+        below |= more
     return sum(cpu.get(pid, 0) for pid in below) / os.sysconf("SC_CLK_TCK")
 
 
-def cpu_share_while_waiting(args, proc, lines):
-    """The share of one core the program used from 0.5 s to 3.5 s after the simulator said
-    args.quiet_after, or a failure text."""
-    deadline = time.monotonic() + args.timeout
-    said = None
+def cpu_share_while_waiting(args, proc, sim):
+    """A failure text, unless the program used at most --max-cpu-share of one core from 0.5 s
+    to 3.5 s after the simulator said --quiet-after."""
+    deadline, said = time.monotonic() + args.timeout, None
     while said is None and time.monotonic() < deadline:
-        said = next((t for t, line in list(lines) if args.quiet_after in line), None)
+        said = next((t for t, line in list(sim.lines) if args.quiet_after in line), None)
         time.sleep(0.05)
     if said is None:
-        return None, "the simulator never said %r" % args.quiet_after
+        return "the simulator never said %r" % args.quiet_after
     time.sleep(max(0.0, said + 0.5 - time.monotonic()))
     cpu_start = tree_cpu_seconds(proc.pid)
     time.sleep(max(0.0, said + 3.5 - time.monotonic()))
     share = (tree_cpu_seconds(proc.pid) - cpu_start) / 3.0
     if proc.poll() is not None:
-        return None, "the program ended before its quiet stretch was measured"
-    return share, None
+        return "the program ended before its quiet stretch was measured"
+    print("== the program used %.1f%% of a core while waiting" % (100 * share))
+    if share > args.max_cpu_share:
+        return "the program used %.0f%% of a core while waiting, at most %.0f%% expected" % (
+            100 * share, 100 * args.max_cpu_share)
 
 
-def run_program(args, program, env, failures, sim_lines):
+def run_program(args, program, env, failures, sim):
     proc = subprocess.Popen([args.runner, args.prefix] + program, env=env, text=True,
                             errors="replace", stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE)
@@ -119,13 +122,7 @@ def run_program(args, program, env, failures, sim_lines):
     reader = threading.Thread(target=lambda: streams.extend(proc.communicate()))
     reader.start()
     if args.quiet_after is not None:
-        share, problem = cpu_share_while_waiting(args, proc, sim_lines)
-        if share is not None:
-            print("== the program used %.1f%% of a core while waiting" % (100 * share))
-            if share > args.max_cpu_share:
-                problem = "the program used %.0f%% of a core while waiting, at most %.0f%% " \
-                          "expected" % (100 * share, 100 * args.max_cpu_share)
-        failures += [problem] if problem else []
+        failures += filter(None, [cpu_share_while_waiting(args, proc, sim)])
     reader.join(timeout=args.timeout)
     if reader.is_alive():
         failures.append("the program did not end within %.0f s" % args.timeout)
@@ -176,24 +173,23 @@ def run_window(args, wine, program, sim, failures):
             found = subprocess.run(["xdotool", "search", "--name", "^%s$" % re.escape(CAPTION)],
                                    capture_output=True, text=True).stdout.split()
             window = found[0] if found else None
+        values = registry_values(wine) if window else None
         if window is None:
             failures.append("no window named %r appeared" % CAPTION)
-        else:
-            values = registry_values(wine)
-            if values is None:
-                failures.append("the settings key was not created at the start")
-            elif values and not sim:
-                failures.append("values stored before the window was closed: %s" % values)
-            if sim:
-                press(window, "Return")
-                code, sim_out = finish_simulator(*sim, True, 90)
-                print("== simulator (exit %s)\n%s" % (code, sim_out.rstrip()))
-                if code != 0 or "result: the accepted records equal the image" not in sim_out:
-                    failures.append("the simulator did not receive the program's image")
-                time.sleep(2)  # the session's hand-back and final report
-            if args.screenshot:
-                time.sleep(1)  # let it paint
-                subprocess.run(["import", "-window", window, args.screenshot])
+        elif values is None:
+            failures.append("the settings key was not created at the start")
+        elif values and not sim:
+            failures.append("values stored before the window was closed: %s" % values)
+        if window and sim:
+            press(window, "Return")
+            if "result: the accepted records equal the image" not in finish_simulator(
+                    sim, True, 90, failures):
+                failures.append("the simulator did not receive the program's image")
+            time.sleep(2)  # the session's hand-back and final report
+        if window and args.screenshot:
+            time.sleep(1)  # let it paint
+            subprocess.run(["import", "-window", window, args.screenshot])
+        if window:
             press(window, "Escape")
         try:
             out, _ = proc.communicate(timeout=20)
@@ -220,36 +216,37 @@ def window_case(args, program, failures):
     wine("reg", "delete", KEY, "/f")
     if registry_values(wine) is not None:
         return failures.append("the settings key could not be removed before the start")
-    port = "COM%d" % args.com if args.sim else "COM1"
-    expected = {"FirmwareFile": ("REG_SZ", ""), "COMPort": ("REG_SZ", port),
-                "BaudRate": ("REG_SZ", "115200")}
+    port = "COM%d" % args.com if args.com else "COM1"
     if args.decorated:
         wine("reg", "add", X11_KEY, "/v", "Managed", "/d", "N", "/f")
     try:
-        sim_args = ["--once", "--rate", "115200", "--image", program[0]]
-        with com_port(args, sim_args) if args.sim else contextlib.nullcontext() as sim:
+        sim_args = ["--once", "--rate", "115200", "--image", program]
+        with com_port(args, sim_args) if args.com else contextlib.nullcontext() as sim:
             if sim:
                 wine("reg", "add", KEY, "/v", "COMPort", "/d", port, "/f")
-            run_window(args, wine, program[0], sim, failures)
+            run_window(args, wine, program, sim, failures)
     finally:
         if args.decorated:
             wine("reg", "delete", X11_KEY, "/v", "Managed", "/f")
     values = registry_values(wine)
     print("== %s: %s" % (KEY, values))
+    expected = {"FirmwareFile": ("REG_SZ", ""), "COMPort": ("REG_SZ", port),
+                "BaudRate": ("REG_SZ", "115200")}
     if values != expected:
         failures.append("stored %s, expected %s" % (values, expected))
 
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--runner", required=True)
-    ap.add_argument("--prefix", required=True)
-    ap.add_argument("--sim")
-    ap.add_argument("--com", type=int)
-    for repeated in ("--sim-arg", "--expect-line", "--expect-sim", "--expect-json"):
+    for required in ("--runner", "--prefix", "--sim"):
+        ap.add_argument(required, required=True)
+    ap.add_argument("--com", type=int, help="run the simulator, its pty served as COM<n>")
+    ap.add_argument("--sim-arg", action="append", default=[],
+                    help="options of the simulator, split at blanks")
+    for repeated in ("--expect-line", "--expect-sim", "--expect-json"):
         ap.add_argument(repeated, action="append", default=[])
-    for flag in ("--sim-once", "--no-display", "--json", "--window", "--decorated"):
-        ap.add_argument(flag, action="store_true")
+    for flag in ("--sim-once", "--sim-image", "--no-display", "--json", "--window", "--decorated"):
+        ap.add_argument(flag, action="store_true")  # --sim-image: the program's is the image
     ap.add_argument("--expect-exit", type=int, default=0)
     ap.add_argument("--expect-last")
     ap.add_argument("--timeout", type=float, default=120)
@@ -260,27 +257,27 @@ def main():
     ap.add_argument("program", nargs=argparse.REMAINDER)
     args = ap.parse_args()
     program = args.program[1:] if args.program[:1] == ["--"] else args.program
-    if not program or (args.sim and not args.com) or (args.window and len(program) != 1):
+    if not program or (args.window and len(program) != 1):
         ap.print_usage(sys.stderr)
         return 2
 
     failures = []
     env = dict(os.environ)
+    if args.com:
+        env["KESTREL_TEST_PORT"] = "COM%d" % args.com
     if args.no_display:
         env.pop("DISPLAY", None)
+    sim_args = ((["--once"] if args.sim_once else []) + ["--image"] * args.sim_image +
+                program[:args.sim_image] + [w for a in args.sim_arg for w in a.split()])
     try:
         if args.window:
-            window_case(args, program, failures)
-        elif not args.sim:
-            run_program(args, program, env, failures, [])
+            window_case(args, program[0], failures)
+        elif not args.com:
+            run_program(args, program, env, failures, None)
         else:
-            with com_port(args, (["--once"] if args.sim_once else []) + args.sim_arg) as sim:
-                env["KESTREL_TEST_PORT"] = "COM%d" % args.com
-                run_program(args, program, env, failures, sim[1])
-                sim_code, sim_out = finish_simulator(*sim, args.sim_once, 30)
-            print("== simulator\n" + sim_out.rstrip())
-            if args.sim_once and sim_code != 0:
-                failures.append("simulator exit %s, expected 0" % sim_code)
+            with com_port(args, sim_args) as sim:
+                run_program(args, program, env, failures, sim)
+                sim_out = finish_simulator(sim, args.sim_once, 30, failures)
             failures += ["the simulator never said %r" % want
                          for want in args.expect_sim if want not in sim_out]
     except RuntimeError as e:
