@@ -35,6 +35,13 @@ def wait_until(predicate, timeout_s):
         time.sleep(0.01)
 
 
+def ended(proc, timeout_s):
+    # Whether proc ends within timeout_s.
+    with contextlib.suppress(subprocess.TimeoutExpired):
+        proc.wait(timeout=timeout_s)
+    return proc.poll() is not None
+
+
 def open_files(pid):
     # What the process has open now (its descriptors' targets).
     found = []

@@ -16,7 +16,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import RECORDS, main, open_files  # noqa: E402
+from harness import RECORDS, ended, main, open_files  # noqa: E402
 
 QUIET_S = 1  # the station's --quiet-time
 
@@ -166,10 +166,7 @@ def run_station(t, as_json):
     finally:
         if station.poll() is None:
             station.send_signal(signal.SIGINT)
-        try:
-            station.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            t.expect(False, "the station did not end within 20 s of SIGINT")
+        t.expect(ended(station, 20), "the station did not end within 20 s of SIGINT")
         for m in t.sims:
             m.stop()
     for m in t.sims:

@@ -19,7 +19,7 @@ import time
 from types import SimpleNamespace
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import RECORDS, main, open_files, wait_until  # noqa: E402
+from harness import RECORDS, ended, main, open_files, wait_until  # noqa: E402
 
 OK_LINES = ["Waiting for start signal.", "Firmware download in progress.",
             "Download succeeded, finishing update process.", "Download succeeded."]
@@ -71,24 +71,17 @@ def finish_cli(t, program, name, run):
     run.lines, run.err = t.text(name + ".out").splitlines(), t.text(name + ".err")
 
 
-def holds(pid, path):
-    return path in open_files(pid)
-
-
 def second_tool_in_gap(c, t, run):
     # The fallback entry keeps the port closed for 5 s: a second kestrel-cli started on the port
     # then is refused by the first one's claim at once (the first's port still closed when it
     # has ended), and the first update goes on undisturbed.
     first = start_cli(t, c, "first")
-    if not (wait_until(lambda: holds(first.pid, t.slave), 10) and
-            wait_until(lambda: not holds(first.pid, t.slave), 10)):
+    if not (wait_until(lambda: t.slave in open_files(first.pid), 10) and
+            wait_until(lambda: t.slave not in open_files(first.pid), 10)):
         finish_cli(t, first, "first", run)
         return ["the first kestrel-cli did not open and close its port"]
-    try:
-        second = t.run("--port", t.link, *c.cli, timeout=20)
-    except subprocess.TimeoutExpired:
-        second = ("none (killed after 20 s)", "", "")
-    in_gap = first.poll() is None and not holds(first.pid, t.slave)
+    second = t.run("--port", t.link, *c.cli, timeout=20)
+    in_gap = first.poll() is None and t.slave not in open_files(first.pid)
     finish_cli(t, first, "first", run)
     reason = ("kestrel-cli: %s (held by process %d): in use by another update session"
               % (t.link, first.pid))
@@ -152,26 +145,20 @@ def window(c, t, run):
     program = t.cli(t.args.drive, *(["env", "LD_PRELOAD=" + preload] if preload else []),
                     t.args.window, program=sys.executable, stdin=subprocess.PIPE, text=True,
                     stdout=open(t.path("out"), "w"), stderr=subprocess.STDOUT)
-    failures = []
     program.stdin.write("Return\n")  # START
     program.stdin.flush()
     # The update is over when the simulator says so (it ends by itself with --once).
-    try:
-        t.module.proc.wait(timeout=45)
-    except subprocess.TimeoutExpired:
-        failures.append("the simulator saw no whole update within 45 s")
+    updated = ended(t.module.proc, 45)
     program.stdin.write("Escape\n")  # the operator closes the window
     program.stdin.close()
-    try:
-        program.wait(timeout=10)
-    except subprocess.TimeoutExpired:
-        failures.append("the window did not close")
+    closed = ended(program, 10)
     run.wall_s, run.cpu_s = time.monotonic() - start, 0.0  # CPU not measured here
     run.exit, run.lines, run.err = program.returncode, [], ""
     saved = t.text(os.path.join("config", "Norvald", "Kestrel.reg"))
-    return failures + failed((('"COMPort"="%s"' % t.link) in saved and
-                              '"BaudRate"="115200"' in saved,
-                              "the window did not keep its settings in its own store:\n" + saved))
+    return failed((updated, "the simulator saw no whole update within 45 s"),
+                  (closed, "the window did not close"),
+                  (('"COMPort"="%s"' % t.link) in saved and '"BaudRate"="115200"' in saved,
+                   "the window did not keep its settings in its own store:\n" + saved))
 
 
 def run_update(t, c):
@@ -179,14 +166,11 @@ def run_update(t, c):
     t.program = t.args.shipped_cli if c.shipped else t.args.cli
     run = SimpleNamespace(dev="")
     options = (["--once"] if c.once else []) + list(c.sim)
+    run.dev = os.path.join(t.tree, "dev") if c.tree else ""
+    t.link = os.path.join(run.dev, "ttyACM0") if c.tree else t.path("dev", "ttyMODEM")
+    options += ["--device-tree", t.tree] if c.tree else ["--link", t.link]
     if c.tree:
-        run.dev = os.path.join(t.tree, "dev")
-        t.link = os.path.join(run.dev, "ttyACM0")
-        options += ["--device-tree", t.tree]
         t.use_tree()
-    else:
-        t.link = t.path("dev", "ttyMODEM")
-        options += ["--link", t.link]
     if c.shim:
         options += ["--side-channel", t.path("side.sock")]
         t.env.update(LD_PRELOAD=t.args.shim, KESTREL_SIM_SIDE_CHANNEL=t.path("side.sock"))
