@@ -23,14 +23,12 @@ STATUS = "ERROR: Cannot open COM-Port."
 
 def drain(fd):
     # Everything the terminal received from the program (the master's side).
-    data = b""
-    while select.select([fd], [], [], 0.2)[0]:
+    data, chunk = b"", b"-"
+    while chunk and select.select([fd], [], [], 0.2)[0]:
         try:
             chunk = os.read(fd, 4096)
-        except OSError:
-            break
-        if not chunk:
-            break
+        except OSError:  # the slave side closed
+            chunk = b""
         data += chunk
     return data
 

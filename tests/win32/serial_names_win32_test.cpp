@@ -15,7 +15,7 @@
 namespace kestrel {
 namespace {
 
-TEST(OpenPortOnWin32, AMissingPortKeepsTheSystemsReasonAndTheRetriedPath) {
+TEST(OpenPortOnWin32, AMissingPortKeepsTheReasonAndPathAFileThatIsNoDeviceIsReleased) {
     const std::unique_ptr<SerialOs> os = createPlatformSerialOs();
     SerialPort port(*os, systemClock());
     EXPECT_EQ(port.openPort("COM231", 115200, false), 0);
@@ -24,12 +24,8 @@ TEST(OpenPortOnWin32, AMissingPortKeepsTheSystemsReasonAndTheRetriedPath) {
     char text[300];
     describeSystemError(port.lastError(), text, sizeof text);
     EXPECT_NE(std::string(text).find("\\\\.\\COM231: "), std::string::npos) << text;
-}
 
-TEST(OpenPortOnWin32, AFileThatIsNoSerialDeviceIsRefusedAndReleased) {
     const std::string path = test::writeTempFile({1, 2, 3});
-    const std::unique_ptr<SerialOs> os = createPlatformSerialOs();
-    SerialPort port(*os, systemClock());
     EXPECT_EQ(port.openPort(path.c_str(), 115200, false), 0);  // opens, but refuses the settings
     EXPECT_FALSE(port.portIsOpen());
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
