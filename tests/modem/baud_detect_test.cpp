@@ -17,9 +17,10 @@ struct Detection {
     uint32_t tookMs;
 };
 
-Detection detect(sim::ModuleConfig config, int32_t requested, std::set<uint32_t> refused = {}) {
+// `refused`: a rate the device refuses (0: none).
+Detection detect(sim::ModuleConfig config, int32_t requested, uint32_t refused = 0) {
     VirtualWorld w(std::move(config));
-    w.os.refusedRates = std::move(refused);
+    if (refused != 0) w.os.refusedRates = {refused};
     EXPECT_EQ(w.port.openPort("COM1", 115200, false), 1);
     const size_t opened = transcript(w.os).size();
     const uint32_t t0 = w.clock.elapsed();
@@ -39,11 +40,7 @@ Texts probing(const std::vector<uint32_t>& rates, uint32_t back = 0) {
     return out;
 }
 
-Texts twice(const Texts& pass) {
-    Texts out = pass;
-    out.insert(out.end(), pass.begin(), pass.end());
-    return out;
-}
+const auto twice = [](const Texts& pass) { return pass + pass; };
 
 TEST(RateSearch, ProbeOrderConfirmationAndWhereThePortIsLeft) {
     const auto silent = having(&sim::ModuleConfig::silent, true);
@@ -96,9 +93,7 @@ TEST(RateSearch, ProbeOrderConfirmationAndWhereThePortIsLeft) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const Detection d =
-            detect(c.module, c.requested,
-                   c.refused ? std::set<uint32_t>{c.refused} : std::set<uint32_t>{});
+        const Detection d = detect(c.module, c.requested, c.refused);
         EXPECT_EQ(d.result, c.result);
         EXPECT_EQ(d.dialogue, c.dialogue);
         EXPECT_EQ(d.portRate, c.portRate);

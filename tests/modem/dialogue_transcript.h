@@ -14,6 +14,11 @@ namespace kestrel::test {
 
 using Texts = std::vector<std::string>;
 
+inline Texts operator+(Texts a, const Texts& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 // Bytes as readable text: \r, \n, \0 and everything outside printable ASCII escaped.
 inline std::string escaped(const std::string& bytes) {
     std::string out;

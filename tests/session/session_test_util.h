@@ -19,11 +19,6 @@
 
 namespace kestrel::test {
 
-inline Texts operator+(Texts a, const Texts& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 // How many lines of `all` are `line`.
 inline size_t count(const Texts& all, const std::string& line) {
     return static_cast<size_t>(std::count(all.begin(), all.end(), line));
