@@ -58,9 +58,10 @@ TEST(CliArgs, CommandsFieldsAndUsageErrors) {
         {{"--port", longName.c_str()}, "run port=" + cut + " rate=115200 ports=" + cut + ";"},
         {{"--station", "/dev/serial/by-id/usb-*", "--include-present", "--quiet-time", "30"},
          "station port= rate=115200 ports= station=/dev/serial/by-id/usb-* present quiet=30000"},
+        {{"--station", "/dev/x*", "--quiet-time", "3600"},
+         "station port= rate=115200 ports= station=/dev/x* quiet=3600000"},
         {{"--station", "/dev/x*", "--quiet-time", "0"},
-         "station port= rate=115200 ports= "
-         "station=/dev/x* quiet=0"},
+         "station port= rate=115200 ports= station=/dev/x* quiet=0"},
         {{"--check", "--port", "x", "--port", "y"}, "check port=x rate=115200 ports=x;y;"},
         {{"--list", "--json"}, "list port= rate=115200 ports= json"},
         {{"--port", "x", "--help"}, "help "},
