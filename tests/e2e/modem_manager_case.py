@@ -49,10 +49,9 @@ SERVICE_FILE = "[D-BUS Service]\nName=%s\nExec=/usr/bin/touch %%(tmp)s/started\n
 
 def start_bus(tmp, programs):
     os.mkdir(os.path.join(tmp, "services"))
-    with open(os.path.join(tmp, "bus.conf"), "w") as f:
-        f.write(BUS_CONFIG % {"tmp": tmp})
-    with open(os.path.join(tmp, "services", SERVICE + ".service"), "w") as f:
-        f.write(SERVICE_FILE % {"tmp": tmp})
+    for name, text in (("bus.conf", BUS_CONFIG), ("services/%s.service" % SERVICE, SERVICE_FILE)):
+        with open(os.path.join(tmp, name), "w") as f:
+            f.write(text % {"tmp": tmp})
     bus = subprocess.Popen(["dbus-daemon", "--config-file=" + os.path.join(tmp, "bus.conf"),
                             "--nofork", "--print-address=1"], stdout=subprocess.PIPE)
     programs.append(bus)
@@ -132,8 +131,8 @@ def scenario(name):
         if name != "absent":
             start_mock(t.tmp, t.slave, name == "refused", t.programs)
         single_cli(c, t, run)
-        calls = ([json.loads(line) for line in t.text("calls").splitlines()]
-                 if os.path.exists(t.path("calls")) else [])
+        calls = [json.loads(line) for line in
+                 (t.text("calls") if os.path.exists(t.path("calls")) else "").splitlines()]
         return failed((not os.path.exists(t.path("started")),
                        "the tool had the bus start ModemManager")) + (
             check_inhibit(calls, t.program, t.slave, t.module.text()) if name == "inhibit" else
