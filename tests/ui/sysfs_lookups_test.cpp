@@ -76,9 +76,9 @@ TEST_F(SysfsTree, AddressIsTheStableNameThatLeadsToTheModem) {
     addById("usb-Broken-if00", "../../ttyACM9");
     EXPECT_EQ(lookups(), dev + "/ttyACM1 <none>");
     // The first in order wins, whatever order the folder lists them in.
-    for (const std::string name : {"if07", "if02", "if10", "if00", "if05", "if01"})
+    for (const std::string name : {"if07", "if02", "if10", "if05", "if01", "if03"})
         addById("usb-Norvald_Module_123-" + name, "../../ttyACM1");
-    EXPECT_EQ(lookups(), dev + "/ttyACM1 " + dev + "/serial/by-id/usb-Norvald_Module_123-if00");
+    EXPECT_EQ(lookups(), dev + "/ttyACM1 " + dev + "/serial/by-id/usb-Norvald_Module_123-if01");
 }
 
 TEST_F(SysfsTree, AnOverlongNameCountsAsNone) {
