@@ -98,6 +98,14 @@ void settleAfterTryLimit(Session& s) {
     }
 }
 
+// After the last answer: a further byte means the answers were one block behind the
+// loader. Without a start byte seen the loader's own may have come late and been taken for
+// the first block's answer; then its answer to the last block is still to come, so wait for it.
+bool strayAnswerCame(Session& s, uint8_t* stray) {
+    if (s.port.inputWaiting()) return s.port.readByteNow(stray) != 0;
+    return s.startUnconfirmed && s.port.readByteTimed(stray, kAnswerTimeoutMs) != 0;
+}
+
 }  // namespace
 
 bool awaitStartSignal(Session& s) {
@@ -125,6 +133,7 @@ bool awaitStartSignal(Session& s) {
             // byte may also be still to come, after the noise: taken for the first block's
             // answer, it would put the transfer one block ahead. Let the line fall quiet first.
             reportf(r, status::kInvalidStartError, b, tries);
+            s.startUnconfirmed = true;
             settleAfterTryLimit(s);
             if (s.port.stopRequested()) {
                 noteInterrupted(s);
@@ -150,11 +159,9 @@ void transferBlocks(Session& s) {
                 s.failed = true;
                 failBlock(s, BlockFailure::ImageBroken, -1);
                 s.outcome.reason = s.image.lastError();
-            } else if (s.totalBlocks > 0 && s.port.inputWaiting()) {
+            } else if (uint8_t stray = 0; s.totalBlocks > 0 && strayAnswerCame(s, &stray)) {
                 // The loader said more than one answer per block: which block it took is
                 // unknown, so the module may not hold the image.
-                uint8_t stray = 0;
-                s.port.readByteNow(&stray);
                 reportf(r, status::kFatalAnswer, stray, s.blockIndex - 1);
                 s.failed = true;
                 s.outcome.blockFailure = BlockFailure::StrayAnswer;

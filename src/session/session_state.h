@@ -32,8 +32,9 @@ struct Session {
     bool blockUpdateMode = false;  // firmware name ends in ".uusf"
     int32_t totalBlocks = 0;
     bool fallbackUsed = false;
-    int32_t originalRate = -1;  // the module's own rate, -1 until it reports it
-    bool failed = false;        // the block transfer ended in an error
+    bool startUnconfirmed = false;  // the transfer began on the try limit, not a start byte
+    int32_t originalRate = -1;      // the module's own rate, -1 until it reports it
+    bool failed = false;            // the block transfer ended in an error
     int32_t blockIndex = 0;
     int32_t resendCount = 0;
     uint8_t lastAnswer = 0;        // the loader's last answer taken (0x01 next, 0x02 again)

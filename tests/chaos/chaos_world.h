@@ -33,12 +33,11 @@ struct ChaosWorld {
                 w.os.lineErrorsOnNextReads = std::exchange(errors, 0);
         };
         w.os.onOpen = [this] { opensWithoutClaim += lock.held ? 0 : 1; };
-        // What the module holds when the session claims the image went over: a claim is
-        // judged when it is made (a loader that later takes the hand-back's text for records
-        // is another matter, which the hand-back's own texts report).
+        // What the module holds when the session says the image went over ("Download
+        // succeeded, finishing update process.", which every success passes): judged then, as
+        // a model loader may later take the hand-back's AT text for records.
         w.host.onStatus = [this](const char* text) {
-            if (std::strcmp(text, status::kTransferDone) == 0 ||
-                std::strcmp(text, status::kSucceeded) == 0)
+            if (std::strcmp(text, status::kTransferDone) == 0)
                 claimsWithoutImage += w.module.imageComplete() ? 0 : 1;
         };
         if (l.unplugWhenImageTaken)

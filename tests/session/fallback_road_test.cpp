@@ -86,6 +86,25 @@ TEST(StartSignal, TryLimitsAre22ForTheFallbackAnd19ForTheNegotiatedEntry) {
     }
 }
 
+TEST(StartSignal, AStartByteLaterThanTheTryLimitFailsTheTransferInsteadOfSucceeding) {
+    // A firmware answers the blind command with 22 bytes and no start byte; its loader greets a
+    // second later, after the line fell quiet, and that 0x01 is taken for the first block's
+    // answer. Each answer after it is one block behind: the last one comes after the last
+    // block, within the answer wait that only a start taken on the try limit adds.
+    auto config = with(firmwareModule(57600), [](auto& c) {
+        c.replyFor["AT^SFDL"] = std::string(14, '?');
+        c.startDelayMs = c.answerDelayMs = 1000;
+    });
+    UpdateRun r(makeRecords(3), config, true);
+    r.run();
+    EXPECT_EQ(r.dialogue(true).back(), "8702 close");
+    EXPECT_EQ(r.statusLines().back(),
+              "8702 ERROR: unexpected or fatal response (0x01) to block 2.");
+    EXPECT_EQ(r.outcome.result, SessionResult::TransferFailed);
+    EXPECT_EQ(r.outcome.blockFailure, BlockFailure::StrayAnswer);
+    r.expectReleased();
+}
+
 TEST(StartSignal, WithoutACleanStartByteTheSessionEndsAfter20sWithoutTransferOrHandBack) {
     // The loader sends no start byte, or one with a line error: the checked read of RS-232
     // drops it, the timed read of USB takes it.
