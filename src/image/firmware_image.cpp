@@ -1,5 +1,6 @@
 #include "image/firmware_image.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -33,12 +34,37 @@ FirmwareImage::FirmwareImage(const char* programPath) {
     if (n < sizeof path_) std::memcpy(path_, programPath ? programPath : "", n + 1);
 }
 
+bool FirmwareImage::readAhead(uint8_t* out, uint32_t count, uint32_t* got) {
+    *got = 0;
+    while (*got < count) {
+        if (aheadUsed_ == aheadEnd_) {
+            uint32_t filled = 0;
+            if (!file_.read(ahead_, kReadAheadSize, &filled)) return false;
+            if (filled == 0) break;
+            aheadStart_ += aheadEnd_;
+            aheadUsed_ = 0;
+            aheadEnd_ = filled;
+        }
+        const uint32_t take = std::min(count - *got, aheadEnd_ - aheadUsed_);
+        std::memcpy(out + *got, ahead_ + aheadUsed_, take);
+        aheadUsed_ += take;
+        *got += take;
+    }
+    return true;
+}
+
+bool FirmwareImage::moveTo(uint32_t position) {
+    aheadStart_ = position;
+    aheadUsed_ = aheadEnd_ = 0;
+    return file_.seek(position);
+}
+
 FirmwareImage::RecordResult FirmwareImage::readOneRecord(uint8_t* payload, uint8_t* length) {
     uint8_t n = 0;
     uint32_t got = 0;
-    if (!file_.read(&n, 1, &got)) return RecordResult::Error;
+    if (!readAhead(&n, 1, &got)) return RecordResult::Error;
     if (got == 0) return RecordResult::End;
-    if (!file_.read(payload, n, &got)) return RecordResult::Error;
+    if (!readAhead(payload, n, &got)) return RecordResult::Error;
     if (got != n) {
         // Only the numbers are formatted: the format text is our own constant.
         char warning[64];
@@ -77,7 +103,7 @@ int FirmwareImage::openImage(const char* /*firmwareName: the image is always the
     if (got != kImageSearchLength) return failOpen(0, "too short to carry a firmware image");
     const uint32_t start = findDataStart(block.data(), kImageSearchLength);
     if (start == 0) return failOpen(0, "no firmware image behind the program");
-    if (!file_.seek(start)) return failOpen(lastSystemErrorCode(), nullptr);
+    if (!moveTo(start)) return failOpen(lastSystemErrorCode(), nullptr);
     dataStart_ = start;
     found_ = true;
     return 1;
@@ -90,8 +116,8 @@ int FirmwareImage::readRecord(uint8_t* payload, uint8_t* length) {
 
 int32_t FirmwareImage::countRecords() {
     if (!imageIsOpen()) return 0;
-    uint32_t saved = 0;
-    if (!file_.tell(&saved) || !file_.seek(dataStart_)) return 0;
+    const uint32_t saved = aheadStart_ + aheadUsed_;
+    if (!moveTo(dataStart_)) return 0;
     uint8_t payload[kMaxRecordPayload];
     uint8_t length = 0;
     int32_t count = 0;
@@ -100,12 +126,13 @@ int32_t FirmwareImage::countRecords() {
         ++count;
     truncated_ = (r == RecordResult::Cut || r == RecordResult::Error);
     if (truncated_) error_.set(0, path_, "the firmware image ends inside a record");
-    file_.seek(saved);
+    moveTo(saved);
     return count;
 }
 
 void FirmwareImage::closeImage() {
     found_ = false;
+    aheadStart_ = aheadUsed_ = aheadEnd_ = 0;
     file_.close();
 }
 

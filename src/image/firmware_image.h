@@ -61,6 +61,10 @@ class FirmwareImage {
   private:
     enum class RecordResult { Whole, End, Cut, Error };
     RecordResult readOneRecord(uint8_t* payload, uint8_t* length);
+    // Like ReadOnlyFile::read(), through the read-ahead block.
+    bool readAhead(uint8_t* out, uint32_t count, uint32_t* got);
+    // Moves the reading position and forgets what was read ahead.
+    bool moveTo(uint32_t position);
     int failOpen(int code, const char* what);
 
     char path_[kReasonPathCapacity] = {};
@@ -73,6 +77,13 @@ class FirmwareImage {
     uint32_t dataStart_ = 0;
     bool truncated_ = false;  // set by countRecords when the last record is cut short
     SystemError error_;
+    // Records are read through this block rather than with two system calls each: during the
+    // transfer a call costs about as much as checking the port for stray answers.
+    static constexpr uint32_t kReadAheadSize = 16384;
+    uint8_t ahead_[kReadAheadSize];
+    uint32_t aheadStart_ = 0;  // the file offset of ahead_[0]
+    uint32_t aheadUsed_ = 0;   // bytes of ahead_ handed out
+    uint32_t aheadEnd_ = 0;    // bytes of ahead_ filled
 };
 
 }  // namespace kestrel

@@ -29,7 +29,6 @@ class ReadOnlyFile {
     // Reads up to `count` bytes; `*got` is how many arrived (0 at the end of the file).
     // False when the read itself failed.
     bool read(void* buf, uint32_t count, uint32_t* got);
-    bool tell(uint32_t* position);
     bool seek(uint32_t position);
     // Harmless when not open.
     void close();

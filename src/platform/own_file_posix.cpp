@@ -42,14 +42,6 @@ bool ReadOnlyFile::read(void* buf, uint32_t count, uint32_t* got) {
     return true;
 }
 
-bool ReadOnlyFile::tell(uint32_t* position) {
-    if (!isOpen()) return false;
-    off_t pos = ::lseek(static_cast<int>(handle_), 0, SEEK_CUR);
-    if (pos < 0 || pos > static_cast<off_t>(UINT32_MAX)) return false;
-    *position = static_cast<uint32_t>(pos);
-    return true;
-}
-
 bool ReadOnlyFile::seek(uint32_t position) {
     if (!isOpen()) return false;
     return ::lseek(static_cast<int>(handle_), static_cast<off_t>(position), SEEK_SET) >= 0;

@@ -45,14 +45,6 @@ bool ReadOnlyFile::read(void* buf, uint32_t count, uint32_t* got) {
     return true;
 }
 
-bool ReadOnlyFile::tell(uint32_t* position) {
-    if (!isOpen()) return false;
-    const DWORD pos = SetFilePointer(handleOf(handle_), 0, nullptr, FILE_CURRENT);
-    if (pos == INVALID_SET_FILE_POINTER) return false;
-    *position = pos;
-    return true;
-}
-
 bool ReadOnlyFile::seek(uint32_t position) {
     if (!isOpen()) return false;
     // Without the high part the distance is a signed 32-bit number: 2 GB is far beyond any

@@ -35,11 +35,9 @@ TEST(ReadOnlyFile, ReadsSeeksSharesForReadingOnlyAndReleasesTheFile) {
     EXPECT_FALSE(f.open((path + ".missing").c_str()));
     ASSERT_TRUE(f.open(path.c_str()));
     char buf[16] = {};
-    uint32_t got = 0, at = 0;
+    uint32_t got = 0;
     ASSERT_TRUE(f.read(buf, 3, &got));
     EXPECT_EQ(std::string(buf, got), "Kes");
-    ASSERT_TRUE(f.tell(&at));
-    EXPECT_EQ(at, 3u);
     ASSERT_TRUE(f.read(buf, sizeof buf, &got));
     EXPECT_EQ(got, 4u);  // fewer at the end of the file
     ASSERT_TRUE(f.read(buf, sizeof buf, &got));
@@ -59,7 +57,7 @@ TEST(ReadOnlyFile, ReadsSeeksSharesForReadingOnlyAndReleasesTheFile) {
     f.close();
     f.close();  // harmless twice
     EXPECT_TRUE(opens(GENERIC_WRITE, 0));
-    EXPECT_FALSE(f.read(buf, 1, &got) || f.tell(&at) || f.seek(0));
+    EXPECT_FALSE(f.read(buf, 1, &got) || f.seek(0));
     DeleteFileA(path.c_str());
 }
 
