@@ -149,6 +149,20 @@ TEST(StrayAnswer, ADoubledAnswerIsDroppedBeforeTheNextBlockAndTheTransferStaysIn
         for (int i = 0; i < 5; ++i)
             EXPECT_EQ(r.sendsOf(i), i == nakBlock ? 2 : 1) << i;
     }
+    // Any other byte behind an answer: the loader and the transfer are out of step.
+    sim::ModuleModel* model = nullptr;
+    UpdateRun odd(makeRecords(5), loaderModule([&model](int block, int) {
+                      sim::BlockAnswer a;
+                      if (block != 1) return a;
+                      model->sendRaw({0x01, 0x07}, 0);  // at once, the answer and a stray byte
+                      a.kind = sim::BlockAnswer::Kind::Silence;
+                      return a;
+                  }),
+                  true);
+    model = &odd.w.module;
+    odd.run();
+    EXPECT_EQ(odd.w.host.lastStatus(), "ERROR: unexpected or fatal response (0x07) to block 1.");
+    EXPECT_EQ(odd.sendsOf(2), 0);
     // Behind the last answer there is no next block to drop it before: the transfer fails.
     const Doubling r(4);
     EXPECT_EQ(r.w.host.texts(),
