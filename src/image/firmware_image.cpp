@@ -132,7 +132,6 @@ int32_t FirmwareImage::countRecords() {
 
 void FirmwareImage::closeImage() {
     found_ = false;
-    aheadStart_ = aheadUsed_ = aheadEnd_ = 0;
     file_.close();
 }
 
