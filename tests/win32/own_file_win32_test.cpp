@@ -15,9 +15,8 @@ namespace kestrel {
 namespace {
 
 TEST(OwnProgramPath, IsGetModuleFileNameAndNeverWritesPastTheCapacity) {
-    char whole[260];
+    char whole[260], expected[MAX_PATH];
     ASSERT_TRUE(ownProgramPath(whole, sizeof whole));
-    char expected[MAX_PATH];
     ASSERT_GT(GetModuleFileNameA(nullptr, expected, MAX_PATH), 0u);
     EXPECT_STREQ(whole, expected);
     const size_t n = std::strlen(whole);
@@ -42,15 +41,13 @@ TEST(ReadOnlyFile, ReadsSeeksSharesForReadingOnlyAndReleasesTheFile) {
     EXPECT_EQ(got, 4u);  // fewer at the end of the file
     ASSERT_TRUE(f.read(buf, sizeof buf, &got));
     EXPECT_EQ(got, 0u);  // the end: a successful read of nothing
-    ASSERT_TRUE(f.seek(1));
-    ASSERT_TRUE(f.read(buf, 2, &got));
+    ASSERT_TRUE(f.seek(1) && f.read(buf, 2, &got));
     EXPECT_EQ(std::string(buf, got), "es");
 
     auto opens = [&](DWORD access, DWORD share) {
         HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return false;
-        CloseHandle(h);
-        return true;
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        return h != INVALID_HANDLE_VALUE;
     };
     EXPECT_TRUE(opens(GENERIC_READ, FILE_SHARE_READ));
     EXPECT_FALSE(opens(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE));

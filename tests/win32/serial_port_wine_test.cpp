@@ -1,6 +1,7 @@
-// The Win32 serial backend under the real driver, against a COM port as wine provides it: a
-// pseudo-terminal linked as dosdevices/comN, with kestrel-modem-sim (a module at 115200) on
-// the other side. Run by wine_case.py, which sets KESTREL_TEST_PORT to the port's name.
+// The Win32 serial backend under the real driver. Names of no device first; then a COM port
+// as wine provides it: a pseudo-terminal linked as dosdevices/comN, with kestrel-modem-sim (a
+// module at 115200) on the other side. Run by wine_case.py, which sets KESTREL_TEST_PORT to
+// the port's name.
 //
 // What wine does with such a port, and the driver must live with: EscapeCommFunction and
 // GetCommModemStatus fail (ERROR_NOT_SUPPORTED, 50), and a rate the pty cannot take is
@@ -17,10 +18,31 @@
 #include "serial/serial_os.h"
 #include "serial/serial_port.h"
 #include "support/switchable_clock.h"
+#include "support/test_image.h"
 #include "support/virtual_clock.h"
 
 namespace kestrel {
 namespace {
+
+TEST(OpenPortOnWin32, AMissingPortKeepsTheReasonAndPathAFileThatIsNoDeviceIsReleased) {
+    const std::unique_ptr<SerialOs> os = createPlatformSerialOs();
+    SerialPort port(*os, systemClock());
+    EXPECT_EQ(port.openPort("COM231", 115200, false), 0);
+    EXPECT_NE(port.lastError().code, 0);
+    EXPECT_STREQ(port.lastError().path, "\\\\.\\COM231");
+    char text[300];
+    describeSystemError(port.lastError(), text, sizeof text);
+    EXPECT_NE(std::string(text).find("\\\\.\\COM231: "), std::string::npos) << text;
+
+    const std::string path = test::writeTempFile({1, 2, 3});
+    EXPECT_EQ(port.openPort(path.c_str(), 115200, false), 0);  // opens, but refuses the settings
+    EXPECT_FALSE(port.portIsOpen());
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);  // nobody holds the file now
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    DeleteFileA(path.c_str());
+}
 
 std::string portName() {
     const char* name = std::getenv("KESTREL_TEST_PORT");

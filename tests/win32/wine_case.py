@@ -3,11 +3,10 @@
 pty linked into the prefix as dosdevices/comN; the program finds the name in KESTREL_TEST_PORT),
 then checks the exit code, the output and the simulator's summary.
 
---window: kestrel.exe on the X display instead, from the outside (xdotool): started with the
-settings key removed, the window must come up with the key created empty, end on a real Escape
-with exit code 2 and leave the three values in the registry; with --com, Enter first runs an
-update that must bring the simulator the program's whole image. --decorated lets wine draw the
-title bar (Xvfb has no window manager) for --screenshot (ImageMagick's import).
+--window: kestrel.exe on the X display, driven from the outside (xdotool), with --com 1 (the
+window's default port): started with the settings key removed, the window must come up with
+the key created empty, run an update on Enter and end on a real Escape, leaving the three
+values in the registry.
 Exit 0 when every expectation held, 1 when one did not (saying which), 2 on wrong usage."""
 
 import argparse
@@ -24,14 +23,15 @@ import threading
 import time
 
 KEY = r"HKLM\SOFTWARE\Norvald\Kestrel"
-X11_KEY = r"HKCU\Software\Wine\X11 Driver"
 CAPTION = "Kestrel (RS232 + USB)"
 
 
 @contextlib.contextmanager
-def com_port(args, sim_args):
+def com_port(args, sim_args, failures):
     """kestrel-modem-sim behind a pty the prefix serves as COM<n>; yields the process, whose
-    lines (moment, line) a thread collects in proc.lines so that a case can act on them."""
+    lines (moment, line) a thread collects in proc.lines so that a case can act on them. At the
+    end a --once simulator must have ended by itself with 0, another one is stopped; its whole
+    output is left in proc.out."""
     with tempfile.TemporaryDirectory(prefix="kestrel-wine-") as tmp:
         link, dosdevice = os.path.join(tmp, "port"), "%s/dosdevices/com%d" % (args.prefix, args.com)
         proc = subprocess.Popen([args.sim, "--link", link] + sim_args, stdout=subprocess.PIPE,
@@ -50,30 +50,21 @@ def com_port(args, sim_args):
                 (time.monotonic(), line) for line in proc.stdout), daemon=True)
             proc.reader.start()
             yield proc
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                if not args.sim_once:
+                    proc.terminate()
+                proc.wait(timeout=30 if args.sim_once else 10)
         finally:
             if proc.poll() is None:
                 proc.kill()
                 proc.wait()
             with contextlib.suppress(FileNotFoundError):
                 os.unlink(dosdevice)
-
-
-def finish_simulator(proc, once, timeout, failures):
-    """The simulator's output: a --once simulator must end by itself with 0, another one is
-    stopped."""
-    with contextlib.suppress(subprocess.TimeoutExpired):
-        if not once:
-            proc.terminate()
-        proc.wait(timeout=timeout if once else 10)
-    if proc.poll() is None:
-        proc.kill()
-        proc.wait()
-    proc.reader.join(timeout=10)
-    out = "".join(line for _, line in proc.lines)
-    print("== simulator (exit %s)\n%s" % (proc.returncode, out.rstrip()))
-    if once and proc.returncode != 0:
-        failures.append("simulator exit %s, expected 0" % proc.returncode)
-    return out
+        proc.reader.join(timeout=10)
+        proc.out = "".join(line for _, line in proc.lines)
+        print("== simulator (exit %s)\n%s" % (proc.returncode, proc.out.rstrip()))
+        if args.sim_once and proc.returncode != 0:
+            failures.append("simulator exit %s, expected 0" % proc.returncode)
 
 
 def tree_cpu_seconds(root):
@@ -113,7 +104,8 @@ def cpu_share_while_waiting(args, proc, sim):
             100 * share, 100 * args.max_cpu_share)
 
 
-def run_program(args, program, env, failures, sim):
+def run_program(args, program, env, failures, during):
+    """Runs the program while during(proc) acts on it, then checks its exit code and output."""
     proc = subprocess.Popen([args.runner, args.prefix] + program, env=env, text=True,
                             errors="replace", stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE)
@@ -121,8 +113,7 @@ def run_program(args, program, env, failures, sim):
     streams = []
     reader = threading.Thread(target=lambda: streams.extend(proc.communicate()))
     reader.start()
-    if args.quiet_after is not None:
-        failures += filter(None, [cpu_share_while_waiting(args, proc, sim)])
+    during(proc)
     reader.join(timeout=args.timeout)
     if reader.is_alive():
         failures.append("the program did not end within %.0f s" % args.timeout)
@@ -162,78 +153,23 @@ def press(window, key):
     subprocess.run(["xdotool", "key", "--clearmodifiers", key])
 
 
-def run_window(args, wine, program, sim, failures):
-    proc = subprocess.Popen([args.runner, args.prefix, program], stdin=subprocess.DEVNULL,
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                            errors="replace")
-    try:
-        window, deadline = None, time.monotonic() + 30
-        while window is None and time.monotonic() < deadline:
-            time.sleep(0.2)
-            found = subprocess.run(["xdotool", "search", "--name", "^%s$" % re.escape(CAPTION)],
-                                   capture_output=True, text=True).stdout.split()
-            window = found[0] if found else None
-        values = registry_values(wine) if window else None
-        if window is None:
-            failures.append("no window named %r appeared" % CAPTION)
-        elif values is None:
-            failures.append("the settings key was not created at the start")
-        elif values and not sim:
-            failures.append("values stored before the window was closed: %s" % values)
-        if window and sim:
-            press(window, "Return")
-            if "result: the accepted records equal the image" not in finish_simulator(
-                    sim, True, 90, failures):
-                failures.append("the simulator did not receive the program's image")
-            time.sleep(2)  # the session's hand-back and final report
-        if window and args.screenshot:
-            time.sleep(1)  # let it paint
-            subprocess.run(["import", "-window", window, args.screenshot])
-        if window:
-            press(window, "Escape")
-        try:
-            out, _ = proc.communicate(timeout=20)
-        except subprocess.TimeoutExpired:
-            failures.append("the program did not end after Escape")
-            proc.kill()
-            out, _ = proc.communicate()
-        print("== program (exit %s)\n%s" % (proc.returncode, out.rstrip()))
-        if proc.returncode != 2:
-            failures.append("exit code %s, expected 2" % proc.returncode)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
-
-
-def window_case(args, program, failures):
-    if not os.environ.get("DISPLAY") or not shutil.which("xdotool"):
-        return failures.append("needs an X display (DISPLAY, e.g. Xvfb) and xdotool")
-
-    def wine(*command):
-        return subprocess.run([args.runner, args.prefix] + list(command), text=True,
-                              errors="replace", stdin=subprocess.DEVNULL, capture_output=True)
-
-    wine("reg", "delete", KEY, "/f")
-    if registry_values(wine) is not None:
-        return failures.append("the settings key could not be removed before the start")
-    port = "COM%d" % args.com if args.com else "COM1"
-    if args.decorated:
-        wine("reg", "add", X11_KEY, "/v", "Managed", "/d", "N", "/f")
-    try:
-        sim_args = ["--once", "--rate", "115200", "--image", program]
-        with com_port(args, sim_args) if args.com else contextlib.nullcontext() as sim:
-            if sim:
-                wine("reg", "add", KEY, "/v", "COMPort", "/d", port, "/f")
-            run_window(args, wine, program, sim, failures)
-    finally:
-        if args.decorated:
-            wine("reg", "delete", X11_KEY, "/v", "Managed", "/f")
+def drive_window(wine, sim, failures):
+    window, deadline = None, time.monotonic() + 30
+    while window is None and time.monotonic() < deadline:
+        time.sleep(0.2)
+        found = subprocess.run(["xdotool", "search", "--name", "^%s$" % re.escape(CAPTION)],
+                               capture_output=True, text=True).stdout.split()
+        window = found[0] if found else None
+    if window is None:
+        return failures.append("no window named %r appeared" % CAPTION)
     values = registry_values(wine)
-    print("== %s: %s" % (KEY, values))
-    expected = {"FirmwareFile": ("REG_SZ", ""), "COMPort": ("REG_SZ", port),
-                "BaudRate": ("REG_SZ", "115200")}
-    if values != expected:
-        failures.append("stored %s, expected %s" % (values, expected))
+    if values != {}:
+        failures.append("at the start the settings key held %s, expected it created empty" % values)
+    press(window, "Return")
+    with contextlib.suppress(subprocess.TimeoutExpired):
+        sim.wait(timeout=90)  # the simulator ends after the update
+    time.sleep(2)  # the session's hand-back and final report
+    press(window, "Escape")
 
 
 def main():
@@ -245,7 +181,7 @@ def main():
                     help="options of the simulator, split at blanks")
     for repeated in ("--expect-line", "--expect-sim", "--expect-json"):
         ap.add_argument(repeated, action="append", default=[])
-    for flag in ("--sim-once", "--sim-image", "--no-display", "--json", "--window", "--decorated"):
+    for flag in ("--sim-once", "--sim-image", "--no-display", "--json", "--window"):
         ap.add_argument(flag, action="store_true")  # --sim-image: the program's is the image
     ap.add_argument("--expect-exit", type=int, default=0)
     ap.add_argument("--expect-last")
@@ -253,15 +189,24 @@ def main():
     ap.add_argument("--quiet-after", metavar="TEXT",
                     help="once the simulator says TEXT, the program waits: measure its CPU")
     ap.add_argument("--max-cpu-share", type=float, default=0.2)
-    ap.add_argument("--screenshot")
     ap.add_argument("program", nargs=argparse.REMAINDER)
     args = ap.parse_args()
     program = args.program[1:] if args.program[:1] == ["--"] else args.program
-    if not program or (args.window and len(program) != 1):
+    if not program or (args.window and args.com != 1):
         ap.print_usage(sys.stderr)
         return 2
 
+    def wine(*command):
+        return subprocess.run([args.runner, args.prefix] + list(command), text=True,
+                              errors="replace", stdin=subprocess.DEVNULL, capture_output=True)
+
     failures = []
+    if args.window and (not os.environ.get("DISPLAY") or not shutil.which("xdotool")):
+        failures.append("needs an X display (DISPLAY, e.g. Xvfb) and xdotool")
+    elif args.window:
+        wine("reg", "delete", KEY, "/f")
+        if registry_values(wine) is not None:
+            failures.append("the settings key could not be removed before the start")
     env = dict(os.environ)
     if args.com:
         env["KESTREL_TEST_PORT"] = "COM%d" % args.com
@@ -270,18 +215,24 @@ def main():
     sim_args = ((["--once"] if args.sim_once else []) + ["--image"] * args.sim_image +
                 program[:args.sim_image] + [w for a in args.sim_arg for w in a.split()])
     try:
-        if args.window:
-            window_case(args, program[0], failures)
-        elif not args.com:
-            run_program(args, program, env, failures, None)
-        else:
-            with com_port(args, sim_args) as sim:
-                run_program(args, program, env, failures, sim)
-                sim_out = finish_simulator(sim, args.sim_once, 30, failures)
-            failures += ["the simulator never said %r" % want
-                         for want in args.expect_sim if want not in sim_out]
+        with com_port(args, sim_args, failures) if args.com else contextlib.nullcontext() as sim:
+            def during(proc):
+                if args.window:
+                    drive_window(wine, sim, failures)
+                elif args.quiet_after is not None:
+                    failures.extend(filter(None, [cpu_share_while_waiting(args, proc, sim)]))
+
+            if not failures:
+                run_program(args, program, env, failures, during)
+        failures += ["the simulator never said %r" % want
+                     for want in args.expect_sim if want not in (sim.out if sim else "")]
     except RuntimeError as e:
         failures.append(str(e))
+    values = registry_values(wine) if args.window else None
+    expected = {"FirmwareFile": ("REG_SZ", ""), "COMPort": ("REG_SZ", "COM1"),
+                "BaudRate": ("REG_SZ", "115200")}
+    if args.window and values != expected:
+        failures.append("stored %s, expected %s" % (values, expected))
     for f in failures:
         print("FAILED: " + f)
     return 1 if failures else 0
