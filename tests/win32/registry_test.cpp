@@ -79,7 +79,7 @@ TEST_F(Registry, TheSettingsKeyIsCreatedWithClassRegSzAndStoresStringsWithTheirN
     RegCloseKey(k);
 }
 
-TEST_F(Registry, AStoredValueIsReadUpToItsFirstNulOr259CharactersWhateverItsType) {
+TEST_F(Registry, AStoredValueAndTheModemPortLookupsReadUpToTheFirstNulOr259Characters) {
     EXPECT_EQ(settingsPort(), "-");  // no such value
     const struct {
         DWORD type;
@@ -97,10 +97,8 @@ TEST_F(Registry, AStoredValueIsReadUpToItsFirstNulOr259CharactersWhateverItsType
         putValue(kSettingsSubkey, "COMPort", c.type, c.data);
         EXPECT_EQ(settingsPort(), c.read) << c.type << ": " << c.data;
     }
-}
 
-// How a value's text is read is the settings key's test above; here the keys and names.
-TEST_F(Registry, TheModemPortLookupsReadTheFirstTextOfTheirValuesOrNothing) {
+    // The modem-port lookups read their text the same way; here their keys and value names.
     EXPECT_EQ(lookups(), "0- 0-");  // neither key
     putValue(kModemClassInstanceKey, "FriendlyName", REG_SZ, std::string("Modem", 6));
     EXPECT_EQ(lookups(), "0- 0-");  // a key without the value
