@@ -37,20 +37,15 @@ uint64_t fingerprint(const Bytes& bytes) {
     return hash;
 }
 
-class DemoImageTest : public testing::Test {
-  protected:
-    Bytes generate(std::vector<std::string> options) {
-        options.insert(options.begin(), output_);
-        const test::ToolRun r = test::runTool(KESTREL_DEMO_IMAGE_EXE, options);
-        EXPECT_EQ(r.exitCode, 0) << r.err;
-        return test::readFile(output_);
-    }
+// kestrel-demo-image's output with `options`.
+Bytes generate(std::vector<std::string> options) {
+    const test::TempDir dir;
+    options.insert(options.begin(), dir.file("demo"));
+    EXPECT_EQ(test::runTool(KESTREL_DEMO_IMAGE_EXE, options).exitCode, 0);
+    return test::readFile(dir.file("demo"));
+}
 
-    test::TempDir dir_;
-    const std::string output_ = dir_.file("demo");
-};
-
-TEST_F(DemoImageTest, HasTheLayoutOfTheImageAsShippedAndTheSameBytesOnEveryRun) {
+TEST(DemoImage, HasTheLayoutOfTheImageAsShippedAndTheSameBytesOnEveryRun) {
     const Bytes image = generate({});
     EXPECT_EQ(lengthsOf(image), shippedLengths(35987));
     EXPECT_EQ(fingerprint(image), 0x7883fb5f598239f2ull);

@@ -88,20 +88,6 @@ TEST(Progress, ThirtiethFloorThenBlockIndexThenFull) {
     EXPECT_EQ(big.w.module.stats().recordsAccepted, 70000);
 }
 
-TEST(DamagedImage, CutLastRecordIsRefusedBeforeAnythingIsSent) {
-    const auto records = makeRecords(4);
-    UpdateRun r(records, loaderModule(), true);
-    r.w.useImage(records, {40, 1, 2, 3});  // a record of 40 bytes with only 3 present
-    testing::internal::CaptureStdout();
-    r.run();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Warning: unexpected end of file detected 3 / 40.\n");
-    EXPECT_EQ(r.w.host.lastStatus(), "ERROR: Cannot open Firmware-File.");
-    EXPECT_EQ(r.w.os.eventsOf(Event::Kind::Open).size(), 1u);  // no restart, no blind entry
-    EXPECT_TRUE(writes(r.w.os).empty());
-    r.expectReleased();
-}
-
 // Only where another process may cut the program file while it is read: Windows refuses it.
 #ifndef _WIN32
 TEST(DamagedImage, ImageThatBreaksDuringTheTransferIsNoSuccess) {

@@ -72,7 +72,7 @@ TEST(NegotiatedRoad, ModuleWithoutAtAnswersGetsTheWarningAndTheFallbackEntry) {
     EXPECT_TRUE(r.w.module.imageComplete());
 }
 
-TEST(NegotiatedRoad, RefusedDownloadCommandOrBlockStillEndAsTheyShould) {
+TEST(NegotiatedRoad, RefusedDownloadCommandIsFinal) {
     // An ERROR to the download command is final: no second send, no transfer, no hand-back.
     Road r(makeRecords(2), having(&M::refusedCommands, Texts{"AT^SFDL"}));
     EXPECT_EQ(r.w.host.texts(),
@@ -81,17 +81,6 @@ TEST(NegotiatedRoad, RefusedDownloadCommandOrBlockStillEndAsTheyShould) {
     EXPECT_EQ(r.w.os.eventsOf(Event::Kind::Open).size(), 1u);
     EXPECT_EQ(r.w.host.positions.back(), 0);
     r.expectReleased();
-    // A refused block is still followed by the hand-back.
-    auto config = firmwareModule(57600);
-    config.answers = [](int block, int) {
-        return sim::BlockAnswer{sim::BlockAnswer::Kind::Byte, uint8_t(block == 1 ? 0x15 : 0x01)};
-    };
-    Road failed(makeRecords(3), config);
-    EXPECT_EQ(failed.w.host.lastStatus(), "ERROR: unexpected or fatal response (0x15) to block 1.");
-    EXPECT_FALSE(failed.w.host.showed("Download succeeded."));
-    EXPECT_EQ(failed.count("> AT+IPR=57600\\r"), 1u);
-    EXPECT_EQ(failed.count("> AT^SMSO\\r"), 1u);
-    EXPECT_EQ(failed.w.host.positions.back(), 3);
 }
 
 TEST(HandBack, UusfNameRestartsTheModuleInsteadOfRestoringItsRate) {
