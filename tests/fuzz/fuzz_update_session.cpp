@@ -35,24 +35,11 @@ BlockAnswer consumeAnswer(FuzzedDataProvider& in) {
     const uint8_t b = in.ConsumeIntegral<uint8_t>();
     a.busyBefore = (b >> 4) & kMaxBusyRun;
     a.repeats = (b >> 6) & 1;
-    switch (b & 0x0F) {
-        case 10:
-        case 11:
-            a.value = 0x02;  // send again
-            break;
-        case 12:
-            a.kind = BlockAnswer::Kind::Silence;
-            break;
-        case 13:
-            a.kind = BlockAnswer::Kind::Vanish;
-            break;
-        case 14:
-        case 15:
-            a.value = in.ConsumeIntegral<uint8_t>();  // anything, 0x01 and 0x04 included
-            break;
-        default:
-            a.value = 0x01;
-    }
+    const int kind = b & 0x0F;
+    if (kind == 10 || kind == 11) a.value = 0x02;  // send again
+    if (kind == 12) a.kind = BlockAnswer::Kind::Silence;
+    if (kind == 13) a.kind = BlockAnswer::Kind::Vanish;
+    if (kind >= 14) a.value = in.ConsumeIntegral<uint8_t>();  // anything, 0x01 and 0x04 included
     return a;
 }
 
