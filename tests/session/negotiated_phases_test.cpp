@@ -149,17 +149,6 @@ TEST(Restoration, RestoresTheRateFromWhereTheModuleIsFoundAndSwitchesItOff) {
     }
 }
 
-TEST(Restoration, ModuleAnsweringOnlyInTheThirdAttempt) {
-    // A fixed-rate module hears one probe per pass at its own rate (the others are noise
-    // with no line end): two passes in each of the first two attempts go unanswered.
-    const Phase h(having(&M::firstAnsweredLine, 5), 57600);
-    EXPECT_TRUE(h.done);
-    EXPECT_EQ(h.dialogue, attempts(2, 57600));
-    EXPECT_EQ(writesOf(h.w.os, "AT+IPR=57600\r").at(0).atMs - h.startMs,
-              2 * kAttemptMs + 1000 + kRestartMs + kSlotMs + kBeforeSendMs);
-    EXPECT_TRUE(h.w.host.statuses.empty());
-}
-
 TEST(Restoration, FiveAttemptsWithoutAnAnswerFail) {
     const Phase h(having(&M::silent, true), 57600);
     EXPECT_FALSE(h.done);

@@ -21,7 +21,6 @@ struct Road : UpdateRun {
         w.host.fields.usb = usb;
         run();
     }
-    size_t count(const std::string& step) const { return test::count(dialogue(), step); }
 };
 
 // The hand-back of the typical road: re-opened 1000 ms after the close, the module found at
@@ -77,7 +76,7 @@ TEST(NegotiatedRoad, RefusedDownloadCommandIsFinal) {
     Road r(makeRecords(2), having(&M::refusedCommands, Texts{"AT^SFDL"}));
     EXPECT_EQ(r.w.host.texts(),
               split("|INFO: original baudrate = 115200|ERROR: Cannot send download command."));
-    EXPECT_EQ(r.count("> AT^SFDL\\r"), 1u);
+    EXPECT_EQ(count(r.dialogue(), "> AT^SFDL\\r"), 1u);
     EXPECT_EQ(r.w.os.eventsOf(Event::Kind::Open).size(), 1u);
     EXPECT_EQ(r.w.host.positions.back(), 0);
     r.expectReleased();

@@ -50,20 +50,6 @@ TEST(PortName, WindowsOpensLongComNamesInTheDeviceNamespaceThenRetriesPrefixed) 
     }
 }
 
-TEST(PortName, TheSessionHandsEveryOpenTheNameAsTyped) {
-    for (const char* name : {"COM12", "com12", "/dev/ttyUSB0"}) {
-        UpdateRun r(makeRecords(1), loaderModule(), true);
-        copyText(r.w.host.fields.portName, name);
-        r.w.os.devices = {name};
-        r.run();
-        for (const Event& e : r.w.os.eventsOf(Event::Kind::Open))
-            EXPECT_EQ(e.text, name);
-        EXPECT_EQ(r.w.os.eventsOf(Event::Kind::Open).size(), 2u) << name;  // start, fallback
-        EXPECT_EQ(r.w.host.lastStatus(), "Download succeeded.");
-        EXPECT_TRUE(r.outcome.succeeded());
-    }
-}
-
 TEST(PortThatCannotOpen, EndsWithTheOpenErrorAndGivesStartBack) {
     const std::pair<std::string, const char*> cases[] = {
         {"", "115200"},  {"COM7", "115200"}, {std::string(259, 'C'), "115200"},
