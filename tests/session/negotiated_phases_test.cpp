@@ -52,7 +52,8 @@ sim::ModuleConfig reporting(const std::string& info, uint32_t pauseMs = 0) {
     return c;
 }
 
-TEST(OriginalRate, NumberIsConvertedLikeTheRateField) {
+TEST(OriginalRate, NumberIsConvertedLikeTheRateFieldOrStaysUnknownWithoutAnInformationLine) {
+    constexpr int32_t kNone = INT32_MIN;  // no information line: unknown (-1), nothing shown
     const std::pair<sim::ModuleConfig, int32_t> cases[] = {
         // Blank lines before it are skipped by the leading-noise strip.
         {having(&M::blankLinesBeforeInfo, 2), 115200},
@@ -64,31 +65,25 @@ TEST(OriginalRate, NumberIsConvertedLikeTheRateField) {
         {reporting("+IPR: -1"), -1},  // reported, so shown, though it reads as unknown
         // The reply is cut by the pause: "\r\n+IPR: 57" is stripped down to the line.
         {reporting("+IPR: 57", 100), 57},
+        {reporting("+IPR:57600"), kNone},
+        {reporting("+ipr: 57600"), kNone},
+        {reporting("IPR: 57600"), kNone},
+        // "\r\n+IPR: 5" (9 characters, cut by the pause) loses only its CR: the strip stops at 8.
+        {reporting("+IPR: 5", 100), kNone},
+        {having(&M::refusedCommands, Texts{"AT+IPR?"}), kNone},
+        {with({},
+              [](auto& c) {
+                  c.replyFor = {{"AT+IPR?", std::string(1000, '\x7f')}};
+              }),
+         kNone},
     };
-    for (const auto& c : cases) {
-        Phase e(c.first);
-        SCOPED_TRACE(escaped(c.first.iprInfo));
-        EXPECT_EQ(e.s.originalRate, c.second);
-        EXPECT_EQ(e.w.host.texts(), Texts{"INFO: original baudrate = " + std::to_string(c.second)});
-        EXPECT_EQ(e.entry, EntryResult::Entered);
-    }
-}
-
-TEST(OriginalRate, StaysUnknownWithoutAnInformationLine) {
-    // "\r\n+IPR: 5" (9 characters, cut by the pause) loses only its CR: the strip stops at 8.
-    const sim::ModuleConfig cases[] = {reporting("+IPR:57600"),
-                                       reporting("+ipr: 57600"),
-                                       reporting("IPR: 57600"),
-                                       reporting("+IPR: 5", 100),
-                                       having(&M::refusedCommands, Texts{"AT+IPR?"}),
-                                       with({}, [](auto& c) {
-                                           c.replyFor = {{"AT+IPR?", std::string(1000, '\x7f')}};
-                                       })};
-    for (const auto& c : cases) {
-        Phase e(c);
-        SCOPED_TRACE(escaped(c.iprInfo));
-        EXPECT_EQ(e.s.originalRate, -1);
-        EXPECT_TRUE(e.w.host.statuses.empty());
+    for (const auto& [config, rate] : cases) {
+        Phase e(config);
+        SCOPED_TRACE(escaped(config.iprInfo));
+        EXPECT_EQ(e.s.originalRate, rate == kNone ? -1 : rate);
+        EXPECT_EQ(
+            e.w.host.texts(),
+            rate == kNone ? Texts{} : Texts{"INFO: original baudrate = " + std::to_string(rate)});
         EXPECT_EQ(e.entry, EntryResult::Entered);
     }
 }
