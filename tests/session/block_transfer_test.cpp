@@ -106,7 +106,6 @@ TEST(DamagedImage, ImageThatBreaksDuringTheTransferIsNoSuccess) {
     EXPECT_EQ(r.w.module.stats().recordsAccepted, 250);
     EXPECT_EQ(r.w.host.lastStatus(), "ERROR: Cannot open Firmware-File.");
     EXPECT_FALSE(r.w.host.showed("Download succeeded, finishing update process."));
-    EXPECT_EQ(r.w.host.positions.back(), 300);
     r.expectReleased();
 }
 #endif
@@ -158,7 +157,6 @@ TEST(StrayAnswer, ADoubledAnswerIsDroppedBeforeTheNextBlockAndTheTransferStaysIn
     EXPECT_EQ(r.outcome.blockFailure, BlockFailure::StrayAnswer);
     EXPECT_EQ(r.outcome.blockIndex, 4);
     EXPECT_EQ(r.outcome.answerByte, 0x01);
-    EXPECT_EQ(r.w.host.positions.back(), 5);
     r.expectReleased();
 }
 
