@@ -45,17 +45,11 @@ bool namesBlockUpdate(const std::string& name) {
            });
 }
 
-// The module's bytes the session read, and how many of them were 0x04.
-struct BytesRead {
-    uint64_t all = 0, busy = 0;
-};
-BytesRead bytesRead(const FakeSerialOs& os) {
-    BytesRead n;
-    for (const Event& e : os.events) {
-        n.all += e.kind == Event::Kind::ModuleByte ? 1 : 0;
-        n.busy += e.kind == Event::Kind::ModuleByte && e.text == "\x04" ? 1 : 0;
-    }
-    return n;
+// How many of the module's bytes the session read (`only`: those equal to it).
+uint64_t bytesRead(const FakeSerialOs& os, const char* only = nullptr) {
+    const auto read = os.eventsOf(Event::Kind::ModuleByte);
+    return std::count_if(read.begin(), read.end(),
+                         [only](const Event& e) { return only == nullptr || e.text == only; });
 }
 
 // The longest stretch of equal items next to each other.
@@ -91,19 +85,19 @@ const char* moduleState(const sim::ModuleModel& m) {
 }  // namespace
 
 uint64_t transferBoundMs(const ChaosWorld& cw) {
-    const BytesRead read = bytesRead(cw.w.os);
     // One wait for each send, one more for each 0x04 heard, and after a start taken on the try
     // limit one for a late last answer.
-    const uint64_t waits = static_cast<uint64_t>(cw.outcome.recordsSent) + read.busy +
+    const uint64_t waits = static_cast<uint64_t>(cw.outcome.recordsSent) +
+                           bytesRead(cw.w.os, "\x04") +
                            (countStarting(cw.w.host, kStartError) > 0 ? 1 : 0);
-    return waits * kAnswerWait + read.all * kRead;
+    return waits * kAnswerWait + bytesRead(cw.w.os) * kRead;
 }
 
 uint64_t sessionBoundMs(const ChaosWorld& cw) {
     const SessionResult result = cw.outcome.result;
     const sim::ChaosOperator& op = cw.plan.op;
     const RecordingHost& host = cw.w.host;
-    uint64_t bound = bytesRead(cw.w.os).all * kRead;
+    uint64_t bound = bytesRead(cw.w.os) * kRead;
     if (result == SessionResult::PortNotOpened || result == SessionResult::ImageUnreadable)
         return bound;
 
@@ -168,7 +162,7 @@ std::vector<std::string> brokenInvariants(const ChaosWorld& cw) {
     expect(cw.outcome.transferMs <= transferBoundMs(cw),
            "the transfer took longer than its waits allow");
     // The start wait, from its status to the first status after its warnings.
-    const uint64_t readMs = bytesRead(cw.w.os).all * kRead;
+    const uint64_t readMs = bytesRead(cw.w.os) * kRead;
     for (size_t i = 0; i < st.size(); ++i) {
         if (st[i].text != status::kWaitingForStart) continue;
         size_t end = i + 1;
