@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <cstring>
 
 #include "chaos/chaos_world.h"
 #include "session/status_texts.h"
@@ -46,48 +45,35 @@ bool namesBlockUpdate(const std::string& name) {
            });
 }
 
-// The module's bytes the session read, and how many of them were 0x04.
-struct BytesRead {
-    uint64_t all = 0, busy = 0;
-};
-BytesRead bytesRead(const FakeSerialOs& os) {
-    BytesRead n;
-    for (const Event& e : os.events) {
-        n.all += e.kind == Event::Kind::ModuleByte ? 1 : 0;
-        n.busy += e.kind == Event::Kind::ModuleByte && e.text == "\x04" ? 1 : 0;
-    }
-    return n;
+// How many of the module's bytes the session read (`only`: those equal to it).
+uint64_t bytesRead(const FakeSerialOs& os, const char* only = nullptr) {
+    const auto read = os.eventsOf(Event::Kind::ModuleByte);
+    return std::count_if(read.begin(), read.end(),
+                         [only](const Event& e) { return only == nullptr || e.text == only; });
 }
 
-// The most writes of the same record bytes in a row. Equal records next to each other (empty
-// ones) cannot be told apart on the line, so their sends count together; the bound scales by
-// the longest such stretch of the image.
-int longestSendRun(const ChaosWorld& cw) {
-    const auto& records = cw.plan.records();
-    auto isRecord = [&records](const std::string& text) {
-        return std::any_of(records.begin(), records.end(), [&text](const auto& r) {
-            return text.size() == r.size() && std::memcmp(text.data(), r.data(), r.size()) == 0;
-        });
-    };
-    const std::string* last = nullptr;
+// The longest stretch of equal items next to each other.
+template <typename T>
+int longestRun(const std::vector<T>& items) {
     int run = 0, longest = 0;
-    for (const Event& e : cw.w.os.events) {
-        if (e.kind != Event::Kind::Write || !isRecord(e.text)) continue;
-        run = last != nullptr && *last == e.text ? run + 1 : 1;
-        last = &e.text;
+    for (size_t i = 0; i < items.size(); ++i) {
+        run = i > 0 && items[i] == items[i - 1] ? run + 1 : 1;
         longest = std::max(longest, run);
     }
     return longest;
 }
 
-int equalRecordsInARow(const ChaosWorld& cw) {
+// The writes that are records, as the records' bytes. Equal records next to each other (empty
+// ones) cannot be told apart on the line, so their sends count together: the bound on sends
+// of one record in a row scales by the longest such stretch of the image.
+std::vector<Record> recordWrites(const ChaosWorld& cw) {
     const auto& records = cw.plan.records();
-    int run = 0, longest = 0;
-    for (size_t i = 0; i < records.size(); ++i) {
-        run = i > 0 && records[i] == records[i - 1] ? run + 1 : 1;
-        longest = std::max(longest, run);
+    std::vector<Record> out;
+    for (const Event& e : cw.w.os.eventsOf(Event::Kind::Write)) {
+        const Record bytes(e.text.begin(), e.text.end());
+        if (std::find(records.begin(), records.end(), bytes) != records.end()) out.push_back(bytes);
     }
-    return longest;
+    return out;
 }
 
 const char* moduleState(const sim::ModuleModel& m) {
@@ -99,19 +85,19 @@ const char* moduleState(const sim::ModuleModel& m) {
 }  // namespace
 
 uint64_t transferBoundMs(const ChaosWorld& cw) {
-    const BytesRead read = bytesRead(cw.w.os);
     // One wait for each send, one more for each 0x04 heard, and after a start taken on the try
     // limit one for a late last answer.
-    const uint64_t waits = static_cast<uint64_t>(cw.outcome.recordsSent) + read.busy +
+    const uint64_t waits = static_cast<uint64_t>(cw.outcome.recordsSent) +
+                           bytesRead(cw.w.os, "\x04") +
                            (countStarting(cw.w.host, kStartError) > 0 ? 1 : 0);
-    return waits * kAnswerWait + read.all * kRead;
+    return waits * kAnswerWait + bytesRead(cw.w.os) * kRead;
 }
 
 uint64_t sessionBoundMs(const ChaosWorld& cw) {
     const SessionResult result = cw.outcome.result;
     const sim::ChaosOperator& op = cw.plan.op;
     const RecordingHost& host = cw.w.host;
-    uint64_t bound = bytesRead(cw.w.os).all * kRead;
+    uint64_t bound = bytesRead(cw.w.os) * kRead;
     if (result == SessionResult::PortNotOpened || result == SessionResult::ImageUnreadable)
         return bound;
 
@@ -166,7 +152,7 @@ std::vector<std::string> brokenInvariants(const ChaosWorld& cw) {
     expect(cw.outcome.succeeded() == (succeeded == 1), "outcome and status disagree");
     expect(succeeded == 0 || host.lastStatus() == status::kSucceeded,
            "\"Download succeeded.\" is not the last status");
-    expect(longestSendRun(cw) <= 11 * equalRecordsInARow(cw),
+    expect(longestRun(recordWrites(cw)) <= 11 * longestRun(cw.plan.records()),
            "a record sent more than 11 times in a row");
     expect(countStarting(host, kStartWarning) < (blind ? 22 : 19),
            "the start wait went past its try limit");
@@ -176,7 +162,7 @@ std::vector<std::string> brokenInvariants(const ChaosWorld& cw) {
     expect(cw.outcome.transferMs <= transferBoundMs(cw),
            "the transfer took longer than its waits allow");
     // The start wait, from its status to the first status after its warnings.
-    const uint64_t readMs = bytesRead(cw.w.os).all * kRead;
+    const uint64_t readMs = bytesRead(cw.w.os) * kRead;
     for (size_t i = 0; i < st.size(); ++i) {
         if (st[i].text != status::kWaitingForStart) continue;
         size_t end = i + 1;

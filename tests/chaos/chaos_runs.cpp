@@ -7,7 +7,6 @@
 //   chaos_runs --seed N --count 1      (--trace: everything on the line)
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,30 +33,23 @@ RunOptions& runOptions() {
 TEST(ChaosRuns, EverySeededSessionKeepsItsInvariants) {
     const RunOptions& o = runOptions();
     std::map<std::string, int> results;
-    uint64_t virtualMs = 0;
-    const auto started = std::chrono::steady_clock::now();
-    for (unsigned long long i = 0; i < o.count; ++i) {
-        const unsigned long long seed = o.firstSeed + i;
+    for (unsigned long long seed = o.firstSeed; seed < o.firstSeed + o.count; ++seed) {
         const sim::ChaosPlan plan = sim::makeChaosPlan(seed);
         ChaosWorld cw(plan);
         cw.run();
         const std::vector<std::string> broken = brokenInvariants(cw);
         ++results[describeResult(cw.outcome.result)];
-        virtualMs += cw.w.clock.elapsed();
         if (o.count == 1 || !broken.empty())
             std::printf("%s", sessionReport(cw, o.count == 1 && o.trace).c_str());
+        for (const std::string& b : broken)
+            ADD_FAILURE() << "seed " << seed << ": " << b;
         if (!broken.empty()) {
             std::printf("chaos: seed %llu broke: %s; replay: %s --seed %llu --count 1\n", seed,
                         broken.front().c_str(), o.program.c_str(), seed);
-            for (const std::string& b : broken)
-                ADD_FAILURE() << "seed " << seed << ": " << b;
             return;
         }
     }
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-    std::printf("chaos: %llu sessions (seeds %llu..%llu) in %.1f s, %.1f virtual hours:", o.count,
-                o.firstSeed, o.firstSeed + o.count - 1, took.count(),
-                static_cast<double>(virtualMs) / 3.6e6);
+    std::printf("chaos: %llu sessions from seed %llu:", o.count, o.firstSeed);
     for (const auto& [result, n] : results)
         std::printf(" %s %d;", result.c_str(), n);
     std::printf("\n");

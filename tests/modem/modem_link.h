@@ -15,12 +15,6 @@
 
 namespace kestrel::test {
 
-// A module configured by `change`, e.g. module([](auto& c) { c.silent = true; }).
-template <typename Change>
-sim::ModuleConfig module(Change change) {
-    return with({}, change);
-}
-
 struct ModemLink {
     explicit ModemLink(sim::ModuleConfig config = {}, uint32_t portRate = 115200)
         : w(std::move(config)) {

@@ -1,8 +1,10 @@
 // The negotiated entry and the hand-back on their own, with the port as the driver has it
 // there (open at the operator's rate): what the entry learns from "AT+IPR?" (untrusted: long,
 // zero-laden or noisy replies) and when it moves the module; which hand-back runs and the
-// rate restoration with its attempts.
+// rate restoration with its attempts; and the journal that keeps a moved rate across a crash.
 #include <gtest/gtest.h>
+
+#include <map>
 
 #include "session/session_test_util.h"
 
@@ -50,7 +52,8 @@ sim::ModuleConfig reporting(const std::string& info, uint32_t pauseMs = 0) {
     return c;
 }
 
-TEST(OriginalRate, NumberIsConvertedLikeTheRateField) {
+TEST(OriginalRate, NumberIsConvertedLikeTheRateFieldOrStaysUnknownWithoutAnInformationLine) {
+    constexpr int32_t kNone = INT32_MIN;  // no information line: unknown (-1), nothing shown
     const std::pair<sim::ModuleConfig, int32_t> cases[] = {
         // Blank lines before it are skipped by the leading-noise strip.
         {having(&M::blankLinesBeforeInfo, 2), 115200},
@@ -62,31 +65,25 @@ TEST(OriginalRate, NumberIsConvertedLikeTheRateField) {
         {reporting("+IPR: -1"), -1},  // reported, so shown, though it reads as unknown
         // The reply is cut by the pause: "\r\n+IPR: 57" is stripped down to the line.
         {reporting("+IPR: 57", 100), 57},
+        {reporting("+IPR:57600"), kNone},
+        {reporting("+ipr: 57600"), kNone},
+        {reporting("IPR: 57600"), kNone},
+        // "\r\n+IPR: 5" (9 characters, cut by the pause) loses only its CR: the strip stops at 8.
+        {reporting("+IPR: 5", 100), kNone},
+        {having(&M::refusedCommands, Texts{"AT+IPR?"}), kNone},
+        {with({},
+              [](auto& c) {
+                  c.replyFor = {{"AT+IPR?", std::string(1000, '\x7f')}};
+              }),
+         kNone},
     };
-    for (const auto& c : cases) {
-        Phase e(c.first);
-        SCOPED_TRACE(escaped(c.first.iprInfo));
-        EXPECT_EQ(e.s.originalRate, c.second);
-        EXPECT_EQ(e.w.host.texts(), Texts{"INFO: original baudrate = " + std::to_string(c.second)});
-        EXPECT_EQ(e.entry, EntryResult::Entered);
-    }
-}
-
-TEST(OriginalRate, StaysUnknownWithoutAnInformationLine) {
-    // "\r\n+IPR: 5" (9 characters, cut by the pause) loses only its CR: the strip stops at 8.
-    const sim::ModuleConfig cases[] = {reporting("+IPR:57600"),
-                                       reporting("+ipr: 57600"),
-                                       reporting("IPR: 57600"),
-                                       reporting("+IPR: 5", 100),
-                                       having(&M::refusedCommands, Texts{"AT+IPR?"}),
-                                       with({}, [](auto& c) {
-                                           c.replyFor = {{"AT+IPR?", std::string(1000, '\x7f')}};
-                                       })};
-    for (const auto& c : cases) {
-        Phase e(c);
-        SCOPED_TRACE(escaped(c.iprInfo));
-        EXPECT_EQ(e.s.originalRate, -1);
-        EXPECT_TRUE(e.w.host.statuses.empty());
+    for (const auto& [config, rate] : cases) {
+        Phase e(config);
+        SCOPED_TRACE(escaped(config.iprInfo));
+        EXPECT_EQ(e.s.originalRate, rate == kNone ? -1 : rate);
+        EXPECT_EQ(
+            e.w.host.texts(),
+            rate == kNone ? Texts{} : Texts{"INFO: original baudrate = " + std::to_string(rate)});
         EXPECT_EQ(e.entry, EntryResult::Entered);
     }
 }
@@ -149,17 +146,6 @@ TEST(Restoration, RestoresTheRateFromWhereTheModuleIsFoundAndSwitchesItOff) {
     }
 }
 
-TEST(Restoration, ModuleAnsweringOnlyInTheThirdAttempt) {
-    // A fixed-rate module hears one probe per pass at its own rate (the others are noise
-    // with no line end): two passes in each of the first two attempts go unanswered.
-    const Phase h(having(&M::firstAnsweredLine, 5), 57600);
-    EXPECT_TRUE(h.done);
-    EXPECT_EQ(h.dialogue, attempts(2, 57600));
-    EXPECT_EQ(writesOf(h.w.os, "AT+IPR=57600\r").at(0).atMs - h.startMs,
-              2 * kAttemptMs + 1000 + kRestartMs + kSlotMs + kBeforeSendMs);
-    EXPECT_TRUE(h.w.host.statuses.empty());
-}
-
 TEST(Restoration, FiveAttemptsWithoutAnAnswerFail) {
     const Phase h(having(&M::silent, true), 57600);
     EXPECT_FALSE(h.done);
@@ -182,6 +168,95 @@ TEST(Choice, NothingToDoWhenTheRateIsUnknownOrUnchangedOrTheLinkIsUsb) {
         EXPECT_TRUE(h.dialogue.empty());
         EXPECT_TRUE(h.w.host.statuses.empty());
         EXPECT_EQ(h.tookMs, 0u);
+    }
+}
+
+// The rate journal: written before the module's rate is moved, trusted after a crash only when
+// the module answers at the moved rate, forgotten once the hand-back gave the rate back.
+constexpr int64_t kNow = 1800000000;
+const RateJournalEntry kHourOld{57600, 115200, kNow - 3600};  // moved from 57600 to 115200
+
+// A journal in memory whose saves are stamped with the virtual time.
+struct MemoryJournal final : RateJournal {
+    explicit MemoryJournal(VirtualClock& c) : clock(c) {}
+    Load load(const char* port, RateJournalEntry* entry) override {
+        if (damaged) return Load::Damaged;
+        auto it = entries.find(port);
+        if (it == entries.end()) return Load::None;
+        *entry = it->second;
+        return Load::Found;
+    }
+    bool save(const char* port, const RateJournalEntry& entry) override {
+        entries[port] = entry;
+        savedAtMs.push_back(clock.elapsed());
+        return true;
+    }
+    void remove(const char* port) override {
+        entries.erase(port);
+        damaged = false;
+    }
+    int64_t nowSeconds() override { return kNow; }
+
+    VirtualClock& clock;
+    std::map<std::string, RateJournalEntry> entries;
+    std::vector<uint32_t> savedAtMs;
+    bool damaged = false;
+};
+
+// An update of a module at `moduleRate`, with `entry` journalled for COM1 (if given).
+struct JournalRun : UpdateRun {
+    JournalRun(uint32_t moduleRate, const RateJournalEntry* entry = nullptr, bool damaged = false,
+               const char* rate = "115200")
+        : UpdateRun(makeRecords(2), firmwareModule(moduleRate), false), journal(w.clock) {
+        w.journal = &journal;
+        if (entry) journal.entries["COM1"] = *entry;
+        journal.damaged = damaged;
+        copyText(w.host.fields.rateText, rate);
+        run();
+        EXPECT_EQ(w.host.lastStatus(), "Download succeeded.");
+        EXPECT_TRUE(journal.entries.empty()) << "the journal is forgotten at the end";
+    }
+    size_t restores() const { return writesOf(w.os, "AT+IPR=57600\r").size(); }
+    MemoryJournal journal;
+};
+
+TEST(RateJournal, WrittenBeforeTheMoveAndForgottenAfterTheRateIsBack) {
+    const JournalRun r(57600);
+    ASSERT_EQ(r.journal.savedAtMs.size(), 1u);
+    const auto move = writesOf(r.w.os, "AT+IPR=115200\r");
+    ASSERT_FALSE(move.empty());
+    EXPECT_LE(r.journal.savedAtMs[0], move[0].atMs);
+}
+
+TEST(RateJournal, AfterACrashTheJournalledOriginalIsRestored) {
+    // The module was moved to 115200 by a session that died; it reports 115200 as its own.
+    const JournalRun r(115200, &kHourOld);
+    EXPECT_TRUE(r.w.host.showed("INFO: original baudrate = 115200"));
+    EXPECT_TRUE(
+        r.w.host.showed("INFO: original baudrate = 57600 (remembered from an interrupted update)"));
+    EXPECT_EQ(r.restores(), 1u);
+    EXPECT_TRUE(r.w.module.switchedOff());
+    // The operator asks for the module's own rate this time: the move itself restores it,
+    // and no hand-back follows that would clear the entry.
+    const JournalRun back(115200, &kHourOld, false, "57600");
+    EXPECT_EQ(back.restores(), 1u);
+    EXPECT_TRUE(back.journal.savedAtMs.empty());
+}
+
+TEST(RateJournal, DoubtfulJournalsAreIgnoredWithAWarningAndDropped) {
+    const std::pair<RateJournalEntry, const char*> cases[] = {
+        {{57600, 115200, kNow - 8 * 24 * 3600}, "older than a week"},
+        {{57600, 230400, kNow}, "the module answers at another rate"},
+        {{57600, 115200, kNow + 3600}, "older than a week"},  // from the future
+        {{}, "damaged"},
+    };
+    for (const auto& [entry, why] : cases) {
+        SCOPED_TRACE(why);
+        const JournalRun r(115200, &entry, entry.originalRate == -1);
+        EXPECT_TRUE(r.w.host.showed(std::string("WARNING: rate journal of an earlier update "
+                                                "ignored (") +
+                                    why + ")."));
+        EXPECT_EQ(r.restores(), 0u);
     }
 }
 

@@ -50,20 +50,6 @@ TEST(PortName, WindowsOpensLongComNamesInTheDeviceNamespaceThenRetriesPrefixed) 
     }
 }
 
-TEST(PortName, TheSessionHandsEveryOpenTheNameAsTyped) {
-    for (const char* name : {"COM12", "com12", "/dev/ttyUSB0"}) {
-        UpdateRun r(makeRecords(1), loaderModule(), true);
-        copyText(r.w.host.fields.portName, name);
-        r.w.os.devices = {name};
-        r.run();
-        for (const Event& e : r.w.os.eventsOf(Event::Kind::Open))
-            EXPECT_EQ(e.text, name);
-        EXPECT_EQ(r.w.os.eventsOf(Event::Kind::Open).size(), 2u) << name;  // start, fallback
-        EXPECT_EQ(r.w.host.lastStatus(), "Download succeeded.");
-        EXPECT_TRUE(r.outcome.succeeded());
-    }
-}
-
 TEST(PortThatCannotOpen, EndsWithTheOpenErrorAndGivesStartBack) {
     const std::pair<std::string, const char*> cases[] = {
         {"", "115200"},  {"COM7", "115200"}, {std::string(259, 'C'), "115200"},
@@ -83,20 +69,26 @@ TEST(PortThatCannotOpen, EndsWithTheOpenErrorAndGivesStartBack) {
     }
 }
 
-TEST(Image, MissingOrMarkerlessProgramFileEndsWithTheImageErrorAndClosesThePort) {
-    const std::string paths[] = {"/nonexistent/kestrel",
-                                 writeTempFile(std::vector<uint8_t>(120000, 'x'))};
-    for (const std::string& path : paths) {
+// A cut image is refused before anything is sent: no restart, no blind entry.
+TEST(Image, MissingMarkerlessOrCutProgramFileEndsWithTheImageErrorBeforeAnythingIsSent) {
+    const TestImageFile cut(makeRecords(4), 99744, {40, 1, 2, 3});  // 40 bytes, 3 present
+    const std::string markerless = writeTempFile(std::vector<uint8_t>(120000, 'x'));
+    for (const std::string& path : {std::string("/nonexistent/kestrel"), markerless, cut.path()}) {
         UpdateRun r({}, loaderModule(), true);
         r.w.image = std::make_unique<FirmwareImage>(path.c_str());
+        testing::internal::CaptureStdout();
         r.run();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  path == cut.path() ? "Warning: unexpected end of file detected 3 / 40.\n" : "");
         EXPECT_EQ(r.w.host.lastStatus(), "ERROR: Cannot open Firmware-File.") << path;
         EXPECT_EQ(r.outcome.result, SessionResult::ImageUnreadable);
         EXPECT_STREQ(r.outcome.reason.path, path.c_str());
+        EXPECT_EQ(r.w.os.eventsOf(Event::Kind::Open).size(), 1u);
         EXPECT_EQ(r.w.os.eventsOf(Event::Kind::Close).size(), 1u);
+        EXPECT_TRUE(writes(r.w.os).empty());
         r.expectReleased();
-        std::remove(path.c_str());
     }
+    std::remove(markerless.c_str());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // A front end that remembers everything a session showed, with the virtual time of each.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -49,9 +50,8 @@ class RecordingHost final : public SessionHost {
 
     std::string lastStatus() const { return statuses.empty() ? "" : statuses.back().text; }
     bool showed(const std::string& text) const {
-        for (const Status& s : statuses)
-            if (s.text == text) return true;
-        return false;
+        const auto all = texts();
+        return std::find(all.begin(), all.end(), text) != all.end();
     }
     std::vector<std::string> texts() const {
         std::vector<std::string> out;

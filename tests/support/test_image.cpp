@@ -1,5 +1,7 @@
 #include "support/test_image.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -26,28 +28,16 @@ std::vector<Record> makeRecords(size_t count, const std::vector<uint8_t>& length
     return records;
 }
 
-namespace {
-
-// The folder for temporary files: $TMPDIR (POSIX), %TEMP% or %TMP% (Windows), else /tmp.
-std::string tempFolder() {
-    for (const char* name : {"TMPDIR", "TEMP", "TMP"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && value[0] != '\0') return value;
-    }
-    return "/tmp";
-}
-
-}  // namespace
-
-// Only <cstdio>, so the same tests run on Linux and, cross-built, under wine. The name
-// carries 64 random bits, and a file that exists already is never written over.
+// Only <cstdio>, so the same tests run on Linux and, cross-built, under wine (GoogleTest's
+// folder for temporary files is $TEMP there). The name carries 64 random bits, and a file
+// that exists already is never written over.
 std::string writeTempFile(const std::vector<uint8_t>& bytes) {
     static std::mt19937_64 random{std::random_device{}()};
     for (int attempt = 0; attempt < 100; ++attempt) {
         char name[64];
-        std::snprintf(name, sizeof name, "/kestrel-test-%016llx",
+        std::snprintf(name, sizeof name, "kestrel-test-%016llx",
                       static_cast<unsigned long long>(random()));
-        const std::string path = tempFolder() + name;
+        const std::string path = testing::TempDir() + name;
         if (FILE* existing = std::fopen(path.c_str(), "rb")) {
             std::fclose(existing);
             continue;
