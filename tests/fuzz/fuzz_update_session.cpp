@@ -5,7 +5,6 @@
 // released, its waits' time bound, and "Download succeeded." only when the module took every
 // record once, in order, unchanged.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,17 +15,6 @@
 #include "chaos/chaos_world.h"
 
 namespace {
-
-// The test doubles report misuse (a busy loop on the virtual clock, say) as GoogleTest
-// failures; in a fuzz target there is no test to fail, so such a report traps instead.
-class TrapOnTestFailure : public ::testing::EmptyTestEventListener {
-    void OnTestPartResult(const ::testing::TestPartResult& result) override {
-        if (!result.failed()) return;
-        std::fprintf(stderr, "%s:%d: %s\n", result.file_name() ? result.file_name() : "?",
-                     result.line_number(), result.message());
-        __builtin_trap();
-    }
-};
 
 using kestrel::sim::BlockAnswer;
 
@@ -56,11 +44,6 @@ BlockAnswer consumeAnswer(FuzzedDataProvider& in) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    ::testing::UnitTest::GetInstance()->listeners().Append(new TrapOnTestFailure);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const uint32_t kModuleRates[] = {0, 9600, 19200, 38400, 57600, 115200, 230400, 460800};
