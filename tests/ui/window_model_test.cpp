@@ -1,7 +1,6 @@
 // The window without its toolkit, pinned once for both windows: the lists, the defaults, the
-// rate check, what is loaded and saved, the USB option's refreshes and a session's snapshot,
-// and which port is the modem's USB port. The Qt and Win32 windows' tests keep only what
-// their toolkit adds.
+// rate check, what is loaded, the USB option's refreshes and which port is the modem's USB
+// port. What is saved and a session's snapshot are pinned through the Qt window.
 #include "ui/window_model.h"
 
 #include <gtest/gtest.h>
@@ -40,15 +39,11 @@ struct MapFields final : WindowFields {
 
 struct MapKey final : SettingsKey {
     Values values;
-    Texts written;
     bool open() override { return true; }
     bool queryValue(const char* name, char (&t)[kTextCapacity]) override {
         return values.count(name) && (copyBounded(t, values[name].c_str()), true);
     }
-    bool setValue(const char* name, const char* t) override {
-        written.push_back(name);
-        return values[name] = t, true;
-    }
+    bool setValue(const char* name, const char* t) override { return values[name] = t, true; }
     void close() override {}
 };
 
@@ -94,27 +89,6 @@ TEST_F(WindowModelTest, StoredTextsAreShownAsTheyAreAndARateOnlyFromTheList) {
         const int id = name == "BaudRate" ? kRateId : name == "COMPort" ? kPortId : kFirmwareNameId;
         EXPECT_EQ(fields.text[id], shown) << name << " " << stored;
         EXPECT_EQ(fields.lists[kPortId].size(), 11u);  // a stored port is not added to the list
-    }
-}
-
-TEST_F(WindowModelTest, SavingWritesTheThreeFieldsAsTheyAreAndASessionReadsThemAll) {
-    start({{"FirmwareFile", "old.usf"}});
-    fields.text[kPortId] = "COM7";
-    fields.text[kRateId] = "9600";  // typed during the run: saved as it is
-    model.saveSettings();
-    EXPECT_EQ(key.written, (Texts{"FirmwareFile", "COMPort", "BaudRate"}));
-    // Without the firmware-name field its empty text replaces the stored one.
-    EXPECT_EQ(key.values,
-              (Values{{"FirmwareFile", ""}, {"COMPort", "COM7"}, {"BaudRate", "9600"}}));
-    fields.hasFirmwareName = true;
-    fields.text[kFirmwareNameId] = "b.uusf";
-    for (const bool usb : {true, false}) {
-        fields.ticks = {{kUsbOptionId, usb}, {kNoFirmwareId, !usb}};
-        SessionFields seen;
-        model.readFields(&seen);
-        EXPECT_EQ(std::string(seen.portName) + " " + seen.rateText + " " + seen.firmwareName + " " +
-                      std::to_string(seen.usb) + std::to_string(seen.noFirmware),
-                  std::string("COM7 9600 b.uusf ") + (usb ? "10" : "01"));
     }
 }
 
