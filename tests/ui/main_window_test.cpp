@@ -9,17 +9,6 @@
 namespace kestrel::test {
 namespace {
 
-// Tabs from START round the window once, visiting the fields in the given order.
-void expectTabOrder(std::vector<QWidget*> expected) {
-    std::vector<QWidget*> visited;
-    for (size_t i = 0; i <= expected.size(); ++i) {
-        visited.push_back(QApplication::focusWidget());
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    }
-    expected.push_back(expected.front());
-    EXPECT_EQ(visited, expected);
-}
-
 TEST_F(WindowTest, FirstStartShowsTheDefaultsAndCreatesTheEmptyKey) {
     createShown();
     EXPECT_EQ(window->windowTitle(), "Kestrel (RS232 + USB)");
@@ -30,9 +19,7 @@ TEST_F(WindowTest, FirstStartShowsTheDefaultsAndCreatesTheEmptyKey) {
     EXPECT_EQ(progress()->maximum() * 1000 + progress()->value(), 100 * 1000);
     EXPECT_EQ(QApplication::focusWidget(), start());
     EXPECT_EQ(stored(), storeWith(""));
-    // The tab order is the template's; Cancel stays hidden.
-    EXPECT_FALSE(window->control(kCancelId)->isVisible());
-    expectTabOrder({start(), port(), rate(), status(), usb(), noFirmware()});
+    EXPECT_FALSE(window->control(kCancelId)->isVisible());  // Cancel stays hidden
 }
 
 TEST_F(WindowTest, EscapeAndTheCloseBoxSaveTheFieldsAsTheirBytesAndEndTheProcessWithTwo) {
@@ -98,8 +85,6 @@ TEST_F(WindowTest, Template129sFirmwareNameIsLoadedBrowsedForReadAndSaved) {
     ASSERT_NE(firmwareName(), nullptr);
     EXPECT_EQ(window->windowTitle() + "|" + firmwareName()->text() + "|" + noFirmware()->text(),
               "Kestrel V1.07|start.usf|No Firmware / After UUSF-Update");
-    expectTabOrder({start(), firmwareName(), window->control(kBrowseId), port(), rate(), status(),
-                    usb(), noFirmware()});
     // 258 and 259 characters fit; 260 are too long, and a cancelled dialog changes nothing.
     const QString n258 = "/a/" + QString(255, 'n'), fits = "/a/" + QString(256, 'n');
     for (const auto& [offered, confirmed, kept] : {std::tuple{n258, true, n258},

@@ -36,35 +36,30 @@ TEST(RegFileFormat, OnlyRegedit4ExportsAreAccepted) {
 }
 
 TEST(RegFileFormat, ValuesAreReadAsTheirBytes) {
-    const RegFile file = parsed(
-        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\n"
-        "\"FirmwareFile\"=\"C:\\\\fw\\\\\\\"new\\\".usf\"\n"
-        "\"COMPort\"=\"\"\n"
-        "\"BaudRate\"=\"a\\b\"\n"  // a backslash before anything but \ or " stands for itself
-        "\"Dword\"=dword:00000105\r\n"
-        "\"Binary\"=hex:41,42,00,43\r\n"
-        "\"Expand\"=hex(2):25,00\r\n"
-        "\"Long\"=hex:30,31,\\\r\n  32,33,\\\r\n  34\r\n"
-        "\"Empty\"=hex:\r\n"
-        "\"Deleted\"=-\r\n"
-        "\"Open\"=\"no closing quote\r\n"
-        "\"Trailing\"=\"x\" y\r\n"
-        "\"BadHex\"=hex:4g\r\n"
-        "@=\"default\"\r\n");
-    const std::pair<const char*, std::string> kExpected[] = {
-        {"FirmwareFile", std::string("C:\\fw\\\"new\".usf\0", 16)},
-        {"COMPort", std::string("\0", 1)},
-        {"BaudRate", std::string("a\\b\0", 4)},
-        {"Dword", std::string("\x05\x01\x00\x00", 4)},
-        {"Binary", std::string("AB\0C", 4)},
-        {"Expand", std::string("%\0", 2)},
-        {"Long", "01234"},
-        {"Empty", ""},
-        {"", std::string("default\0", 8)}};
-    for (const auto& e : kExpected)
-        EXPECT_EQ(data(file, e.first), e.second) << e.first;
-    for (const char* name : {"Deleted", "Open", "Trailing", "BadHex", "Missing"})
-        EXPECT_EQ(data(file, name), "<none>") << name;
+    // Value name, what follows its "=" in the file, the bytes read ("<none>": no value).
+    const std::string kValues[][3] = {
+        {"FirmwareFile", "\"C:\\\\fw\\\\\\\"new\\\".usf\"",
+         std::string("C:\\fw\\\"new\".usf\0", 16)},
+        {"COMPort", "\"\"", std::string("\0", 1)},
+        // A backslash before anything but \ or " stands for itself.
+        {"BaudRate", "\"a\\b\"", std::string("a\\b\0", 4)},
+        {"Dword", "dword:00000105", std::string("\x05\x01\x00\x00", 4)},
+        {"Binary", "hex:41,42,00,43", std::string("AB\0C", 4)},
+        {"Expand", "hex(2):25,00", std::string("%\0", 2)},
+        {"Long", "hex:30,31,\\\r\n  32,33,\\\r\n  34", "01234"},
+        {"Empty", "hex:", ""},
+        {"", "\"default\"", std::string("default\0", 8)},  // written as @
+        {"Deleted", "-", "<none>"},
+        {"Open", "\"no closing quote", "<none>"},
+        {"Trailing", "\"x\" y", "<none>"},
+        {"BadHex", "hex:4g", "<none>"}};
+    std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\n";
+    for (const auto& [name, value, read] : kValues)
+        text += (name.empty() ? "@" : "\"" + name + "\"") + "=" + value + "\r\n";
+    const RegFile file = parsed(text);
+    for (const auto& [name, value, read] : kValues)
+        EXPECT_EQ(data(file, name.c_str()), read) << name;
+    EXPECT_EQ(data(file, "Missing"), "<none>");
 }
 
 TEST(RegFileFormat, WrittenTextsReadBackUnchanged) {

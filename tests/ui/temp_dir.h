@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numeric>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -48,21 +50,16 @@ inline std::string listFolder(const std::string& path) {
     std::set<std::string> names;
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator(path, ignored))
-        names.insert(entry.path().filename().string());
-    std::string out;
-    for (const std::string& n : names)
-        out += (out.empty() ? "" : " ") + n;
-    return out;
+        names.insert(" " + entry.path().filename().string());
+    return std::accumulate(names.begin(), names.end(), std::string()).substr(names.empty() ? 0 : 1);
 }
 
 // "a|b|c" as {"a", "b", "c"}: expected lines in one literal.
 inline std::vector<std::string> split(const std::string& text, char at = '|') {
-    std::vector<std::string> out(1);
-    for (char c : text)
-        if (c == at)
-            out.emplace_back();
-        else
-            out.back().push_back(c);
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, at);)
+        out.push_back(part);
     return out;
 }
 
