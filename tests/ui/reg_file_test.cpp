@@ -108,25 +108,5 @@ TEST(RegFileRewrite, EverythingNotOursKeepsItsLines) {
                                     kOurs.substr(12) + "\"COMPort\"=\"COM1\"\r\n\r\n");
 }
 
-TEST(RegFileRewrite, AValueLeftContinuingAtTheEndSwallowsNothingWrittenBehindIt) {
-    // A file that ends inside a continued value: in our key, in another key behind ours, and
-    // in another key with ours still to be added.
-    for (const std::string& stored :
-         {kOurs + "\"Window\"=\"left\"\\", kOurs + "\"Blob\"=hex:01,\\  \r\n",
-          kOurs + "\"COMPort\"=\"COM3\"\r\n\"Blob\"=hex:01,\\\n",
-          kOurs + "\r\n" + kOther + "\"Blob\"=hex:01,\\",
-          "REGEDIT4\r\n\r\n" + kOther + "\"Blob\"=hex:01,\\"}) {
-        RegFile file = parsed(stored);
-        const char* const names[] = {"FirmwareFile", "COMPort", "BaudRate"};
-        for (const char* name : names)
-            file.setStringValue(kKey, name, name);
-        const std::string written = file.serialize();
-        const RegFile reread = parsed(written);
-        for (const char* name : names)
-            EXPECT_EQ(data(reread, name), std::string(name) + '\0') << written;
-        EXPECT_EQ(reread.serialize(), written);  // the next save writes the same
-    }
-}
-
 }  // namespace
 }  // namespace kestrel

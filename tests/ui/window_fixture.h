@@ -43,10 +43,10 @@ class WindowTest : public ::testing::Test {
         QCoreApplication::processEvents();
     }
 
-    // `shown`: shown and active, so that focus moves as the operator would see it; `values`:
-    // the store's values, written first.
-    MainWindow& create(bool shown = false, const std::string* values = nullptr) {
-        if (values) writeFile(storePath, storeWith(*values));
+    // Shown and active, so that focus moves as the operator would see it, over a store holding
+    // `values` (none: no store file).
+    MainWindow& createShown(const std::string& values = "") {
+        if (!values.empty()) writeFile(storePath, storeWith(values));
         MainWindowSetup setup;
         setup.layout = layout;
         setup.runSession = session;
@@ -57,15 +57,11 @@ class WindowTest : public ::testing::Test {
         setup.endProcess = [this](int code) { exitCodes.push_back(code); };
         if (chooser) setup.chooseFile = chooser;
         window = std::make_unique<MainWindow>(std::move(setup));
-        if (shown) {
-            window->show();
-            QApplication::setActiveWindow(window.get());
-            EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
-        }
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
         return *window;
     }
-    MainWindow& createShown(const std::string& values) { return create(true, &values); }
-    MainWindow& createShown() { return create(true); }
     // Replaces the field's text by typing, as the operator does.
     static void typeInto(QComboBox* field, const QString& text) {
         field->setFocus();
