@@ -35,8 +35,9 @@ TEST(RegFileFormat, OnlyRegedit4ExportsAreAccepted) {
         EXPECT_TRUE(file.parse(text.data(), text.size())) << text;
 }
 
-TEST(RegFileFormat, ValuesAreReadAsTheirBytes) {
-    // Value name, what follows its "=" in the file, the bytes read ("<none>": no value).
+TEST(RegFileFormat, ValuesAreReadAsTheirBytesNamesAndKeysIgnoringCase) {
+    // Value name, what follows its "=" in the file, the bytes read ("<none>": no value; of a
+    // name given twice the last entry counts).
     const std::string kValues[][3] = {
         {"FirmwareFile", "\"C:\\\\fw\\\\\\\"new\\\".usf\"",
          std::string("C:\\fw\\\"new\".usf\0", 16)},
@@ -52,14 +53,17 @@ TEST(RegFileFormat, ValuesAreReadAsTheirBytes) {
         {"Deleted", "-", "<none>"},
         {"Open", "\"no closing quote", "<none>"},
         {"Trailing", "\"x\" y", "<none>"},
-        {"BadHex", "hex:4g", "<none>"}};
-    std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\n";
+        {"BadHex", "hex:4g", "<none>"},
+        {"twice", "\"1\"", std::string("2\0", 2)},
+        {"TWICE", "\"2\"", std::string("2\0", 2)}};
+    std::string text = "REGEDIT4\n\n[hkey_local_machine\\software\\norvald\\kestrel]\n";
     for (const auto& [name, value, read] : kValues)
         text += (name.empty() ? "@" : "\"" + name + "\"") + "=" + value + "\r\n";
     const RegFile file = parsed(text);
     for (const auto& [name, value, read] : kValues)
         EXPECT_EQ(data(file, name.c_str()), read) << name;
     EXPECT_EQ(data(file, "Missing"), "<none>");
+    EXPECT_EQ(data(file, "COMPort", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald"), "<none>");
 }
 
 TEST(RegFileFormat, WrittenTextsReadBackUnchanged) {
@@ -76,15 +80,6 @@ TEST(RegFileFormat, WrittenTextsReadBackUnchanged) {
     const std::string text = file.serialize();
     for (const char* part : {"\"V\"=hex(1):30,31,32", ",\\\r\n  ", ",00\r\n"})
         EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
-}
-
-TEST(RegFileFormat, NamesAndKeysIgnoreCaseAndTheLastEntryCounts) {
-    const RegFile file = parsed(
-        "REGEDIT4\n\n[hkey_local_machine\\software\\norvald\\kestrel]\n"
-        "\"comport\"=\"COM3\"\n\"COMPORT\"=\"COM4\"\n");
-    EXPECT_TRUE(file.hasKey(kKey));
-    EXPECT_EQ(data(file, "COMPort"), std::string("COM4\0", 5));
-    EXPECT_EQ(data(file, "COMPort", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald"), "<none>");
 }
 
 TEST(RegFileRewrite, EverythingNotOursKeepsItsLines) {

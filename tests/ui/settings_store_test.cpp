@@ -59,10 +59,10 @@ class SettingsStoreTest : public ::testing::Test {
     }
 };
 
-TEST_F(SettingsStoreTest, FirstLoadCreatesTheFoldersAndTheEmptyKey) {
-    const SettingsTexts t = load();
+TEST_F(SettingsStoreTest, AFirstLoadCreatesTheEmptyKeyStoredTextsReplaceTheFieldsAsTheyAre) {
+    const SettingsTexts first = load();
     EXPECT_EQ(readFile(path), kEmptyKey);
-    EXPECT_EQ(std::string(t.comPort) + " " + t.baudRate + " '" + t.firmwareFile + "'",
+    EXPECT_EQ(std::string(first.comPort) + " " + first.baudRate + " '" + first.firmwareFile + "'",
               "COM1 kept ''");
     EXPECT_EQ(modeOf(dir / "config/Norvald"), 0700);
     EXPECT_EQ(listFolder(dir / "config/Norvald"), "Kestrel.reg");  // no temporary file left
@@ -74,9 +74,7 @@ TEST_F(SettingsStoreTest, FirstLoadCreatesTheFoldersAndTheEmptyKey) {
     writeFile(path, kOther);
     load();
     EXPECT_EQ(readFile(path), kOther + kKeyLine + "\r\n");
-}
 
-TEST_F(SettingsStoreTest, StoredTextsOfUpTo259CharactersReplaceTheFieldsAsTheyAre) {
     // No check that the port exists, no trimming, no conversion; 259 characters are loaded,
     // 260 or an unreadable value leave their field; empty is a text. The stored type is not
     // examined: binary data is read up to its first NUL.
@@ -139,9 +137,6 @@ TEST_F(SettingsStoreTest, AStoreThatCannotBeKeptIsLeftAloneAndSaysWhyOnce) {
             ::chmod(folder.c_str(), folderMode);
         };
     };
-    const auto inFolder = [&](std::function<void()> make) {
-        return [=] { fs::create_directories(folder), make(); };
-    };
     const std::tuple<const char*, std::function<void()>, std::string> kBlocked[] = {
         {"not an export", file("some notes of the user\n"),
          path + ": not a REGEDIT4 export, left as it is"},
@@ -152,8 +147,10 @@ TEST_F(SettingsStoreTest, AStoreThatCannotBeKeptIsLeftAloneAndSaysWhyOnce) {
         {"a folder for the file", [&] { fs::create_directories(path); },
          path + ": not a regular file"},
         // Opening a FIFO for reading would wait for a writer.
-        {"a FIFO", inFolder([&] { ::mkfifo(path.c_str(), 0600); }), path + ": not a regular file"},
-        {"a link to itself", inFolder([&] { fs::create_symlink("Kestrel.reg", path); }),
+        {"a FIFO", [&] { fs::create_directories(folder), ::mkfifo(path.c_str(), 0600); },
+         path + ": not a regular file"},
+        {"a link to itself",
+         [&] { fs::create_directories(folder), fs::create_symlink("Kestrel.reg", path); },
          path + ": Too many levels of symbolic links"},
         {"unreadable", file(stored, 0200), path + ": Permission denied"},
         {"unwritable", file(stored, 0400), path + ": Permission denied"},
@@ -196,11 +193,10 @@ TEST_F(SettingsStoreTest, AStoreThatIsALinkIsSavedInTheFileItLeadsTo) {
         regValue("FirmwareFile", "") + regValue("COMPort", "COM9") + regValue("BaudRate", "57600");
     for (const auto& [link, name, exists] : kLinks) {
         SCOPED_TRACE(link);
-        fs::remove_all(dir / "config");
-        fs::remove_all(dir / "dotfiles");
+        for (const char* folder : {"config", "dotfiles"})
+            fs::remove_all(dir / folder), fs::create_directories(dir / folder);
         fs::create_directories(dir / "config/Norvald");
         if (exists) writeFile(dir / ("dotfiles/" + name), kOther);
-        fs::create_directories(dir / "dotfiles");
         fs::create_symlink(dir / "dotfiles/Kestrel.reg", dir / "config/Norvald/chain.reg");
         fs::create_symlink(link, path);
         saveSettings(key, texts("COM9", "57600"));

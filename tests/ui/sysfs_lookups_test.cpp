@@ -43,17 +43,6 @@ class SysfsTree : public ::testing::Test {
     }
 };
 
-TEST_F(SysfsTree, TheLowestAtModemAmongTheAcmDevicesIsTheModem) {
-    addTty("ttyACM0", "02 02 00");  // CDC ACM without AT commands
-    addTty("ttyACM1", "0a 00 00");  // CDC data interface
-    addTty("ttyACM10");
-    addTty("ttyACM2", "02 02 05");  // 3GPP 27.007; 2 comes before 10
-    addTty("ttyUSB0", "ff ff ff");
-    for (const char* lookalike : {"ttyACMx", "ttyACM", "ttyACM1b"})
-        addTty(lookalike);
-    EXPECT_EQ(lookups(), dev + "/ttyACM2 <none>");
-}
-
 TEST_F(SysfsTree, EveryAtProtocolCountsAndNothingElse) {
     for (const char* modem : {"02 02 01", "02 02 06", "2 2 4"}) {
         for (const char* other :
@@ -67,18 +56,23 @@ TEST_F(SysfsTree, EveryAtProtocolCountsAndNothingElse) {
     }
 }
 
-TEST_F(SysfsTree, AddressIsTheStableNameThatLeadsToTheModem) {
+TEST_F(SysfsTree, TheLowestAtModemIsTheModemAndAddressTheStableNameThatLeadsToIt) {
     EXPECT_EQ(lookups(), "<none> <none>");  // no sysfs at all
-    addTty("ttyACM0", "02 02 00");
-    addTty("ttyACM1");
-    EXPECT_EQ(lookups(), dev + "/ttyACM1 <none>");  // no /dev/serial/by-id
+    addTty("ttyACM0", "02 02 00");          // CDC ACM without AT commands
+    addTty("ttyACM1", "0a 00 00");          // CDC data interface
+    addTty("ttyACM10");
+    addTty("ttyACM2", "02 02 05");  // 3GPP 27.007; 2 comes before 10
+    addTty("ttyUSB0", "ff ff ff");
+    for (const char* lookalike : {"ttyACMx", "ttyACM", "ttyACM1b"})
+        addTty(lookalike);
+    EXPECT_EQ(lookups(), dev + "/ttyACM2 <none>");  // no /dev/serial/by-id
     addById("usb-Other_Device-if00", "../../ttyACM0");
     addById("usb-Broken-if00", "../../ttyACM9");
-    EXPECT_EQ(lookups(), dev + "/ttyACM1 <none>");
+    EXPECT_EQ(lookups(), dev + "/ttyACM2 <none>");
     // The first in order wins, whatever order the folder lists them in.
     for (const std::string name : {"if07", "if02", "if10", "if05", "if01", "if03"})
-        addById("usb-Norvald_Module_123-" + name, "../../ttyACM1");
-    EXPECT_EQ(lookups(), dev + "/ttyACM1 " + dev + "/serial/by-id/usb-Norvald_Module_123-if01");
+        addById("usb-Norvald_Module_123-" + name, "../../ttyACM2");
+    EXPECT_EQ(lookups(), dev + "/ttyACM2 " + dev + "/serial/by-id/usb-Norvald_Module_123-if01");
 }
 
 TEST_F(SysfsTree, AnOverlongNameCountsAsNone) {

@@ -62,7 +62,7 @@ class WindowModelTest : public ::testing::Test {
     }
 };
 
-TEST_F(WindowModelTest, AFirstStartShowsTheListsAndTheDefaults) {
+TEST_F(WindowModelTest, AFirstStartShowsTheDefaultsStoredTextsAsTheyAreAndARateOnlyFromTheList) {
     start();
     EXPECT_EQ(fields.lists[kPortId], (Texts{"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
                                             "COM8", "COM9", devices[0], devices[1]}));
@@ -70,9 +70,7 @@ TEST_F(WindowModelTest, AFirstStartShowsTheListsAndTheDefaults) {
     EXPECT_EQ(fields.text, (std::map<int, std::string>{
                                {kFirmwareNameId, ""}, {kPortId, "COM1"}, {kRateId, "115200"}}));
     EXPECT_FALSE(fields.ticks[kUsbOptionId]);
-}
 
-TEST_F(WindowModelTest, StoredTextsAreShownAsTheyAreAndARateOnlyFromTheList) {
     // Value name, stored text, what the field shows: the whole text, no trimming; a rate off
     // the list is replaced by 115200.
     const std::string p259(259, 'p');
