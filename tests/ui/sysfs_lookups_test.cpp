@@ -22,10 +22,9 @@ class SysfsTree : public ::testing::Test {
         const std::string iface = sys + "/devices/usb1/1-1/1-1:1." + name;
         fs::create_directories(iface);
         const std::vector<std::string> values = split(triple, ' ');
-        const char* const files[] = {"/bInterfaceClass", "/bInterfaceSubClass",
-                                     "/bInterfaceProtocol"};
+        const char* const files[] = {"Class", "SubClass", "Protocol"};
         for (size_t i = 0; i < 3; ++i)
-            if (values[i] != "-") writeFile(iface + files[i], values[i] + "\n");
+            if (values[i] != "-") writeFile(iface + "/bInterface" + files[i], values[i] + "\n");
         fs::create_directories(sys + "/class/tty/" + name);
         fs::create_directory_symlink(iface, sys + "/class/tty/" + name + "/device");
         writeFile(dev + "/" + name, "");
@@ -97,11 +96,12 @@ TEST_F(SysfsTree, PortListHasStableNamesThenAcmThenUsbDevices) {
 
 TEST(DeviceNames, NaturalOrderComparesNumbersByValue) {
     // Pairs in order; equal values with other spellings still get a strict order.
-    for (const auto& [a, b] : {std::pair{"ttyACM2", "ttyACM10"},
-                               {"ttyACM", "ttyACM0"},
-                               {"a1b2", "a1b10"},
-                               {"usb-A", "usb-B"},
-                               {"a1", "a01"}}) {
+    const std::pair<const char*, const char*> kOrdered[] = {{"ttyACM2", "ttyACM10"},
+                                                            {"ttyACM", "ttyACM0"},
+                                                            {"a1b2", "a1b10"},
+                                                            {"usb-A", "usb-B"},
+                                                            {"a1", "a01"}};
+    for (const auto& [a, b] : kOrdered) {
         EXPECT_TRUE(naturalLess(a, b)) << a << " " << b;
         EXPECT_FALSE(naturalLess(b, a)) << a << " " << b;
     }

@@ -19,15 +19,12 @@ namespace {
 using Texts = std::vector<std::string>;
 using Values = std::map<std::string, std::string>;
 
-// Controls as maps; a window without the firmware-name field reads it as empty.
+// Controls as maps.
 struct MapFields final : WindowFields {
-    bool hasFirmwareName = false;
     std::map<int, std::string> text;
     std::map<int, Texts> lists;
     std::map<int, bool> ticks;
-    void fieldText(int id, char (&t)[kTextCapacity]) override {
-        copyBounded(t, id == kFirmwareNameId && !hasFirmwareName ? "" : text[id].c_str());
-    }
+    void fieldText(int id, char (&t)[kTextCapacity]) override { copyBounded(t, text[id].c_str()); }
     void setFieldText(int id, const char* t) override { text[id] = t; }
     void addListEntry(int id, const char* t) override { lists[id].push_back(t); }
     void listEntryText(int id, int index, char (&t)[kTextCapacity]) override {
