@@ -157,9 +157,8 @@ TEST(ResourceScript, CompiledByWindresItHoldsTheTemplateTablesAndIcon128) {
                       tableDialog(name == "#5/#129" ? dialogTemplate129() : dialogTemplate130()));
         }
         if (name == "#14/#128") {  // RT_GROUP_ICON: two images of 16 colours, 32 and 16 pixels
-            Reader icon{data};
             std::vector<int> d =
-                icon.numbers({2, 2, 2, 1, 1, 1, 1, 2, 2, 4, 2, 1, 1, 1, 1, 2, 2, 4, 2});
+                Reader{data}.numbers({2, 2, 2, 1, 1, 1, 1, 2, 2, 4, 2, 1, 1, 1, 1, 2, 2, 4, 2});
             d[9] = d[17] = 0;  // the images' sizes in bytes
             EXPECT_EQ(d, (std::vector<int>{0, 1, 2, 32, 32, 16, 0, 1, 4, 0, 1, 16, 16, 16, 0, 1, 4,
                                            0, 2}));

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <numeric>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -76,17 +77,16 @@ inline std::string storeWith(const std::string& values) {
 // Sets an environment variable (null: unsets it) for the life of the object, then restores it.
 class ScopedEnv {
   public:
-    ScopedEnv(const char* name, const char* value) : name_(name), had_(::getenv(name)) {
-        if (had_) old_ = ::getenv(name);
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = ::getenv(name)) old_ = old;
         value ? ::setenv(name, value, 1) : ::unsetenv(name);
     }
-    ~ScopedEnv() { had_ ? ::setenv(name_.c_str(), old_.c_str(), 1) : ::unsetenv(name_.c_str()); }
+    ~ScopedEnv() { old_ ? ::setenv(name_.c_str(), old_->c_str(), 1) : ::unsetenv(name_.c_str()); }
     ScopedEnv(const ScopedEnv&) = delete;
 
   private:
     std::string name_;
-    bool had_;
-    std::string old_;
+    std::optional<std::string> old_;
 };
 
 }  // namespace kestrel::test
