@@ -36,7 +36,6 @@ class WindowTest : public ::testing::Test {
     std::vector<int> exitCodes;
     std::unique_ptr<MainWindow> window;
 
-    void SetUp() override { fs::create_directories(devRoot); }
     void TearDown() override {
         window.reset();
         // Let queued calls and deferred deletions of the window's widgets run.
@@ -47,6 +46,7 @@ class WindowTest : public ::testing::Test {
     // `values` (none: no store file).
     MainWindow& createShown(const std::string& values = "") {
         if (!values.empty()) writeFile(storePath, storeWith(values));
+        fs::create_directories(devRoot);
         MainWindowSetup setup;
         setup.layout = layout;
         setup.runSession = session;
