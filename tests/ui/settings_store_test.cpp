@@ -108,7 +108,7 @@ template <typename Body>
 void asOrdinaryUser(const TempDir& dir, Body body) {
     if (::geteuid() != 0) return body();
     constexpr uid_t kNobody = 65534;
-    ASSERT_EQ(::chown(dir.path().c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chown(dir.path.c_str(), kNobody, kNobody), 0);
     std::fflush(stdout);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -194,8 +194,7 @@ TEST_F(SettingsStoreTest, AStoreThatIsALinkIsSavedInTheFileItLeadsTo) {
         fs::create_symlink(dir / "dotfiles/Kestrel.reg", dir / "config/Norvald/chain.reg");
         fs::create_symlink(link, path);
         saveSettings(key, texts("COM9", "57600"));
-        ASSERT_TRUE(fs::is_symlink(path));
-        EXPECT_EQ(fs::read_symlink(path).string(), link);
+        EXPECT_EQ(fs::is_symlink(path) ? fs::read_symlink(path).string() : "<no link>", link);
         EXPECT_EQ(readFile(dir / ("dotfiles/" + name)),
                   (exists ? kOther : "REGEDIT4\r\n\r\n") + kKeyLine + values + "\r\n");
         EXPECT_EQ(load(), "|COM9|57600");
@@ -287,7 +286,7 @@ TEST(AtomicSave, TemporaryFilesOfProcessesThatAreGoneAreRemovedTheOthersStay) {
     for (const std::string& name : kept)
         EXPECT_TRUE(fs::exists(dir / name)) << name;
     EXPECT_EQ(readFile(dir / "store"), "new");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 6);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 6);
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ TEST_F(SysfsTree, EveryAtProtocolCountsAndNothingElse) {
         for (const char* other :
              {"02 02 07", "02 02 ff", "02 03 01", "03 02 01", "02 02 -", "- 02 01", "02 02 zz"}) {
             SCOPED_TRACE(std::string(modem) + " / " + other);
-            fs::remove_all(root.path()), fs::create_directories(root.path());
+            fs::remove_all(root.path), fs::create_directories(root.path);
             addTty("ttyACM0", other);
             addTty("ttyACM1", modem);
             EXPECT_EQ(lookups(), dev + "/ttyACM1 <none>");
@@ -75,8 +75,7 @@ TEST_F(SysfsTree, TheLowestAtModemIsTheModemAndAddressTheStableNameThatLeadsToIt
 }
 
 TEST_F(SysfsTree, AnOverlongNameCountsAsNone) {
-    while (dev.size() < 260)
-        dev += "/dddddddddddddddddddddddddddddd";
+    dev += "/" + std::string(200, 'd') + "/" + std::string(60, 'd');  // past 259 characters
     addTty("ttyACM0");
     EXPECT_EQ(lookups(), "<none> <none>");
 }

@@ -19,19 +19,16 @@ namespace kestrel::test {
 namespace fs = std::filesystem;
 
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it when the object goes.
-class TempDir {
-  public:
-    TempDir() {
-        if (!::mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
-    }
-    ~TempDir() { fs::remove_all(path_, ignored_); }
-    TempDir(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+struct TempDir {
+    std::string path = (fs::temp_directory_path() / "kestrel-ui-XXXXXX").string();
+    std::error_code ignored;
 
-  private:
-    std::string path_ = (fs::temp_directory_path() / "kestrel-ui-XXXXXX").string();
-    std::error_code ignored_;
+    TempDir() {
+        if (!::mkdtemp(path.data())) throw std::runtime_error("mkdtemp failed");
+    }
+    ~TempDir() { fs::remove_all(path, ignored); }
+    TempDir(const TempDir&) = delete;
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
 };
 
 // Writes `content` to `path`, creating the folders on the way.

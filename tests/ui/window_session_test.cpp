@@ -48,7 +48,7 @@ TEST_F(WindowTest, StartRunsTheSessionOnAWorkerAndItsCallsArriveInOrderOnTheWind
         return SessionOutcome();
     };
     createShown();
-    noFirmware()->setChecked(true);
+    get<QCheckBox>(kNoFirmwareId)->setChecked(true);
     rate()->setEditText("9600");
     status()->setText("from the last session");
 
