@@ -81,13 +81,13 @@ TEST_F(WindowTest, Template129sBrowseButtonTakesAChosenFileOfUpTo259Characters) 
         return !answer.isEmpty();  // empty: cancelled
     };
     createShown(regValue("FirmwareFile", "start.usf"));
-    ASSERT_NE(firmwareName(), nullptr);
+    ASSERT_NE(get<QLineEdit>(kFirmwareNameId), nullptr);
     const QString fits = "/a/" + QString(256, 'n');
     // 260 characters are too long, and a cancelled dialog changes nothing.
     for (const QString& offered : {fits, "/a/" + QString(257, 'n'), QString()}) {
         answer = offered;
         QTest::mouseClick(get<QPushButton>(kBrowseId), Qt::LeftButton);
-        EXPECT_EQ(firmwareName()->text(), fits);
+        EXPECT_EQ(get<QLineEdit>(kFirmwareNameId)->text(), fits);
     }
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[0].initialName + " " + requests[0].filters.join("|") + " " +

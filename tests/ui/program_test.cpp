@@ -12,13 +12,11 @@ namespace {
 
 TEST(WindowProgram, WithoutADisplayItEndsWithZeroAndSaysWhy) {
     TempDir dir;
-    const int status =
-        std::system(("env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "
-                     "XDG_CONFIG_HOME='" +
-                     dir / "config" + "' timeout -s KILL 10 '" + KESTREL_PROGRAM_UNDER_TEST +
-                     "' </dev/null >'" + dir / "output" + "' 2>&1")
-                        .c_str());
-    EXPECT_EQ(status, 0);  // exited with 0
+    const std::string command =
+        "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME='" + dir / "config" +
+        "' timeout -s KILL 10 '" KESTREL_PROGRAM_UNDER_TEST "' </dev/null >'" + dir / "output" +
+        "' 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);  // exited with 0
     const std::string output = readFile(dir / "output");
     EXPECT_NE(output.find("kestrel: the window cannot be created: "), std::string::npos) << output;
     EXPECT_FALSE(fs::exists(dir / "config"));  // no window, no store

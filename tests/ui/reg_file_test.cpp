@@ -10,8 +10,7 @@ namespace kestrel {
 namespace {
 
 const char kKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel";
-const std::string kOurs = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n";
-const std::string kOther = "[HKEY_CURRENT_USER\\Other]\r\n";
+const std::string kOurs = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Norvald\\Kestrel]\r\n";
 
 RegFile parsed(const std::string& text) {
     RegFile file;
@@ -72,8 +71,7 @@ TEST(RegFileFormat, WrittenTextsReadBackUnchanged) {
                              "C:\\Firmware\\update.uusf", "quote\"and\\backslash\\", "caf\xE9 \xFF",
                              "line\nbreak", "tab\there\rcr", "\\\\.\\COM5"}) {
         file.setStringValue(kKey, "Value", text);
-        const std::string written = file.serialize();
-        EXPECT_EQ(data(parsed(written), "Value"), std::string(text) + '\0') << written;
+        EXPECT_EQ(data(parsed(file.serialize()), "Value"), std::string(text) + '\0') << text;
     }
     // Control characters are written as string bytes; 30 of them need a continued hex(1) line.
     file.setStringValue(kKey, "V", "0123456789\n0123456789012345678");
@@ -86,7 +84,7 @@ TEST(RegFileRewrite, EverythingNotOursKeepsItsLines) {
     const std::string others =
         "REGEDIT4\r\n; exported by hand\r\n\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n"
         "\"Size\"=dword:00000010\r\n\"Blob\"=hex:01,02,\\\r\n  03\r\n\r\n" +
-        kOurs.substr(12) + "\"Window\"=\"left\"\r\n";
+        kOurs + "\"Window\"=\"left\"\r\n";
     const std::string tail = "; our comment\r\n\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\r\n\r\n";
     RegFile file = parsed(others + "\"COMPort\"=\"COM2\"\r\n" + tail);
     EXPECT_EQ(file.serialize(), others + "\"COMPort\"=\"COM2\"\r\n" + tail);
@@ -99,8 +97,9 @@ TEST(RegFileRewrite, EverythingNotOursKeepsItsLines) {
     // A key of ours that is missing is added behind the others.
     file = parsed("REGEDIT4\n\n[HKEY_CURRENT_USER\\Other]\n\"A\"=\"1\"");
     file.setStringValue(kKey, "COMPort", "COM1");
-    EXPECT_EQ(file.serialize(), "REGEDIT4\r\n\r\n" + kOther + "\"A\"=\"1\"\r\n\r\n" +
-                                    kOurs.substr(12) + "\"COMPort\"=\"COM1\"\r\n\r\n");
+    EXPECT_EQ(file.serialize(),
+              "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Other]\r\n\"A\"=\"1\"\r\n\r\n" + kOurs +
+                  "\"COMPort\"=\"COM1\"\r\n\r\n");
 }
 
 }  // namespace

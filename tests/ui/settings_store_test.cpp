@@ -40,10 +40,6 @@ SettingsTexts texts(const char* port, const char* rate = "") {
     std::strcpy(t.baudRate, rate);
     return t;
 }
-int modeOf(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : -1;
-}
 
 class SettingsStoreTest : public ::testing::Test {
   protected:
@@ -62,7 +58,7 @@ class SettingsStoreTest : public ::testing::Test {
 TEST_F(SettingsStoreTest, AFirstLoadCreatesTheEmptyKeyStoredTextsReplaceTheFieldsAsTheyAre) {
     EXPECT_EQ(load(), "|COM1|kept");
     EXPECT_EQ(readFile(path), kEmptyKey);
-    EXPECT_EQ(modeOf(dir / "config/Norvald"), 0700);
+    EXPECT_EQ(fs::status(dir / "config/Norvald").permissions(), fs::perms(0700));
     EXPECT_EQ(listFolder(dir / "config/Norvald"), "Kestrel.reg");  // no temporary file left
 
     // An empty file gets the key; an export without it gets it added.
@@ -281,7 +277,7 @@ TEST(AtomicSave, TemporaryFilesOfProcessesThatAreGoneAreRemovedTheOthersStay) {
     writeFile(dir / "store", "old");
     ::chmod((dir / "store").c_str(), 0640);
     ASSERT_TRUE(replaceFileAtomically(dir / "store", "new"));
-    EXPECT_EQ(modeOf(dir / "store"), 0640);  // the store keeps its permissions
+    EXPECT_EQ(fs::status(dir / "store").permissions(), fs::perms(0640));  // kept
     // The gone process's file went, and nothing else: the others and the new store are there.
     for (const std::string& name : kept)
         EXPECT_TRUE(fs::exists(dir / name)) << name;

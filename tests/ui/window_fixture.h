@@ -79,7 +79,6 @@ class WindowTest : public ::testing::Test {
     QProgressBar* progress() const { return get<QProgressBar>(kProgressId); }
     QLineEdit* status() const { return get<QLineEdit>(kStatusId); }
     QCheckBox* usb() const { return get<QCheckBox>(kUsbOptionId); }
-    QLineEdit* firmwareName() const { return get<QLineEdit>(kFirmwareNameId); }
     std::string stored() const { return readFile(storePath); }
 };
 
