@@ -180,19 +180,20 @@ double contrast(const QColor& a, const QColor& b) {
 TEST_F(WindowTest, AnErrorTextIsDrawnInAReadableRedOtherTextsInTheNormalColour) {
     createShown();
     const QColor normal = window->palette().color(QPalette::Text);
-    // The dialog's own (light) background, then a dark theme's.
-    for (const QColor background : {status()->palette().color(QPalette::Base), QColor(Qt::black)}) {
+    // The dialog's own (light) background, where the red darkens, then a dark theme's, where it
+    // lightens.
+    for (const QColor background :
+         {status()->palette().color(QPalette::Base), QColor(0x35, 0x35, 0x35)}) {
         QPalette colours = status()->palette();
         colours.setColor(QPalette::Base, background);
         status()->setPalette(colours);
-        for (const std::string text :
-             {"ERROR: Cannot open COM-Port.", "Download succeeded.", "ERROR:x"}) {
-            window->setStatus(text.c_str());
+        for (std::string s : {"ERROR: Cannot open COM-Port.", "Download succeeded.", "ERROR:x"}) {
+            window->setStatus(s.c_str());
             const QColor shown = status()->palette().color(QPalette::Text);
-            const bool error = text.rfind("ERROR: ", 0) == 0;
+            const bool error = s.rfind("ERROR: ", 0) == 0;
             EXPECT_TRUE(error ? shown.hslHue() == 0 && contrast(shown, background) >= 4.5
                               : shown == normal)
-                << text << " on " << background.name().toStdString();
+                << s << " on " << background.name().toStdString();
         }
     }
 }
