@@ -15,15 +15,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Waits up to 5 s for `flag` without running the event loop (a session waits so at a gate).
+// Waits up to 5 s for `flag` without running the event loop (a session waits so at a gate);
+// QTest::qWaitFor runs the loop, for 5 s at most.
 bool waitUntil(const std::atomic<bool>& flag) {
     for (int i = 0; i < 5000 && !flag; ++i)
         std::this_thread::sleep_for(1ms);
     return flag;
-}
-// Spins the window's event loop until `done` or 5 s have passed.
-bool waitFor(const std::function<bool()>& done) {
-    return QTest::qWaitFor(done, 5000);
 }
 // The fields a session read, as one line.
 std::string text(const SessionFields& f) {
@@ -65,7 +62,7 @@ TEST_F(WindowTest, StartRunsTheSessionOnAWorkerAndItsCallsArriveInOrderOnTheWind
 
     QTest::mouseClick(start(), Qt::LeftButton);
     EXPECT_FALSE(start()->isEnabled());  // at once: the session runs on a worker
-    ASSERT_TRUE(waitFor([&] { return finished.load(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.load(); }));
     EXPECT_EQ(text(seen), "COM1 9600 usb 0 none 1 ''");
     // Each effect happened while its call was still waiting: the count of returned calls is
     // the number of calls before it.
@@ -88,7 +85,7 @@ TEST_F(WindowTest, EnterStartsOnlyWhileStartIsEnabledAndWithoutRefreshingTheUsbO
     createShown();
     typeInto(port(), "COM5");
     QTest::keyClick(port()->lineEdit(), Qt::Key_Return);
-    ASSERT_TRUE(waitFor([&] { return runs.load() == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runs.load() == 1; }));
     // The field never lost the focus; Enter adds nothing to the list.
     EXPECT_EQ(text(seen) + " " + std::to_string(port()->count()), "COM5 115200 usb 0 none 0 '' 9");
     // While the session runs, Enter does nothing, from whichever control.
@@ -98,15 +95,15 @@ TEST_F(WindowTest, EnterStartsOnlyWhileStartIsEnabledAndWithoutRefreshingTheUsbO
     EXPECT_EQ(runs.load(), 1);
 
     gate = true;
-    ASSERT_TRUE(waitFor([&] { return start()->isEnabled(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return start()->isEnabled(); }));
     // Clicking START moves the focus first, so the option is refreshed before the session.
     port()->setFocus();
     QTest::mouseClick(start(), Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return finished.load() == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.load() == 2; }));
     EXPECT_TRUE(seen.usb);
     // Enabled again, START takes Enter again.
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    EXPECT_TRUE(waitFor([&] { return finished.load() == 3; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return finished.load() == 3; }));
 }
 
 TEST_F(WindowTest, ClosingDuringASessionEndsAtOnceAndLaterReportsDoNothing) {
@@ -128,7 +125,7 @@ TEST_F(WindowTest, ClosingDuringASessionEndsAtOnceAndLaterReportsDoNothing) {
     };
     createShown();
     QTest::mouseClick(start(), Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return status()->text() == "running"; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status()->text() == "running"; }));
     gate = true;
     // Without running the event loop, give the worker time to queue its call and wait.
     ASSERT_TRUE(waitUntil(posted));
@@ -139,7 +136,7 @@ TEST_F(WindowTest, ClosingDuringASessionEndsAtOnceAndLaterReportsDoNothing) {
     EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);  // no waiting for the session
     EXPECT_EQ(exitCodes, std::vector<int>({2}));
     // The waiting call is released without effect.
-    EXPECT_TRUE(waitFor([&] { return released.load(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return released.load(); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(status()->text(), "running");
     window.reset();  // destroyed, as the process would be
@@ -224,7 +221,7 @@ TEST_F(WindowTest, APortThatDidNotOpenIsExplainedInTheStatusTooltipAndOnStandard
     const auto run = [&](SessionResult r) {
         result = r;
         QTest::mouseClick(start(), Qt::LeftButton);
-        return waitFor([&] { return start()->isEnabled(); });
+        return QTest::qWaitFor([&] { return start()->isEnabled(); });
     };
     ::testing::internal::CaptureStderr();
     // Any other result (they all take the same way) is not explained.
@@ -233,7 +230,7 @@ TEST_F(WindowTest, APortThatDidNotOpenIsExplainedInTheStatusTooltipAndOnStandard
                                       {SessionResult::UsbPortNotReopened, true}}) {
         ASSERT_TRUE(run(r));
         const auto shown = [&] { return status()->toolTip().toStdString() == expected; };
-        EXPECT_TRUE(!explains || waitFor(shown));
+        EXPECT_TRUE(!explains || QTest::qWaitFor(shown));
     }
     EXPECT_EQ(explained.load(), 2);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
@@ -243,11 +240,11 @@ TEST_F(WindowTest, APortThatDidNotOpenIsExplainedInTheStatusTooltipAndOnStandard
     gate = false;
     QTest::mouseClick(start(), Qt::LeftButton);
     EXPECT_EQ(status()->toolTip(), "");
-    ASSERT_TRUE(waitFor([&] { return start()->isEnabled(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return start()->isEnabled(); }));
     ASSERT_TRUE(run(SessionResult::Succeeded));  // before the last one is explained
     ::testing::internal::CaptureStderr();
     gate = true;
-    ASSERT_TRUE(waitFor([&] { return explained.load() == 3; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return explained.load() == 3; }));
     QTest::qWait(200);  // the late explanation reaches the window
     EXPECT_EQ(status()->toolTip(), "");
     ::testing::internal::GetCapturedStderr();
