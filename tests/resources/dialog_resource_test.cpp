@@ -1,8 +1,8 @@
 // The Windows program's resources are written from the window's template tables (kestrel-rc)
 // and compiled by windres. The compiled file is read here as Windows reads it (DLGTEMPLATEEX
 // records, class names, style bits, dialog units) and held against the tables, so both a
-// slip of the script writer and one of its style names fail here; icon 128 must be there and
-// nothing else.
+// slip of the script writer and one of its style names fail here; icon 128 (two 16-colour
+// images, 32 and 16 pixels) must be there and nothing else.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -156,12 +156,18 @@ TEST(ResourceScript, CompiledByWindresItHoldsTheTemplateTablesAndIcon128) {
             EXPECT_EQ(compiledDialog(data),
                       tableDialog(name == "#5/#129" ? dialogTemplate129() : dialogTemplate130()));
         }
+        if (name == "#14/#128") {  // RT_GROUP_ICON: two images of 16 colours, 32 and 16 pixels
+            std::vector<int> d =
+                Reader{data}.numbers({2, 2, 2, 1, 1, 1, 1, 2, 2, 4, 2, 1, 1, 1, 1, 2, 2, 4, 2});
+            d[9] = d[17] = 0;  // the images' sizes in bytes
+            EXPECT_EQ(d, (std::vector<int>{0, 1, 2, 32, 32, 16, 0, 1, 4, 0, 1, 16, 16, 16, 0, 1, 4,
+                                           0, 2}));
+        }
         r.at = start + headerSize + dataSize;
         r.align();
     }
     EXPECT_TRUE(r.ok && r.at == file.size());
-    // The two images (RT_ICON), the two dialogs and the icon: nothing else. The images are
-    // the icon file's, held against the window's pictures by the icon test.
+    // The two images (RT_ICON), the two dialogs and the icon: nothing else.
     EXPECT_EQ(names,
               (std::vector<std::string>{"#3/#1", "#3/#2", "#5/#129", "#5/#130", "#14/#128"}));
 }

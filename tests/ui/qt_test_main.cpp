@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     const kestrel::test::TempDir runtime;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", runtime.path.c_str(), 1);
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -22,10 +22,9 @@ class SysfsTree : public ::testing::Test {
         const std::string iface = sys + "/devices/usb1/1-1/1-1:1." + name;
         fs::create_directories(iface);
         const std::vector<std::string> values = split(triple, ' ');
-        const char* const files[] = {"/bInterfaceClass", "/bInterfaceSubClass",
-                                     "/bInterfaceProtocol"};
+        const char* const files[] = {"Class", "SubClass", "Protocol"};
         for (size_t i = 0; i < 3; ++i)
-            if (values[i] != "-") writeFile(iface + files[i], values[i] + "\n");
+            if (values[i] != "-") writeFile(iface + "/bInterface" + files[i], values[i] + "\n");
         fs::create_directories(sys + "/class/tty/" + name);
         fs::create_directory_symlink(iface, sys + "/class/tty/" + name + "/device");
         writeFile(dev + "/" + name, "");
@@ -43,23 +42,12 @@ class SysfsTree : public ::testing::Test {
     }
 };
 
-TEST_F(SysfsTree, TheLowestAtModemAmongTheAcmDevicesIsTheModem) {
-    addTty("ttyACM0", "02 02 00");  // CDC ACM without AT commands
-    addTty("ttyACM1", "0a 00 00");  // CDC data interface
-    addTty("ttyACM10");
-    addTty("ttyACM2", "02 02 05");  // 3GPP 27.007; 2 comes before 10
-    addTty("ttyUSB0", "ff ff ff");
-    for (const char* lookalike : {"ttyACMx", "ttyACM", "ttyACM1b"})
-        addTty(lookalike);
-    EXPECT_EQ(lookups(), dev + "/ttyACM2 <none>");
-}
-
 TEST_F(SysfsTree, EveryAtProtocolCountsAndNothingElse) {
     for (const char* modem : {"02 02 01", "02 02 06", "2 2 4"}) {
         for (const char* other :
              {"02 02 07", "02 02 ff", "02 03 01", "03 02 01", "02 02 -", "- 02 01", "02 02 zz"}) {
             SCOPED_TRACE(std::string(modem) + " / " + other);
-            fs::remove_all(root.path()), fs::create_directories(root.path());
+            fs::remove_all(root.path), fs::create_directories(root.path);
             addTty("ttyACM0", other);
             addTty("ttyACM1", modem);
             EXPECT_EQ(lookups(), dev + "/ttyACM1 <none>");
@@ -67,23 +55,27 @@ TEST_F(SysfsTree, EveryAtProtocolCountsAndNothingElse) {
     }
 }
 
-TEST_F(SysfsTree, AddressIsTheStableNameThatLeadsToTheModem) {
+TEST_F(SysfsTree, TheLowestAtModemIsTheModemAndAddressTheStableNameThatLeadsToIt) {
     EXPECT_EQ(lookups(), "<none> <none>");  // no sysfs at all
-    addTty("ttyACM0", "02 02 00");
-    addTty("ttyACM1");
-    EXPECT_EQ(lookups(), dev + "/ttyACM1 <none>");  // no /dev/serial/by-id
+    addTty("ttyACM0", "02 02 00");          // CDC ACM without AT commands
+    addTty("ttyACM1", "0a 00 00");          // CDC data interface
+    addTty("ttyACM10");
+    addTty("ttyACM2", "02 02 05");  // 3GPP 27.007; 2 comes before 10
+    addTty("ttyUSB0", "ff ff ff");
+    for (const char* lookalike : {"ttyACMx", "ttyACM", "ttyACM1b"})
+        addTty(lookalike);
+    EXPECT_EQ(lookups(), dev + "/ttyACM2 <none>");  // no /dev/serial/by-id
     addById("usb-Other_Device-if00", "../../ttyACM0");
     addById("usb-Broken-if00", "../../ttyACM9");
-    EXPECT_EQ(lookups(), dev + "/ttyACM1 <none>");
+    EXPECT_EQ(lookups(), dev + "/ttyACM2 <none>");
     // The first in order wins, whatever order the folder lists them in.
     for (const std::string name : {"if07", "if02", "if10", "if05", "if01", "if03"})
-        addById("usb-Norvald_Module_123-" + name, "../../ttyACM1");
-    EXPECT_EQ(lookups(), dev + "/ttyACM1 " + dev + "/serial/by-id/usb-Norvald_Module_123-if01");
+        addById("usb-Norvald_Module_123-" + name, "../../ttyACM2");
+    EXPECT_EQ(lookups(), dev + "/ttyACM2 " + dev + "/serial/by-id/usb-Norvald_Module_123-if01");
 }
 
 TEST_F(SysfsTree, AnOverlongNameCountsAsNone) {
-    while (dev.size() < 260)
-        dev += "/dddddddddddddddddddddddddddddd";
+    dev += "/" + std::string(200, 'd') + "/" + std::string(60, 'd');  // past 259 characters
     addTty("ttyACM0");
     EXPECT_EQ(lookups(), "<none> <none>");
 }
@@ -103,11 +95,12 @@ TEST_F(SysfsTree, PortListHasStableNamesThenAcmThenUsbDevices) {
 
 TEST(DeviceNames, NaturalOrderComparesNumbersByValue) {
     // Pairs in order; equal values with other spellings still get a strict order.
-    for (const auto& [a, b] : {std::pair{"ttyACM2", "ttyACM10"},
-                               {"ttyACM", "ttyACM0"},
-                               {"a1b2", "a1b10"},
-                               {"usb-A", "usb-B"},
-                               {"a1", "a01"}}) {
+    const std::pair<const char*, const char*> kOrdered[] = {{"ttyACM2", "ttyACM10"},
+                                                            {"ttyACM", "ttyACM0"},
+                                                            {"a1b2", "a1b10"},
+                                                            {"usb-A", "usb-B"},
+                                                            {"a1", "a01"}};
+    for (const auto& [a, b] : kOrdered) {
         EXPECT_TRUE(naturalLess(a, b)) << a << " " << b;
         EXPECT_FALSE(naturalLess(b, a)) << a << " " << b;
     }

@@ -6,7 +6,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numeric>
+#include <optional>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -16,19 +19,16 @@ namespace kestrel::test {
 namespace fs = std::filesystem;
 
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it when the object goes.
-class TempDir {
-  public:
-    TempDir() {
-        if (!::mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
-    }
-    ~TempDir() { fs::remove_all(path_, ignored_); }
-    TempDir(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+struct TempDir {
+    std::string path = (fs::temp_directory_path() / "kestrel-ui-XXXXXX").string();
+    std::error_code ignored;
 
-  private:
-    std::string path_ = (fs::temp_directory_path() / "kestrel-ui-XXXXXX").string();
-    std::error_code ignored_;
+    TempDir() {
+        if (!::mkdtemp(path.data())) throw std::runtime_error("mkdtemp failed");
+    }
+    ~TempDir() { fs::remove_all(path, ignored); }
+    TempDir(const TempDir&) = delete;
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
 };
 
 // Writes `content` to `path`, creating the folders on the way.
@@ -48,21 +48,16 @@ inline std::string listFolder(const std::string& path) {
     std::set<std::string> names;
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator(path, ignored))
-        names.insert(entry.path().filename().string());
-    std::string out;
-    for (const std::string& n : names)
-        out += (out.empty() ? "" : " ") + n;
-    return out;
+        names.insert(" " + entry.path().filename().string());
+    return std::accumulate(names.begin(), names.end(), std::string()).substr(names.empty() ? 0 : 1);
 }
 
 // "a|b|c" as {"a", "b", "c"}: expected lines in one literal.
 inline std::vector<std::string> split(const std::string& text, char at = '|') {
-    std::vector<std::string> out(1);
-    for (char c : text)
-        if (c == at)
-            out.emplace_back();
-        else
-            out.back().push_back(c);
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, at);)
+        out.push_back(part);
     return out;
 }
 
@@ -79,17 +74,16 @@ inline std::string storeWith(const std::string& values) {
 // Sets an environment variable (null: unsets it) for the life of the object, then restores it.
 class ScopedEnv {
   public:
-    ScopedEnv(const char* name, const char* value) : name_(name), had_(::getenv(name)) {
-        if (had_) old_ = ::getenv(name);
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = ::getenv(name)) old_ = old;
         value ? ::setenv(name, value, 1) : ::unsetenv(name);
     }
-    ~ScopedEnv() { had_ ? ::setenv(name_.c_str(), old_.c_str(), 1) : ::unsetenv(name_.c_str()); }
+    ~ScopedEnv() { old_ ? ::setenv(name_.c_str(), old_->c_str(), 1) : ::unsetenv(name_.c_str()); }
     ScopedEnv(const ScopedEnv&) = delete;
 
   private:
     std::string name_;
-    bool had_;
-    std::string old_;
+    std::optional<std::string> old_;
 };
 
 }  // namespace kestrel::test

@@ -36,17 +36,17 @@ class WindowTest : public ::testing::Test {
     std::vector<int> exitCodes;
     std::unique_ptr<MainWindow> window;
 
-    void SetUp() override { fs::create_directories(devRoot); }
     void TearDown() override {
         window.reset();
         // Let queued calls and deferred deletions of the window's widgets run.
         QCoreApplication::processEvents();
     }
 
-    // `shown`: shown and active, so that focus moves as the operator would see it; `values`:
-    // the store's values, written first.
-    MainWindow& create(bool shown = false, const std::string* values = nullptr) {
-        if (values) writeFile(storePath, storeWith(*values));
+    // Shown and active, so that focus moves as the operator would see it, over a store holding
+    // `values` (none: no store file).
+    MainWindow& createShown(const std::string& values = "") {
+        if (!values.empty()) writeFile(storePath, storeWith(values));
+        fs::create_directories(devRoot);
         MainWindowSetup setup;
         setup.layout = layout;
         setup.runSession = session;
@@ -57,15 +57,11 @@ class WindowTest : public ::testing::Test {
         setup.endProcess = [this](int code) { exitCodes.push_back(code); };
         if (chooser) setup.chooseFile = chooser;
         window = std::make_unique<MainWindow>(std::move(setup));
-        if (shown) {
-            window->show();
-            QApplication::setActiveWindow(window.get());
-            EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
-        }
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
         return *window;
     }
-    MainWindow& createShown(const std::string& values) { return create(true, &values); }
-    MainWindow& createShown() { return create(true); }
     // Replaces the field's text by typing, as the operator does.
     static void typeInto(QComboBox* field, const QString& text) {
         field->setFocus();
@@ -83,8 +79,6 @@ class WindowTest : public ::testing::Test {
     QProgressBar* progress() const { return get<QProgressBar>(kProgressId); }
     QLineEdit* status() const { return get<QLineEdit>(kStatusId); }
     QCheckBox* usb() const { return get<QCheckBox>(kUsbOptionId); }
-    QCheckBox* noFirmware() const { return get<QCheckBox>(kNoFirmwareId); }
-    QLineEdit* firmwareName() const { return get<QLineEdit>(kFirmwareNameId); }
     std::string stored() const { return readFile(storePath); }
 };
 

@@ -1,7 +1,6 @@
 // The window without its toolkit, pinned once for both windows: the lists, the defaults, the
-// rate check, what is loaded and saved, the USB option's refreshes and a session's snapshot,
-// and which port is the modem's USB port. The Qt and Win32 windows' tests keep only what
-// their toolkit adds.
+// rate check, what is loaded, the USB option's refreshes and which port is the modem's USB
+// port. What is saved and a session's snapshot are pinned through the Qt window.
 #include "ui/window_model.h"
 
 #include <gtest/gtest.h>
@@ -20,15 +19,12 @@ namespace {
 using Texts = std::vector<std::string>;
 using Values = std::map<std::string, std::string>;
 
-// Controls as maps; a window without the firmware-name field reads it as empty.
+// Controls as maps.
 struct MapFields final : WindowFields {
-    bool hasFirmwareName = false;
     std::map<int, std::string> text;
     std::map<int, Texts> lists;
     std::map<int, bool> ticks;
-    void fieldText(int id, char (&t)[kTextCapacity]) override {
-        copyBounded(t, id == kFirmwareNameId && !hasFirmwareName ? "" : text[id].c_str());
-    }
+    void fieldText(int id, char (&t)[kTextCapacity]) override { copyBounded(t, text[id].c_str()); }
     void setFieldText(int id, const char* t) override { text[id] = t; }
     void addListEntry(int id, const char* t) override { lists[id].push_back(t); }
     void listEntryText(int id, int index, char (&t)[kTextCapacity]) override {
@@ -40,15 +36,11 @@ struct MapFields final : WindowFields {
 
 struct MapKey final : SettingsKey {
     Values values;
-    Texts written;
     bool open() override { return true; }
     bool queryValue(const char* name, char (&t)[kTextCapacity]) override {
         return values.count(name) && (copyBounded(t, values[name].c_str()), true);
     }
-    bool setValue(const char* name, const char* t) override {
-        written.push_back(name);
-        return values[name] = t, true;
-    }
+    bool setValue(const char* name, const char* t) override { return values[name] = t, true; }
     void close() override {}
 };
 
@@ -67,7 +59,7 @@ class WindowModelTest : public ::testing::Test {
     }
 };
 
-TEST_F(WindowModelTest, AFirstStartShowsTheListsAndTheDefaults) {
+TEST_F(WindowModelTest, AFirstStartShowsTheDefaultsStoredTextsAsTheyAreAndARateOnlyFromTheList) {
     start();
     EXPECT_EQ(fields.lists[kPortId], (Texts{"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
                                             "COM8", "COM9", devices[0], devices[1]}));
@@ -75,9 +67,7 @@ TEST_F(WindowModelTest, AFirstStartShowsTheListsAndTheDefaults) {
     EXPECT_EQ(fields.text, (std::map<int, std::string>{
                                {kFirmwareNameId, ""}, {kPortId, "COM1"}, {kRateId, "115200"}}));
     EXPECT_FALSE(fields.ticks[kUsbOptionId]);
-}
 
-TEST_F(WindowModelTest, StoredTextsAreShownAsTheyAreAndARateOnlyFromTheList) {
     // Value name, stored text, what the field shows: the whole text, no trimming; a rate off
     // the list is replaced by 115200.
     const std::string p259(259, 'p');
@@ -97,49 +87,12 @@ TEST_F(WindowModelTest, StoredTextsAreShownAsTheyAreAndARateOnlyFromTheList) {
     }
 }
 
-TEST_F(WindowModelTest, SavingWritesTheThreeFieldsAsTheyAreAndASessionReadsThemAll) {
-    start({{"FirmwareFile", "old.usf"}});
-    fields.text[kPortId] = "COM7";
-    fields.text[kRateId] = "9600";  // typed during the run: saved as it is
-    model.saveSettings();
-    EXPECT_EQ(key.written, (Texts{"FirmwareFile", "COMPort", "BaudRate"}));
-    // Without the firmware-name field its empty text replaces the stored one.
-    EXPECT_EQ(key.values,
-              (Values{{"FirmwareFile", ""}, {"COMPort", "COM7"}, {"BaudRate", "9600"}}));
-    fields.hasFirmwareName = true;
-    fields.text[kFirmwareNameId] = "b.uusf";
-    for (const bool usb : {true, false}) {
-        fields.ticks = {{kUsbOptionId, usb}, {kNoFirmwareId, !usb}};
-        SessionFields seen;
-        model.readFields(&seen);
-        EXPECT_EQ(std::string(seen.portName) + " " + seen.rateText + " " + seen.firmwareName + " " +
-                      std::to_string(seen.usb) + std::to_string(seen.noFirmware),
-                  std::string("COM7 9600 b.uusf ") + (usb ? "10" : "01"));
-    }
-}
-
-TEST_F(WindowModelTest, TheUsbOptionFollowsTheFieldOrTheChosenEntry) {
-    // At the start from the stored port: a leading "\\.\" is dropped, numbers are not read.
-    for (const auto& [stored, usb] :
-         {std::pair{"COM5", true}, {"\\\\.\\COM5", true}, {"COM05", false}}) {
-        start({{"COMPort", stored}});
-        EXPECT_EQ(fields.ticks[kUsbOptionId], usb) << stored;
-    }
-    // Focus lost: the field's text.
-    for (const auto& [typed, usb] : {std::pair{"COM6", false}, {"COM5", true}}) {
-        fields.text[kPortId] = typed;
-        model.refreshUsbOption(RefreshReason::FocusLost);
-        EXPECT_EQ(fields.ticks[kUsbOptionId], usb) << typed;
-    }
-    // A selection: COM1..COM9 by the index, whatever the field shows; a device by its text.
-    fields.text[kPortId] = "COM5";
-    for (const auto& [index, usb] : {std::pair{3, false}, {4, true}, {10, false}, {9, true}}) {
-        model.refreshUsbOption(RefreshReason::SelectionChanged, index);
-        EXPECT_EQ(fields.ticks[kUsbOptionId], usb) << index;
-    }
-    // Without lookups only the operator changes the option.
+TEST_F(WindowModelTest, WithoutLookupsOnlyTheOperatorChangesTheUsbOption) {
+    // The refreshes with lookups (at the start, focus lost, an entry chosen): the Qt window's
+    // WindowUsbTest.
     WindowModel unaided(fields, &key, nullptr);
     fields.text[kPortId] = "COM6";
+    fields.ticks[kUsbOptionId] = true;
     unaided.refreshUsbOption(RefreshReason::FocusLost);
     EXPECT_TRUE(fields.ticks[kUsbOptionId]);
 }
