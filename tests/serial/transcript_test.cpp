@@ -19,7 +19,6 @@ namespace kestrel::test {
 namespace {
 
 namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
 
 // A device whose every call returns `ok` (a write: `taken`, -1 for all) and which delivers
 // `input`.
@@ -52,13 +51,6 @@ struct ScriptedOs final : SerialOs {
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
-}
-
-Lines splitLines(const std::string& text) {
-    Lines out;
-    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
-        out.push_back(text.substr(at, end - at));
-    return out;
 }
 
 struct TranscriptTest : testing::Test {
@@ -131,23 +123,22 @@ TEST_F(TranscriptTest, AtAndBlockTrafficWithTimesAndBlockNumbers) {
     t.noteOutcome("transfer failed at block 1");
     tap.close();
     EXPECT_EQ(
-        splitLines(text(t)),
-        splitLines(
-            "     0.012 open /dev/ttyUSB0\n     0.012 rate 115200, DTR off\n     0.012 purge\n"
-            "     0.012 R " +
-            std::string(80, 'x') +
-            "\n     0.012 R xxxxx\n"
-            "     1.345 W AT+IPR?\\r\n     1.345 R \\r\\n\n     1.347 R +IPR: 57600\\r\\n\n"
-            "     1.360 R OK\n     1.382 R \\r\\n\n     1.384 CTS on\n"
-            "     1.384 status INFO: \\\\.\\COM5 \\x07\n"
-            "  1501.384 W block 0: 03 5c ff 00 (4 bytes)\n"
-            "  1501.384 R block 0 answer 0x02\n  1501.385 W block 0: 03 5c ff 00 (4 bytes)\n"
-            "  1501.385 R block 0 answer 0x04\n  1501.386 R block 0 answer 0x01\n"
-            "  1501.387 W block 1: 01 41 (2 bytes)\n  1501.387 R block 1 answer 0x01\n"
-            "  1501.388 R block 1 answer 0x01\n  1501.389 read failed\n  1501.389 DTR off failed\n"
-            "  1501.389 rate cannot be read back\n"
-            "  1501.389 W AT\\\\\\x80\\r (wrote 2 of 5)\n"
-            "  1501.389 outcome transfer failed at block 1\n  1501.389 close\n"));
+        text(t),
+        ("     0.012 open /dev/ttyUSB0\n     0.012 rate 115200, DTR off\n     0.012 purge\n"
+         "     0.012 R " +
+         std::string(80, 'x') +
+         "\n     0.012 R xxxxx\n"
+         "     1.345 W AT+IPR?\\r\n     1.345 R \\r\\n\n     1.347 R +IPR: 57600\\r\\n\n"
+         "     1.360 R OK\n     1.382 R \\r\\n\n     1.384 CTS on\n"
+         "     1.384 status INFO: \\\\.\\COM5 \\x07\n"
+         "  1501.384 W block 0: 03 5c ff 00 (4 bytes)\n"
+         "  1501.384 R block 0 answer 0x02\n  1501.385 W block 0: 03 5c ff 00 (4 bytes)\n"
+         "  1501.385 R block 0 answer 0x04\n  1501.386 R block 0 answer 0x01\n"
+         "  1501.387 W block 1: 01 41 (2 bytes)\n  1501.387 R block 1 answer 0x01\n"
+         "  1501.388 R block 1 answer 0x01\n  1501.389 read failed\n  1501.389 DTR off failed\n"
+         "  1501.389 rate cannot be read back\n"
+         "  1501.389 W AT\\\\\\x80\\r (wrote 2 of 5)\n"
+         "  1501.389 outcome transfer failed at block 1\n  1501.389 close\n"));
     EXPECT_EQ(t.droppedEvents(), 0u);
 }
 
@@ -162,23 +153,26 @@ TEST_F(TranscriptTest, RingKeepsTheNewestWholeEventsWithinItsBound) {
         Transcript t(clock, kRing);
         TranscriptTap tap(os, t);
         const size_t dropped = events - std::min(events, kRing / (kHeader + payload));
-        Lines expected;
+        std::string expected;
         if (dropped > 0)
-            expected.push_back("(" + std::to_string(dropped) +
-                               " earlier events dropped to keep the transcript small)");
+            expected = "(" + std::to_string(dropped) +
+                       " earlier events dropped to keep the transcript small)\n";
         for (size_t i = 0; i < events; ++i) {
             char bytes[128];
             std::snprintf(bytes, sizeof bytes, "AT%05d%0*d", int(i), int(payload - 7), 0);
             write(tap, bytes);
-            if (i >= dropped) expected.push_back(std::string("     0.000 W ") + bytes);
+            if (i >= dropped) expected += std::string("     0.000 W ") + bytes + "\n";
         }
-        EXPECT_EQ(splitLines(text(t)), expected);
+        EXPECT_EQ(text(t), expected);
         EXPECT_EQ(t.droppedEvents(), dropped);
     }
 }
 
 TEST_F(TranscriptTest, StreamWritesEveryLineAsItHappensAfterWhatCameBefore) {
     const fs::path path = dir / "session.log";
+    const std::string head =
+        "     0.000 open COM1\n     0.000 R noise\n     0.005 W AT\\r\n     0.005 R OK\\r\\n\n"
+        "     0.009 status Waiting for start signal.\n";
     {
         Transcript t(clock, 4096);
         TranscriptTap tap(os, t);
@@ -190,19 +184,15 @@ TEST_F(TranscriptTest, StreamWritesEveryLineAsItHappensAfterWhatCameBefore) {
         read(tap, "OK\r\n");
         t.noteStatus("Waiting for start signal.");
         // Flushed at once: a crash from here loses nothing.
-        EXPECT_EQ(splitLines(readFile(path)).back(), "     0.009 status Waiting for start signal.");
+        EXPECT_EQ(readFile(path), head);
         for (int i = 0; i < 300; ++i)
             write(tap, "AT+CSQ\r");  // the file is not bounded
         read(tap, "+CSQ");           // ended by the end of the session
     }
-    std::string all;
+    std::string all = head;
     for (int i = 0; i < 300; ++i)
         all += "     0.009 W AT+CSQ\\r\n";
-    EXPECT_EQ(
-        readFile(path),
-        "     0.000 open COM1\n     0.000 R noise\n     0.005 W AT\\r\n     0.005 R OK\\r\\n\n"
-        "     0.009 status Waiting for start signal.\n" +
-            all + "     0.009 R +CSQ\n");
+    EXPECT_EQ(readFile(path), all + "     0.009 R +CSQ\n");
 
     Transcript t(clock);
     SystemError why;
