@@ -30,12 +30,13 @@ struct Claims : testing::Test, TempTree {
     DeviceTree tree;
 };
 
-TEST_F(Claims, TwoNamesOfOneDeviceAreOneClaimUntilItIsGivenUp) {
-    Pty pty;
+TEST_F(Claims, OneDeviceIsOneClaimWhateverItsNameUntilItIsGivenUp) {
+    Pty pty, usb, usbAgain;  // a port; a USB port, and the same port back under another name
+    onUsb(usb, 2, "usb-Maker_Module_0042-if02");
+    onUsb(usbAgain, 2);
     const std::string alias = root + "/modem";
     fs::create_symlink(pty.slave, alias);
-    auto first = lock();
-    auto second = lock();
+    const auto first = lock(), second = lock(), third = lock();
     SystemError why;
     ASSERT_TRUE(first->acquire(pty.slave.c_str(), &why));
     EXPECT_STREQ(first->identity(), pty.slave.c_str());
@@ -46,6 +47,11 @@ TEST_F(Claims, TwoNamesOfOneDeviceAreOneClaimUntilItIsGivenUp) {
                                      "): in use by another update session");
     first->release();
     EXPECT_TRUE(second->acquire(alias.c_str(), &why));
+    // A USB port is claimed by its physical device, and named by its by-id link.
+    ASSERT_TRUE(third->acquire(usb.slave.c_str(), &why));
+    EXPECT_EQ(std::string(third->identity()),
+              root + "/dev/serial/by-id/usb-Maker_Module_0042-if02");
+    EXPECT_FALSE(lock()->acquire(usbAgain.slave.c_str(), &why));
     // Another device is another claim; a link planted where its lock file goes is not followed.
     Pty another;
     const std::string key = root + "/lock/kestrel-dev-" + std::to_string(major(another.device)) +
@@ -57,24 +63,6 @@ TEST_F(Claims, TwoNamesOfOneDeviceAreOneClaimUntilItIsGivenUp) {
     fs::remove(key);
     EXPECT_TRUE(first->acquire(another.slave.c_str(), &why));
     EXPECT_FALSE(lock()->acquire(another.slave.c_str(), &why));
-}
-
-TEST_F(Claims, AUsbPortIsClaimedByItsPhysicalDeviceWhateverItsName) {
-    Pty before, after;  // the module's port, and the same port back under another name
-    onUsb(before, 2, "usb-Maker_Module_0042-if02");
-    onUsb(after, 2);
-    const UsbPlace place = usbPlaceOf(tree, before.device);
-    EXPECT_EQ(place.device, root + "/sys/devices/pci0/usb1/1-2");
-    EXPECT_EQ(place.interfaceNumber, 2);
-    auto session = lock();
-    auto other = lock();
-    SystemError why;
-    ASSERT_TRUE(session->acquire(before.slave.c_str(), &why));
-    EXPECT_EQ(std::string(session->identity()),
-              root + "/dev/serial/by-id/usb-Maker_Module_0042-if02");
-    EXPECT_FALSE(other->acquire(after.slave.c_str(), &why));
-    Pty elsewhere;  // not on that USB device
-    EXPECT_TRUE(other->acquire(elsewhere.slave.c_str(), &why));
 }
 
 TEST_F(Claims, AReturnedUsbPortIsFoundAtTheSamePlaceAndInterfaceOnly) {
@@ -133,14 +121,11 @@ TEST(RateJournalFiles, OneEntryPerPortAndWhatCannotBeReadIsDamaged) {
     EXPECT_EQ(journal->load("/dev/ttyS0", &got), RateJournal::Load::None);
     ASSERT_TRUE(journal->save("/dev/ttyS0", {57600, 115200, 1700000000}));
     ASSERT_TRUE(journal->save("/dev/serial/by-id/usb-X-if00", {9600, 921600, 5}));
+    journal->remove("/dev/serial/by-id/usb-X-if00");
+    EXPECT_EQ(journal->load("/dev/serial/by-id/usb-X-if00", &got), RateJournal::Load::None);
     ASSERT_EQ(journal->load("/dev/ttyS0", &got), RateJournal::Load::Found);
-    EXPECT_EQ(got.originalRate, 57600);
-    EXPECT_EQ(got.movedRate, 115200);
-    EXPECT_EQ(got.savedAt, 1700000000);
-    journal->remove("/dev/ttyS0");
-    EXPECT_EQ(journal->load("/dev/ttyS0", &got), RateJournal::Load::None);
-    ASSERT_EQ(journal->load("/dev/serial/by-id/usb-X-if00", &got), RateJournal::Load::Found);
-    EXPECT_EQ(got.movedRate, 921600);
+    EXPECT_EQ(std::make_tuple(got.originalRate, got.movedRate, got.savedAt),
+              std::make_tuple(57600, 115200, 1700000000));
 
     const std::string file = dir + "/state/kestrel/_dev_ttyS1";
     for (const char* text :
