@@ -45,11 +45,13 @@ struct PortListing : testing::Test, test::TempTree {
     void usbDevice(const std::string& at, const char* vid, const char* pid, const char* serial,
                    const char* maker, const char* product, int interfaces) {
         const std::string dir = "/sys/devices/" USB1 + at;
-        for (const auto& [file, text] :
-             {std::pair{"busnum", "1"}, {"devnum", "4"}, {"idVendor", vid}, {"idProduct", pid}})
-            write(dir + "/" + file, std::string(text) + "\n");
-        for (const auto& [file, text] :
-             {std::pair{"serial", serial}, {"manufacturer", maker}, {"product", product}})
+        for (const auto& [file, text] : {std::pair{"busnum", "1"},
+                                         {"devnum", "4"},
+                                         {"idVendor", vid},
+                                         {"idProduct", pid},
+                                         {"serial", serial},
+                                         {"manufacturer", maker},
+                                         {"product", product}})
             if (*text) write(dir + "/" + file, std::string(text) + "\n");
         for (int i = 0; i < interfaces; ++i)
             write(dir + "/" + at + ":1." + std::to_string(i) + "/bInterfaceNumber",
@@ -72,13 +74,6 @@ struct PortListing : testing::Test, test::TempTree {
         write(node, "\n");
         if (*t.byId) link(root + node, "/dev/serial/by-id/" + std::string(t.byId));
         if (*t.byPath) link(root + node, "/dev/serial/by-path/" + std::string(t.byPath));
-    }
-    void buildMachine() {
-        // A device's strings are its own: an escape in one must not reach the terminal.
-        usbDevice("1-2", "1e0e", "9001", "0123456789\x1b", "Maker", "Module", 1);
-        usbDevice("1-3", "0403", "6010", "FT4ZQ1AB", "FTDI", "Dual RS232", 2);
-        for (const TtySpec& t : kMachine)
-            add(t);
     }
     // The listing as written, with the names as they would be on the host (/dev/...).
     std::string listed(bool json) {
@@ -105,7 +100,11 @@ struct PortListing : testing::Test, test::TempTree {
 TEST_F(PortListing, EachKindOfPortWithItsNamesAndUsbDetails) {
     EXPECT_EQ(listed(false), "no serial ports found\n");
     EXPECT_EQ(listed(true), "");
-    buildMachine();  // its phantom 8250 port and console are no ports either
+    // A device's strings are its own: an escape in one must not reach the terminal.
+    usbDevice("1-2", "1e0e", "9001", "0123456789\x1b", "Maker", "Module", 1);
+    usbDevice("1-3", "0403", "6010", "FT4ZQ1AB", "FTDI", "Dual RS232", 2);
+    for (const TtySpec& t : kMachine)  // its phantom 8250 port and console are no ports either
+        add(t);
     EXPECT_EQ(listed(false),
               "PORT           KIND        VID:PID    SERIAL       IF  BY-ID\n"
               "/dev/ttyACM0   cdc-acm     1e0e:9001  0123456789?  0   "

@@ -32,7 +32,7 @@ struct Fixture : UnitLauncher, StationReport, IdentityLookup, PortWatcher {
     // Launcher.
     void launch(const std::string& port) override {
         EXPECT_TRUE(running.insert(port).second) << port << " launched twice at once";
-        launched.push_back(port);
+        lines.push_back("launch " + port);
     }
     bool takeEnded(std::string* port, int* exitCode) override {
         if (ended.empty()) return false;
@@ -99,7 +99,7 @@ struct Fixture : UnitLauncher, StationReport, IdentityLookup, PortWatcher {
     std::set<std::string> running;
     std::deque<std::pair<std::string, int>> ended;
     int codeAtStop = 130;
-    Lines launched, lines;
+    Lines lines;
     StationTotals totals;
     SystemError why;
 };
@@ -119,9 +119,8 @@ TEST(StationLoop, FlashesEachNewModuleOnceAndWaitsForRunningOnesOnStop) {
         {1000, {}, {in("ACM3")}, true},  // plugged in as the stop comes
     };
     EXPECT_TRUE(f.run({}));
-    EXPECT_EQ(f.launched, Lines({"ACM0", "ACM2"}));
-    EXPECT_EQ(f.lines, Lines({"start ACM0", "end ACM0 0 32000", "start ACM2", "end ACM2 130 1000",
-                              "totals 1 1"}));
+    EXPECT_EQ(f.lines, Lines({"start ACM0", "launch ACM0", "end ACM0 0 32000", "start ACM2",
+                              "launch ACM2", "end ACM2 130 1000", "totals 1 1"}));
     EXPECT_EQ(f.totals.exitCode(), 1);
     EXPECT_GE(f.wakes, 1) << "a stop must wake the wait";
 }
@@ -133,7 +132,7 @@ TEST(StationLoop, AFailedWatchEndsTheStationAfterItsRunningUnits) {
     f.rounds = {{700, {}, {}, false, true}};
     EXPECT_FALSE(f.run({true, 10000}));
     EXPECT_EQ(f.why.code, ENOSPC);
-    EXPECT_EQ(f.lines, Lines({"start ACM0", "end ACM0 0 700", "totals 1 0"}));
+    EXPECT_EQ(f.lines, Lines({"start ACM0", "launch ACM0", "end ACM0 0 700", "totals 1 0"}));
     EXPECT_EQ(f.totals.exitCode(), 0);
 }
 
