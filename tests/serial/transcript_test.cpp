@@ -1,6 +1,6 @@
-// The transcript for support: its text for AT and block traffic in virtual time, the ring's
-// bound, the file written as the session goes, saving with only the newest few kept, and the
-// tap that leaves every result of the device beneath it as it was.
+// The transcript for support: its text for AT and block traffic in virtual time (through the
+// tap, which leaves the device's results as they were), the ring's bound, the file written as
+// the session goes, and saving with only the newest few kept.
 #include <gtest/gtest.h>
 
 #include <chrono>
