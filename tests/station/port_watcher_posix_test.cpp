@@ -51,7 +51,7 @@ TEST_F(Watcher, ReportsMatchingPortsAsTheyComeAndGoAndFollowsThePatternsFolder) 
     EXPECT_TRUE(watcher->present().empty());
 
     // udev makes the folders and the links one after another; the watcher catches up. A
-    // hidden name is never a match.
+    // hidden name is never a match, found there or appearing.
     for (const char* name : {"usb-A-if00", "usb-A-if02", ".usb-H-if00"})
         port(name);
     EXPECT_EQ(changes(*watcher, 1), Lines({"+usb-A-if00"}));
@@ -61,6 +61,7 @@ TEST_F(Watcher, ReportsMatchingPortsAsTheyComeAndGoAndFollowsThePatternsFolder) 
     fs::rename(byId + "usb-C-if00", byId + "usb-C-old");
     fs::rename(byId + "usb-A-if02", byId + "usb-D-if00");
     port("usb-E-if00");
+    port(".usb-I-if00");
     EXPECT_EQ(changes(*watcher, 7),
               Lines({"+usb-B-if00", "-usb-A-if00", "-usb-B-if00", "+usb-C-if00", "-usb-C-if00",
                      "+usb-D-if00", "+usb-E-if00"}));
