@@ -1,5 +1,6 @@
 // What a Linux session claims and keeps beyond its open port: the lock on the physical
-// device, held across the session's close-and-reopen gaps, and the rate journal's files.
+// device, held across the session's close-and-reopen gaps, and the rate journal's files. A
+// second session refused by the claim is run for real by e2e.second_tool_in_gap.
 #include <tuple>
 
 #include "serial/device_tree_posix.h"
@@ -7,13 +8,11 @@
 #include "serial/port_lock.h"
 #include "serial_posix/posix_tree.h"
 #include "session/file_rate_journal.h"
-#include "session/session_test_util.h"
 
 namespace kestrel::test {
 namespace {
 
 namespace fs = std::filesystem;
-using Texts = std::vector<std::string>;
 
 struct Claims : testing::Test, TempTree {
     Claims() { fs::create_directories(root + "/lock"); }
@@ -93,24 +92,6 @@ TEST_F(Claims, AReturnedUsbPortIsFoundAtTheSamePlaceAndInterfaceOnly) {
 
     Pty serialOnly;  // not on USB at all
     EXPECT_FALSE(locator->remember(serialOnly.slave.c_str()));
-}
-
-// While another holds the port, a session ends before it opens anything.
-TEST_F(Claims, ASecondSessionIsRefusedAtOnce) {
-    Pty pty;
-    SystemError why;
-    const auto other = lock(), claim = lock();
-    ASSERT_TRUE(other->acquire(pty.slave.c_str(), &why));
-    UpdateRun refused(makeRecords(2), loaderModule(), true);
-    copyText(refused.w.host.fields.portName, pty.slave.c_str());
-    refused.w.os.devices = {pty.slave};
-    refused.w.lock = claim.get();
-    refused.run();
-    EXPECT_EQ(refused.w.host.texts(), (Texts{"", "ERROR: Cannot open COM-Port."}));
-    EXPECT_TRUE(refused.w.os.events.empty());
-    EXPECT_EQ(refused.outcome.result, SessionResult::PortNotOpened);
-    EXPECT_STREQ(refused.outcome.reason.what, "in use by another update session");
-    refused.expectReleased();
 }
 
 TEST(RateJournalFiles, OneEntryPerPortAndWhatCannotBeReadIsDamaged) {
