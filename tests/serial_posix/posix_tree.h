@@ -14,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
@@ -54,13 +55,16 @@ struct TempTree {
     }
     ~TempTree() { std::filesystem::remove_all(root); }
 
-    void write(const std::string& path, const std::string& text) {
+    // root + `path`, its folder made.
+    std::string at(const std::string& path) {
         std::filesystem::create_directories(std::filesystem::path(root + path).parent_path());
-        std::ofstream(root + path) << text;
+        return root + path;
+    }
+    void write(const std::string& path, const std::string& text) {
+        std::ofstream(at(path)) << text;
     }
     void link(const std::string& target, const std::string& path) {
-        std::filesystem::create_directories(std::filesystem::path(root + path).parent_path());
-        std::filesystem::create_symlink(target, root + path);
+        std::filesystem::create_symlink(target, at(path));
     }
     // `pty` as the tty of interface `interface` of USB device 1-2 (bus 1, device 7) in sys/,
     // with `serial` as the device's serial number when not empty. Returns the device's folder.
@@ -88,21 +92,6 @@ std::string slaveState(int masterFd);
 // Gives the slave a separate input rate of 38400, as another program may leave it.
 bool leaveStaleInputRate(int masterFd);
 
-inline double msOf(clockid_t id) {
-    timespec ts{};
-    clock_gettime(id, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
-inline double wallMs() {
-    return msOf(CLOCK_MONOTONIC);
-}
-
-// Open descriptors of this process, not counting the one that lists them.
-inline int openDescriptorCount() {
-    namespace fs = std::filesystem;
-    return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {})) - 1;
-}
-
 class PtyPortTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -111,6 +100,17 @@ class PtyPortTest : public ::testing::Test {
     void TearDown() override {
         port_.closePort();
         closeMaster();
+    }
+    static double msOf(clockid_t id) {
+        timespec ts{};
+        clock_gettime(id, &ts);
+        return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+    }
+    static double wallMs() { return msOf(CLOCK_MONOTONIC); }
+    // Open descriptors of this process, not counting the one that lists them.
+    static int openDescriptorCount() {
+        namespace fs = std::filesystem;
+        return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {})) - 1;
     }
     // From now on the port waits on `clock`.
     void useClock(Clock& clock) { time_.to = &clock; }
@@ -121,27 +121,19 @@ class PtyPortTest : public ::testing::Test {
         if (master_ >= 0) close(master_);
         master_ = -1;
     }
-    bool send(const uint8_t* bytes, size_t count, int timeoutMs = 1000) {
-        return move(true, const_cast<uint8_t*>(bytes), count, timeoutMs) == count;
+    // The far end's bytes: far fewer than the 18 KB the pty buffers, so they go at once.
+    bool send(const uint8_t* bytes, size_t count) {
+        return write(master_, bytes, count) == static_cast<ssize_t>(count);
     }
     // Reads from the master until `want` bytes arrived or `timeoutMs` passed.
     size_t receive(uint8_t* out, size_t want, int timeoutMs = 1000) {
-        return move(false, out, want, timeoutMs);
-    }
-    size_t move(bool out, uint8_t* bytes, size_t count, int timeoutMs) {
         const double end = wallMs() + timeoutMs;
         size_t done = 0;
-        while (done < count) {
-            const ssize_t n = out ? write(master_, bytes + done, count - done)
-                                  : read(master_, bytes + done, count - done);
-            if (n > 0) {
-                done += static_cast<size_t>(n);
-                continue;
-            }
-            const int left = static_cast<int>(end - wallMs());
-            if ((n < 0 && errno != EAGAIN && errno != EINTR) || left <= 0) break;
-            pollfd p{master_, static_cast<short>(out ? POLLOUT : POLLIN), 0};
-            poll(&p, 1, left);
+        for (pollfd p{master_, POLLIN, 0}; done < want;) {
+            if (poll(&p, 1, std::max(0, static_cast<int>(end - wallMs()))) <= 0) break;
+            const ssize_t n = read(master_, out + done, want - done);
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
         }
         return done;
     }

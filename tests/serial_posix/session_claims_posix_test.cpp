@@ -1,19 +1,18 @@
 // What a Linux session claims and keeps beyond its open port: the lock on the physical
-// device, held across the session's close-and-reopen gaps, and the rate journal's files.
-#include <cstring>
+// device, held across the session's close-and-reopen gaps, and the rate journal's files. A
+// second session refused by the claim is run for real by e2e.second_tool_in_gap.
+#include <tuple>
 
 #include "serial/device_tree_posix.h"
 #include "serial/port_locator.h"
 #include "serial/port_lock.h"
 #include "serial_posix/posix_tree.h"
 #include "session/file_rate_journal.h"
-#include "session/session_test_util.h"
 
 namespace kestrel::test {
 namespace {
 
 namespace fs = std::filesystem;
-using Texts = std::vector<std::string>;
 
 struct Claims : testing::Test, TempTree {
     Claims() { fs::create_directories(root + "/lock"); }
@@ -30,12 +29,13 @@ struct Claims : testing::Test, TempTree {
     DeviceTree tree;
 };
 
-TEST_F(Claims, TwoNamesOfOneDeviceAreOneClaimUntilItIsGivenUp) {
-    Pty pty;
+TEST_F(Claims, OneDeviceIsOneClaimWhateverItsNameUntilItIsGivenUp) {
+    Pty pty, usb, usbAgain;  // a port; a USB port, and the same port back under another name
+    onUsb(usb, 2, "usb-Maker_Module_0042-if02");
+    onUsb(usbAgain, 2);
     const std::string alias = root + "/modem";
     fs::create_symlink(pty.slave, alias);
-    auto first = lock();
-    auto second = lock();
+    const auto first = lock(), second = lock(), third = lock();
     SystemError why;
     ASSERT_TRUE(first->acquire(pty.slave.c_str(), &why));
     EXPECT_STREQ(first->identity(), pty.slave.c_str());
@@ -46,6 +46,11 @@ TEST_F(Claims, TwoNamesOfOneDeviceAreOneClaimUntilItIsGivenUp) {
                                      "): in use by another update session");
     first->release();
     EXPECT_TRUE(second->acquire(alias.c_str(), &why));
+    // A USB port is claimed by its physical device, and named by its by-id link.
+    ASSERT_TRUE(third->acquire(usb.slave.c_str(), &why));
+    EXPECT_EQ(std::string(third->identity()),
+              root + "/dev/serial/by-id/usb-Maker_Module_0042-if02");
+    EXPECT_FALSE(lock()->acquire(usbAgain.slave.c_str(), &why));
     // Another device is another claim; a link planted where its lock file goes is not followed.
     Pty another;
     const std::string key = root + "/lock/kestrel-dev-" + std::to_string(major(another.device)) +
@@ -57,24 +62,6 @@ TEST_F(Claims, TwoNamesOfOneDeviceAreOneClaimUntilItIsGivenUp) {
     fs::remove(key);
     EXPECT_TRUE(first->acquire(another.slave.c_str(), &why));
     EXPECT_FALSE(lock()->acquire(another.slave.c_str(), &why));
-}
-
-TEST_F(Claims, AUsbPortIsClaimedByItsPhysicalDeviceWhateverItsName) {
-    Pty before, after;  // the module's port, and the same port back under another name
-    onUsb(before, 2, "usb-Maker_Module_0042-if02");
-    onUsb(after, 2);
-    const UsbPlace place = usbPlaceOf(tree, before.device);
-    EXPECT_EQ(place.device, root + "/sys/devices/pci0/usb1/1-2");
-    EXPECT_EQ(place.interfaceNumber, 2);
-    auto session = lock();
-    auto other = lock();
-    SystemError why;
-    ASSERT_TRUE(session->acquire(before.slave.c_str(), &why));
-    EXPECT_EQ(std::string(session->identity()),
-              root + "/dev/serial/by-id/usb-Maker_Module_0042-if02");
-    EXPECT_FALSE(other->acquire(after.slave.c_str(), &why));
-    Pty elsewhere;  // not on that USB device
-    EXPECT_TRUE(other->acquire(elsewhere.slave.c_str(), &why));
 }
 
 TEST_F(Claims, AReturnedUsbPortIsFoundAtTheSamePlaceAndInterfaceOnly) {
@@ -107,35 +94,6 @@ TEST_F(Claims, AReturnedUsbPortIsFoundAtTheSamePlaceAndInterfaceOnly) {
     EXPECT_FALSE(locator->remember(serialOnly.slave.c_str()));
 }
 
-TEST_F(Claims, ASecondSessionIsRefusedAtOnceAndEveryWayOutGivesTheClaimUp) {
-    Pty pty;
-    auto other = lock();
-    SystemError why;
-    for (bool portOpens : {false, true}) {
-        UpdateRun r(makeRecords(2), loaderModule(), true);
-        copyText(r.w.host.fields.portName, pty.slave.c_str());
-        if (portOpens) r.w.os.devices = {pty.slave};
-        auto claim = lock();
-        r.w.lock = claim.get();
-        r.run();
-        EXPECT_EQ(r.outcome.succeeded(), portOpens);
-        EXPECT_TRUE(other->acquire(pty.slave.c_str(), &why)) << "claim left behind";
-
-        // While another holds the port, a session ends before it opens anything.
-        UpdateRun refused(makeRecords(2), loaderModule(), true);
-        copyText(refused.w.host.fields.portName, pty.slave.c_str());
-        refused.w.os.devices = {pty.slave};
-        refused.w.lock = claim.get();
-        refused.run();
-        EXPECT_EQ(refused.w.host.texts(), (Texts{"", "ERROR: Cannot open COM-Port."}));
-        EXPECT_TRUE(refused.w.os.events.empty());
-        EXPECT_EQ(refused.outcome.result, SessionResult::PortNotOpened);
-        EXPECT_STREQ(refused.outcome.reason.what, "in use by another update session");
-        refused.expectReleased();
-        other->release();
-    }
-}
-
 TEST(RateJournalFiles, OneEntryPerPortAndWhatCannotBeReadIsDamaged) {
     TempTree t;
     const std::string dir = t.root;
@@ -144,14 +102,11 @@ TEST(RateJournalFiles, OneEntryPerPortAndWhatCannotBeReadIsDamaged) {
     EXPECT_EQ(journal->load("/dev/ttyS0", &got), RateJournal::Load::None);
     ASSERT_TRUE(journal->save("/dev/ttyS0", {57600, 115200, 1700000000}));
     ASSERT_TRUE(journal->save("/dev/serial/by-id/usb-X-if00", {9600, 921600, 5}));
+    journal->remove("/dev/serial/by-id/usb-X-if00");
+    EXPECT_EQ(journal->load("/dev/serial/by-id/usb-X-if00", &got), RateJournal::Load::None);
     ASSERT_EQ(journal->load("/dev/ttyS0", &got), RateJournal::Load::Found);
-    EXPECT_EQ(got.originalRate, 57600);
-    EXPECT_EQ(got.movedRate, 115200);
-    EXPECT_EQ(got.savedAt, 1700000000);
-    journal->remove("/dev/ttyS0");
-    EXPECT_EQ(journal->load("/dev/ttyS0", &got), RateJournal::Load::None);
-    ASSERT_EQ(journal->load("/dev/serial/by-id/usb-X-if00", &got), RateJournal::Load::Found);
-    EXPECT_EQ(got.movedRate, 921600);
+    EXPECT_EQ(std::make_tuple(got.originalRate, got.movedRate, got.savedAt),
+              std::make_tuple(57600, 115200, 1700000000));
 
     const std::string file = dir + "/state/kestrel/_dev_ttyS1";
     for (const char* text :

@@ -1,14 +1,18 @@
 // The station's loop against a scripted watcher and launcher: each new module is launched
-// once, each end reported with its time, and a stop lets the running updates finish.
+// once, each end reported with its time, and a stop lets the running updates finish. And which
+// appearing port is a new unit: the module's own port coming back during its update, or after
+// it under any name, is never flashed again; a new module in a used slot is.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <deque>
 #include <map>
 #include <set>
+#include <sstream>
 #include <tuple>
 
 #include "station/station_loop.h"
+#include "station/unit_tracker.h"
 #include "support/virtual_clock.h"
 
 namespace kestrel::test {
@@ -28,7 +32,7 @@ struct Fixture : UnitLauncher, StationReport, IdentityLookup, PortWatcher {
     // Launcher.
     void launch(const std::string& port) override {
         EXPECT_TRUE(running.insert(port).second) << port << " launched twice at once";
-        launched.push_back(port);
+        lines.push_back("launch " + port);
     }
     bool takeEnded(std::string* port, int* exitCode) override {
         if (ended.empty()) return false;
@@ -95,7 +99,7 @@ struct Fixture : UnitLauncher, StationReport, IdentityLookup, PortWatcher {
     std::set<std::string> running;
     std::deque<std::pair<std::string, int>> ended;
     int codeAtStop = 130;
-    Lines launched, lines;
+    Lines lines;
     StationTotals totals;
     SystemError why;
 };
@@ -115,9 +119,8 @@ TEST(StationLoop, FlashesEachNewModuleOnceAndWaitsForRunningOnesOnStop) {
         {1000, {}, {in("ACM3")}, true},  // plugged in as the stop comes
     };
     EXPECT_TRUE(f.run({}));
-    EXPECT_EQ(f.launched, Lines({"ACM0", "ACM2"}));
-    EXPECT_EQ(f.lines, Lines({"start ACM0", "end ACM0 0 32000", "start ACM2", "end ACM2 130 1000",
-                              "totals 1 1"}));
+    EXPECT_EQ(f.lines, Lines({"start ACM0", "launch ACM0", "end ACM0 0 32000", "start ACM2",
+                              "launch ACM2", "end ACM2 130 1000", "totals 1 1"}));
     EXPECT_EQ(f.totals.exitCode(), 1);
     EXPECT_GE(f.wakes, 1) << "a stop must wake the wait";
 }
@@ -129,8 +132,74 @@ TEST(StationLoop, AFailedWatchEndsTheStationAfterItsRunningUnits) {
     f.rounds = {{700, {}, {}, false, true}};
     EXPECT_FALSE(f.run({true, 10000}));
     EXPECT_EQ(f.why.code, ENOSPC);
-    EXPECT_EQ(f.lines, Lines({"start ACM0", "end ACM0 0 700", "totals 1 0"}));
+    EXPECT_EQ(f.lines, Lines({"start ACM0", "launch ACM0", "end ACM0 0 700", "totals 1 0"}));
     EXPECT_EQ(f.totals.exitCode(), 0);
+}
+
+// Steps, comma-separated: "MS A PORT SERIAL PLACE NEW" the port appears ('-' for no serial
+// number or place; NEW '+' when a unit must begin, '-' when not), "MS G PORT" it goes,
+// "MS E PORT" the unit begun on it ends. "P" steps, first, are the ports present at the start,
+// with '+' for those that begin a unit at once.
+TEST(UnitTracker, TellsNewModulesFromReturningOnes) {
+    const std::tuple<const char*, bool, const char*> cases[] = {
+        // what, include present, steps
+        {"present ports are left alone until they go", false,
+         "0 P ACM0 S1 P1 -, 10 A ACM1 S2 P2 +, 20 A ACM0 S1 P1 -, 30 G ACM0, 40 A ACM0 S3 P1 +"},
+        {"present ports included, one unit per module", true,
+         "0 P ACM0 - P1 +, 0 P ACM1 - P1 -, 0 P ACM2 S2 P2 +, 10 A ACM3 S2 - -"},
+        {"its port back during its own update, under its name or another (the loader: no serial "
+         "number, same place)",
+         false,
+         "0 A ACM0 S1 P1 +, 100 G ACM0, 200 A ACM0 S1 P1 -, 300 G ACM0, 400 A ACM3 - P1 -, "
+         "600 A ACM1 S2 P2 +"},
+        {"restart after its update, with a serial number: never again", false,
+         "0 A ACM0 S1 P1 +, 60000 E ACM0, 60100 G ACM0, 61000 A ACM1 S1 P1 -, 62000 G ACM1, "
+         "900000 A ACM0 S1 P1 -"},
+        {"restart after its update, without one: not within the quiet time, known by its place; "
+         "its first name gone all along",
+         false,
+         "0 A ACM0 - P1 +, 1000 G ACM0, 2000 A ACM1 - P1 -, 60000 E ACM0, 60500 G ACM1, "
+         "69999 A ACM0 - P1 -, 70000 G ACM0, 75000 A ACM2 - P1 -, 76000 G ACM2, "
+         "86000 A ACM2 - P1 +"},
+        {"new module in a used slot: another serial number at once", false,
+         "0 A ACM0 S1 P1 +, 50000 E ACM0, 50001 G ACM0, 50002 A ACM0 S2 P1 +"},
+        {"new module in a used slot, known by name only: after the quiet time, which counts from "
+         "the last going (gone since before its end)",
+         false,
+         "0 A COM3 - - +, 1000 G COM3, 30000 E COM3, 39999 A COM3 - - -, 41000 G COM3, "
+         "50999 A COM3 - - -, 51000 G COM3, 61000 A COM3 - - +"},
+    };
+    for (const auto& [what, includePresent, steps] : cases) {
+        SCOPED_TRACE(what);
+        UnitTracker tracker({includePresent, 10000});
+        std::vector<std::string> present, units;
+        std::vector<PortIdentity> identities;
+        std::istringstream all(steps);
+        for (std::string step; std::getline(all, step, ',');) {
+            SCOPED_TRACE(step);
+            uint32_t ms = 0;
+            std::string kind, port, serial, place, isNew;
+            std::istringstream(step) >> ms >> kind >> port >> serial >> place >> isNew;
+            EXPECT_TRUE(kind == "G" || kind == "E" || isNew == "+" || isNew == "-");
+            const PortIdentity id{serial == "-" ? "" : serial, place == "-" ? "" : place};
+            if (kind == "P") {
+                present.push_back(port);
+                identities.push_back(id);
+                if (isNew == "+") units.push_back(port);
+                continue;
+            }
+            if (!present.empty()) {  // the first step after the present ports
+                EXPECT_EQ(tracker.start(present, identities, 0), units);
+                present.clear();
+            }
+            if (kind == "A")
+                EXPECT_EQ(tracker.appeared(port, id, ms), isNew == "+");
+            else if (kind == "G")
+                tracker.gone(port, ms);
+            else
+                tracker.ended(port, ms);
+        }
+    }
 }
 
 }  // namespace
