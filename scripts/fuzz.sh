@@ -22,6 +22,8 @@ cmake --build build-fuzz -j"$jobs" --target kestrel_fuzzers
 
 mkdir -p build-fuzz/findings
 summary=()
+# The store target writes a file on every run: in memory where the machine has /dev/shm.
+[ -w /dev/shm ] && export TMPDIR=/dev/shm
 for t in "${targets[@]}"; do
   corpus=build-fuzz/corpus/$t
   rm -rf "$corpus" && mkdir -p "$corpus" && cp tests/fuzz/corpus/"$t"/* "$corpus"/
