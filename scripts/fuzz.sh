@@ -10,7 +10,7 @@ seconds=${1:-30}
 shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] ||
-  targets=(settings_store image_reader at_replies update_session)
+  targets=(settings_store image_reader update_session)
 
 echo "== fuzzing: ${targets[*]}, $seconds s each, under AddressSanitizer + UBSan"
 start=$(date +%s)
