@@ -2,8 +2,7 @@
 """kestrel-cli on a production line: several kestrel-modem-sim modules at once."""
 
 # Ports given on the command line: modules behind pty links in the case's folder, entered the
-# blind way (--no-firmware: no modem-line shim needed); exit codes, the summary table,
-# interruption, a reader that goes away, transcripts. Station mode and --list: USB modules
+# blind way (--no-firmware: no modem-line shim needed); exit codes, the summary table, a reader that goes away, transcripts. Station mode and --list: USB modules
 # (--usb: the port leaves after the download command and comes back) at TREE/dev/NAME of one
 # simulated device tree, each on a USB bus of its own. Every line kestrel-cli prints with
 # --json is parsed with Python's json module.
@@ -54,19 +53,6 @@ def three_ports(t):
     text = open(path).read() if os.path.exists(path) else ""
     t.expect(re.search(r"block 5\b.*answer 0x15", text),
              "the transcript does not name block 5 and its answer 0x15:\n" + text[-800:])
-
-
-def interrupted(t):
-    """SIGINT in the middle of a paced transfer: no success text, exit 130, the port free
-    afterwards."""
-    m = module(t, "paced", "--pace")
-    p = t.cli("--no-firmware", "--port", m.port, stdout=subprocess.PIPE, text=True)
-    t.wait(lambda: "transfer began" in m.text(), 30, "the transfer")
-    p.send_signal(signal.SIGINT)
-    lines = p.communicate(timeout=30)[0].splitlines()
-    code = t.run("--check", "--port", m.port)[0]
-    t.expect((p.returncode, code) == (130, 0) and lines and "interrupt" in lines[-1].lower(),
-             "exit %s, status lines %r, --check afterwards: exit %s" % (p.returncode, lines, code))
 
 
 def reader_goes_away(t):
@@ -205,7 +191,7 @@ def list_json(t):
              "--list --json said:\n" + out)
 
 
-CASES = {"line.three_ports": three_ports, "line.interrupted": interrupted,
+CASES = {"line.three_ports": three_ports,
          "line.reader_goes_away": reader_goes_away,
          "station_text": station_text, "station_json": station_json, "list_json": list_json}
 
