@@ -165,6 +165,7 @@ TEST_F(FrontEnd, BarIsClearedForStatusLinesAndStopsWhereAnErrorStoppedTheUpdate)
               "[############------------------]  40%  120/300 blocks  stopped\033[K\n");
 }
 
+// The stopped form: FrontEnd.BarIsClearedForStatusLinesAndStops...
 TEST(ProgressLine, PercentBlocksThroughputAndTimeLeft) {
     char line[160];
     formatProgressLine(line, sizeof line, 1200, 35987, 0);
@@ -175,8 +176,6 @@ TEST(ProgressLine, PercentBlocksThroughputAndTimeLeft) {
         line, "[###############---------------]  50%  17994/35987 blocks  4000 blk/s  0:04 left");
     formatProgressLine(line, sizeof line, 0, 35987, 5);
     EXPECT_TRUE(holds(line, {"1:59:57 left"}));
-    formatProgressLine(line, sizeof line, 1200, 35987, 4000, true);
-    EXPECT_STREQ(line, "[#-----------------------------]   3%  1200/35987 blocks  stopped");
 }
 
 TEST(JsonString, EscapedWhateverTheBytes) {
