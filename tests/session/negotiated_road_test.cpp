@@ -91,6 +91,23 @@ TEST(HandBack, PortThatCannotBeReopenedIsNoSuccess) {
     }
 }
 
+TEST(UsbRoad, NoRateCommandsAndTheVanishedPortIsReopenedWithoutHandBack) {
+    Road r(makeRecords(2), usbModule(), "fw.uusf", true);  // no block-update finish on USB
+    // The port drops 200 ms after the OK and stays away 3000 ms; the session waits 2000 ms and
+    // then tries every 100 ms: 11 fail.
+    Texts expected = split(
+        "0 open COM1|0 rate 115200|1100 restart|1500 rate 115200|3900 > ATE1V1Q0\\r|"
+        "4155 > AT^SFDL\\r|4207 close");
+    for (int i = 0; i < 11; ++i)
+        expected.push_back(std::to_string(6307 + 100 * i) + " open failed COM1");
+    EXPECT_EQ(r.dialogue(true),
+              expected + split("7407 open COM1|7407 rate 115200|7457 record 0|7458 record 1|"
+                               "7459 close"));
+    EXPECT_EQ(r.w.host.texts(),
+              split("|Waiting for start signal.|Firmware download in progress.|Download succeeded, "
+                    "finishing update process.|Download succeeded."));
+}
+
 // Following the module across USB re-enumeration: after the download command its port may
 // come back under another name, looked for at the module's physical place. Here the port drops
 // 200 ms after the OK and returns 3000 ms later on another USB device: with nothing at the
