@@ -11,6 +11,7 @@ namespace kestrel::test {
 namespace {
 
 using M = sim::ModuleConfig;
+const std::string kFinishing = "Download succeeded, finishing update process.";
 
 // A negotiated update over RS-232 (or USB) with `name` in the firmware field.
 struct Road : UpdateRun {
@@ -44,14 +45,28 @@ TEST(NegotiatedRoad, TypicalUpdateModuleAt57600OperatorAsks115200) {
                     "17129 rate 115200|19579 > AT^SFDL\\r|19631 record 0|19632 record 1|"
                     "19633 record 2|19634 close") +
                   kRestoration);
-    EXPECT_EQ(
-        r.statusLines(),
-        split("0 |17027 INFO: original baudrate = 57600|19631 Waiting for start signal.|"
-              "19631 Firmware download in progress.|19634 Download succeeded, finishing update "
-              "process.|27343 Download succeeded."));
+    EXPECT_EQ(r.statusLines(),
+              split("0 |17027 INFO: original baudrate = 57600|19631 Waiting for start signal.|"
+                    "19631 Firmware download in progress.|19634 " +
+                    kFinishing + "|27343 Download succeeded."));
     EXPECT_TRUE(r.w.module.switchedOff());
     EXPECT_EQ(r.w.module.config().rate, 57600u);  // back at its own rate
     r.expectReleased();
+}
+
+TEST(NegotiatedRoad, ModuleWithoutAtAnswersGetsTheWarningAndTheFallbackEntry) {
+    Road r(makeRecords(2), loaderModule());  // no firmware: only its loader listens
+    Texts pass{"restart"};
+    for (uint32_t rate : {115200, 460800, 230400, 57600, 38400, 19200})
+        pass = pass + Texts{"rate " + std::to_string(rate), "> ATE1V1Q0\\r"};
+    EXPECT_EQ(r.dialogue(), split("open COM1|rate 115200") + pass + pass +
+                                split("close|open COM1|rate 57600|restart|> AT^SFDL\\r|record 0|"
+                                      "record 1|close"));
+    ASSERT_GE(r.w.host.statuses.size(), 2u);
+    EXPECT_EQ(r.statusLines()[1],
+              std::to_string(1000 + 2 * kRestartMs + 12 * kSlotMs) +
+                  " WARNING: AT-Command-Mode not detected (trying fall back with 57600).");
+    EXPECT_EQ(r.w.host.lastStatus(), "Download succeeded.");
 }
 
 TEST(HandBack, UusfNameRestartsTheModuleInsteadOfRestoringItsRate) {
@@ -103,24 +118,44 @@ TEST(UsbRoad, NoRateCommandsAndTheVanishedPortIsReopenedWithoutHandBack) {
     EXPECT_EQ(r.dialogue(true),
               expected + split("7407 open COM1|7407 rate 115200|7457 record 0|7458 record 1|"
                                "7459 close"));
-    EXPECT_EQ(r.w.host.texts(),
-              split("|Waiting for start signal.|Firmware download in progress.|Download succeeded, "
-                    "finishing update process.|Download succeeded."));
+    EXPECT_EQ(r.w.host.texts(), split("|Waiting for start signal.|Firmware download in progress.|" +
+                                      kFinishing + "|Download succeeded."));
 }
 
 // Following the module across USB re-enumeration: after the download command its port may
-// come back under another name, looked for at the module's physical place. Here the port drops
-// 200 ms after the OK and returns 3000 ms later on another USB device: with nothing at the
-// module's place and the old name gone, 80 tries, 100 ms apart after the first 2000 ms, then
-// the session ends without a transfer.
+// come back under another name; the session finds it at the module's physical place.
+// An update over USB whose port drops 200 ms after the OK and returns 3000 ms later as
+// `returnsAs`, at the module's place or `elsewhere`.
+struct UsbRun : UpdateRun {
+    explicit UsbRun(const std::string& returnsAs, bool elsewhere = false)
+        : UpdateRun(makeRecords(3), usbModule(), false), returning(w.os, returnsAs, elsewhere) {
+        w.host.fields.usb = true;
+        w.locator = &returning;
+        run();
+    }
+    ReturningPort returning;
+};
+
+TEST(UsbReturn, APortBackUnderAnotherNameIsFollowedAndTheTransferGoesOn) {
+    const UsbRun r("/dev/ttyACM1");
+    EXPECT_EQ(r.returning.remembered, "COM1");
+    EXPECT_EQ(r.w.host.texts(),
+              split("|INFO: USB port returned as /dev/ttyACM1.|Waiting for start signal.|Firmware "
+                    "download in progress.|Download succeeded, finishing update process.|"
+                    "Download succeeded."));
+    const auto opens = r.w.os.eventsOf(Event::Kind::Open);
+    ASSERT_EQ(opens.size(), 2u);
+    EXPECT_EQ(opens[1].text, "/dev/ttyACM1");
+    EXPECT_TRUE(r.w.module.imageComplete());
+    EXPECT_TRUE(r.outcome.succeeded());
+}
+
+// Nothing at the module's place and the old name gone: 80 tries, 100 ms apart after the first
+// 2000 ms, then the session ends without a transfer.
 TEST(UsbReturn, APortOnAnotherUsbDeviceIsNeverTakenAndTheUsualWaitEnds) {
-    UpdateRun r(makeRecords(3), usbModule(), false);
-    ReturningPort returning(r.w.os, "/dev/ttyACM5", true);
-    r.w.host.fields.usb = true;
-    r.w.locator = &returning;
-    r.run();
+    const UsbRun r("/dev/ttyACM5", true);
     EXPECT_EQ(r.w.host.lastStatus(), "ERROR: Cannot reopen USB port.");
-    EXPECT_EQ(returning.lookups, 80);
+    EXPECT_EQ(r.returning.lookups, 80);
     const auto all = r.dialogue();
     EXPECT_EQ(count(all, "open failed /dev/ttyACM5"), 0u);
     EXPECT_EQ(count(all, "open failed COM1"), 80u);
