@@ -1,9 +1,10 @@
 // The image tools, run as the build runs them. kestrel-pack: what it writes for a good input,
 // and that it refuses, with a message and without writing anything, whatever the reader would
 // misread. kestrel-demo-image: the layout of the image as shipped and the same bytes on every
-// run.
+// run. And no program of ours may hold the image marker.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,20 @@ Bytes generate(std::vector<std::string> options) {
 TEST(DemoImage, HasTheLayoutOfTheImageAsShippedAndTheSameBytesOnEveryRun) {
     EXPECT_EQ(fingerprint(generate({})), 0x7883fb5f598239f2ull);
     EXPECT_EQ(fingerprint(generate({"--records", "12"})), 0x6e9e1e80707f06aeull);
+}
+
+// The reader takes the first 0x00..0xFF run in a program file for the marker, so none of our
+// programs may hold one (an optimiser can turn a filling loop into such a table).
+TEST(OurPrograms, HoldNoImageMarker) {
+    const Bytes marker = test::imageMarker();
+    for (const char* path :
+         {KESTREL_PACK_EXE, KESTREL_DEMO_IMAGE_EXE, KESTREL_IMAGE_PROBE_EXE, "/proc/self/exe"}) {
+        const Bytes bytes = test::readFile(path);
+        ASSERT_GT(bytes.size(), 1000u) << path;
+        EXPECT_TRUE(std::search(bytes.begin(), bytes.end(), marker.begin(), marker.end()) ==
+                    bytes.end())
+            << path;
+    }
 }
 
 }  // namespace
