@@ -69,17 +69,6 @@ TEST(NegotiatedRoad, ModuleWithoutAtAnswersGetsTheWarningAndTheFallbackEntry) {
     EXPECT_EQ(r.w.host.lastStatus(), "Download succeeded.");
 }
 
-TEST(NegotiatedRoad, RefusedDownloadCommandIsFinal) {
-    // An ERROR to the download command is final: no second send, no transfer, no hand-back.
-    Road r(makeRecords(2), having(&M::refusedCommands, Texts{"AT^SFDL"}));
-    EXPECT_EQ(r.w.host.texts(),
-              split("|INFO: original baudrate = 115200|ERROR: Cannot send download command."));
-    EXPECT_EQ(count(r.dialogue(), "> AT^SFDL\\r"), 1u);
-    EXPECT_EQ(r.w.os.eventsOf(Event::Kind::Open).size(), 1u);
-    EXPECT_EQ(r.w.host.positions.back(), 0);
-    r.expectReleased();
-}
-
 TEST(HandBack, UusfNameRestartsTheModuleInsteadOfRestoringItsRate) {
     // Only a name that ends in ".uusf" after at least one character is a block update: the
     // port re-opened 1000 ms after the close, a restart, 5000 ms, close.
