@@ -137,7 +137,13 @@ TEST(Restoration, RestoresTheRateFromWhereTheModuleIsFoundAndSwitchesItOff) {
         const std::string restore = "AT+IPR=" + std::to_string(original) + "\r";
         EXPECT_EQ(writesOf(h.w.os, restore).at(0).rate, moduleRate);
         EXPECT_EQ(writesOf(h.w.os, "AT^SMSO\r").at(0).rate, static_cast<uint32_t>(original));
-        EXPECT_EQ(moduleRate == 115200 ? h.dialogue : attempts(0, original), attempts(0, original));
+        // A module away from the operator's rate is searched for, then found and confirmed.
+        std::string search = "close|open COM1|rate 115200|restart";
+        for (uint32_t r : {115200, 460800, 230400, 57600, 115200})
+            search += "|rate " + std::to_string(r) + "|" + kProbe;
+        EXPECT_EQ(h.dialogue, moduleRate == 115200 ? attempts(0, original)
+                                                   : split(search + "|rate 57600|> AT+IPR=9600\\r|"
+                                                                    "rate 9600|> AT^SMSO\\r"));
         EXPECT_TRUE(h.w.host.statuses.empty());
         EXPECT_TRUE(h.w.module.switchedOff());
         // The port stays open at the original rate for the session's own clean-up.
