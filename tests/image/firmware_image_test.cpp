@@ -14,11 +14,9 @@ namespace {
 
 using test::Bytes;
 using test::cat;
+using test::kLongestProgram;
 using test::makeRecords;
 using test::Record;
-
-// The longest program that leaves the marker's 0xFF within the first 100000 bytes.
-constexpr size_t kLongestProgram = 100000 - 256;
 
 // Program bytes that can never take part in a marker.
 const auto fill = [](size_t length) { return Bytes(length, 'K'); };

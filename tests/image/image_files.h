@@ -18,6 +18,9 @@ namespace kestrel::test {
 
 using Bytes = std::vector<uint8_t>;
 
+// The longest program that leaves its marker ending within the first 100,000 bytes.
+constexpr size_t kLongestProgram = 100000 - 256;
+
 // The parts back to back: byte strings, or records as an image holds them.
 inline Bytes cat(const std::vector<Bytes>& parts) {
     Bytes all;

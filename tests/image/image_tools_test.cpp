@@ -15,9 +15,8 @@ namespace {
 
 using test::Bytes;
 using test::cat;
+using test::kLongestProgram;
 using test::makeRecords;
-
-constexpr size_t kLongestProgram = 100000 - 256;
 
 // Program bytes with every value but no marker: a counter modulo 251 never runs 0..255.
 Bytes programBytes(size_t length) {
